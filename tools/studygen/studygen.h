@@ -1,0 +1,32 @@
+#pragma once
+// Deterministic generator of synthetic visits: DICOM files laid out like a
+// patient CD, a DICOMDIR catalogue per visit, a reports file, and a
+// manifest.json describing everything written (for tests).
+
+#include <QString>
+#include <QStringList>
+
+namespace studygen {
+
+// UID root of the product's own objects (key images and the visit comment).
+// The viewer looks for it in series UIDs; keep the value in step with it.
+inline constexpr const char *kProductUidRoot = "1.3.6.1.4.1.57433.8.";
+
+struct Options
+{
+    QString outDir;
+    QString preset = QStringLiteral("demo"); // demo | ct-large | mixed
+    int images = -1;                         // axial CT slices; -1: the preset's own
+    unsigned seed = 1;
+};
+
+// Writes the visit(s) of the preset into options.outDir. Returns false and
+// sets *error when anything cannot be written.
+bool generate(const Options &options, QString *error);
+
+// Reads back every catalogue of a folder and prints its patients, studies,
+// series and images, checking that each referenced file exists. Returns the
+// number of problems found (0: all well), or -1 when no catalogue was read.
+int summarize(const QString &folder, QStringList *lines);
+
+} // namespace studygen
