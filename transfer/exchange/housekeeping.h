@@ -1,0 +1,49 @@
+#pragma once
+
+#include "transfer/exchange/messagesink.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace exchange {
+
+// Deletes the marker files of the working folder: "*.ok" other than "ftp.ok",
+// and "*.ok2" (any case). Errors are ignored.
+void PurgeMarkers(const QString &workingFolder);
+
+// Old visits that may be purged, by name relative to the working folder:
+// image folders holding only ".dcm" files (at any depth; empty ones too) and
+// catalogue files "DICOMDIR*", last modified on comparison day or earlier.
+// Nothing when the working folder is not named KorvaneCD (any case): then the
+// message "Erreur: Le répertoire courrant n'est pas KorvaneCD" is shown.
+QStringList PurgeCandidates(const QString &workingFolder, const QDate &comparison, MessageSink &messages);
+
+// Deletes the candidates: catalogue files as files, image folders with their
+// content. progress(name) runs before each deletion and ticked(index) after.
+// Deletion errors are ignored (the entry stays and is listed next time).
+void PurgeList(const QString &workingFolder, const QStringList &candidates,
+               const std::function<void(const QString &)> &progress = {},
+               const std::function<void(int)> &ticked = {});
+
+// Candidates as of today, purged, then the markers.
+void FullPurge(const QString &workingFolder, MessageSink &messages);
+
+// The desktop folder where shortcuts go (XDG user dirs, else ~/Desktop).
+QString desktopFolder();
+
+// Writes desktopFolder/name.desktop, a freedesktop launcher for target with
+// the target's folder as working folder. False when it cannot be written.
+bool CreateDesktopShortcut(const QString &desktopFolder, const QString &name, const QString &target);
+
+// The two shortcuts of the first-time configuration: "KorvaneCD" and
+// "Strandel" to the programs of programFolder, for the ticked boxes.
+bool CreateProgramShortcuts(const QString &desktopFolder, const QString &programFolder, bool viewer,
+                            bool client);
+
+// News shown once after an update.
+inline const QString NewsFileName = QStringLiteral("StrandelNews.txt");
+
+} // namespace exchange

@@ -1,0 +1,171 @@
+// Unpacking a received study archive with its nested archives and markers,
+// and the visit's own catalogue name.
+#include "transfer/exchange/unpack.h"
+#include "ziptestkit.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace exchange;
+using ziptest::Entry;
+
+namespace {
+
+QStringList tree(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+QByteArray zipBytes(const QList<Entry> &entries)
+{
+    QTemporaryDir t;
+    ziptest::writeZip(t.path() + "/z.zip", entries);
+    return ziptest::readAll(t.path() + "/z.zip");
+}
+
+struct Study
+{
+    QTemporaryDir tmp;
+    QString work;
+    RecordingSink sink;
+    UnpackContext ctx;
+    Study()
+    {
+        work = tmp.path() + "/KorvaneCD";
+        QDir().mkpath(work);
+        ctx.workingFolder = work;
+        ctx.fichierZip = "CLINIQUE";
+        ctx.messages = &sink;
+    }
+    // DICOMDIR, optional ftp.ok, marker, SERIE1.zip holding SUB.zip.
+    void writeArchive(bool ftpOk)
+    {
+        const QByteArray sub = zipBytes({{"IM3.dcm", "three"}});
+        const QByteArray serie = zipBytes({{"IM1.dcm", "one"}, {"DEEP/IM2.dcm", "two"}, {"SUB.zip", sub}});
+        QList<Entry> top = {{"DICOMDIR", "catalogue"}, {"CLINIQUE_A1.ok", "x\r\ny\r\nA1\r\n"}, {"SERIE1.zip", serie}};
+        if (ftpOk)
+            top.append(Entry{"ftp.ok", ""});
+        ASSERT_TRUE(ziptest::writeZip(work + "/CLINIQUE.zip", top));
+    }
+};
+
+} // namespace
+
+TEST(UnpackArchive, NestedArchivesAreUnpackedIntoFoldersToAnyDepth)
+{
+    Study s;
+    s.writeArchive(true);
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/ftp.ok", "stale marker"));
+    EXPECT_TRUE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
+    EXPECT_TRUE(s.sink.entries.isEmpty()) << s.sink.entries.value(0).text.toStdString();
+    EXPECT_EQ(tree(s.work), (QStringList{"CLINIQUE.zip", "CLINIQUE_A1.ok", "DICOMDIR", "SERIE1", "SERIE1/DEEP",
+                                         "SERIE1/DEEP/IM2.dcm", "SERIE1/IM1.dcm", "SERIE1/SUB", "SERIE1/SUB/IM3.dcm",
+                                         "ftp.ok"}));
+    EXPECT_EQ(ziptest::readAll(s.work + "/SERIE1/SUB/IM3.dcm"), QByteArray("three"));
+    EXPECT_EQ(ziptest::readAll(s.work + "/ftp.ok"), QByteArray()); // the stale one was replaced
+}
+
+TEST(UnpackArchive, MissingFtpOkUnpacksButFails)
+{
+    Study s;
+    s.writeArchive(false);
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/FTP.OK", "left by an earlier archive"));
+    EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
+    EXPECT_TRUE(QFile::exists(s.work + "/SERIE1/SUB/IM3.dcm"));
+    ASSERT_EQ(s.sink.texts('E').size(), 1);
+    EXPECT_TRUE(s.sink.texts('E')[0].startsWith("Erreur.\r\rl'absence du fichier \"ftp.ok\""));
+}
+
+TEST(UnpackArchive, RepDestinationReceivesTheArchiveButNestedOnesAreNotFound)
+{
+    Study s;
+    s.writeArchive(true);
+    s.ctx.repDestination = s.tmp.path() + "/radiologue";
+    EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
+    EXPECT_TRUE(QFile::exists(s.ctx.repDestination + "/DICOMDIR"));
+    EXPECT_TRUE(QFile::exists(s.ctx.repDestination + "/SERIE1.zip"));
+    EXPECT_FALSE(QFile::exists(s.work + "/DICOMDIR"));
+
+    // Without nested archives it succeeds, and "ftp.ok" is not asked for.
+    ASSERT_TRUE(ziptest::writeZip(s.work + "/DICT.zip", {{"A1.wav", "riff"}}));
+    EXPECT_TRUE(UnpackArchive(s.ctx, "DICT.zip", ArchivePassword));
+    EXPECT_TRUE(QFile::exists(s.ctx.repDestination + "/A1.wav"));
+}
+
+TEST(UnpackArchive, DamagedNestedArchiveFailsAndTheTopLevelReportsBoth)
+{
+    Study s;
+    QByteArray serie = zipBytes({{"IM1.dcm", ziptest::noise(200000)}});
+    for (int i = 100000; i < 100010; ++i)
+        serie[i] = char(serie[i] ^ 0x33);
+    ASSERT_TRUE(ziptest::writeZip(s.work + "/CLINIQUE.zip",
+                                  {{"DICOMDIR", "c"}, {"ftp.ok", ""}, {"SERIE1.zip", serie}}));
+    EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
+    EXPECT_FALSE(QFile::exists(s.work + "/SERIE1/IM1.dcm"));
+    EXPECT_TRUE(s.sink.contains("Erreur de décompression du zip : " + s.work + "/SERIE1.zip"));
+}
+
+TEST(UnpackArchive, NestedExpansionCountsAgainstTheOuterArchive)
+{
+    Study s;
+    // Each level small, the sum of all levels far beyond the outer archive.
+    const QByteArray inner = zipBytes({{"z.bin", QByteArray(3 << 20, '\0')}});
+    const QByteArray middle = zipBytes({{"a.zip", inner}, {"b.zip", inner}, {"c.zip", inner}});
+    ASSERT_TRUE(ziptest::writeZip(s.work + "/CLINIQUE.zip", {{"ftp.ok", ""}, {"N.zip", middle}}));
+    s.ctx.limits.ratioFloorBytes = 4 << 20;
+    EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
+    EXPECT_TRUE(s.sink.contains("[Référence : 8]"));
+}
+
+TEST(VisitName, MarkerThirdLineNamesTheVisit)
+{
+    Study s;
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/ftp.ok", ""));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/clinique_x.OK", "l1\r\nl2\r\nA\r\n"));
+    const QDateTime now(QDate(2005, 3, 2), QTime(14, 30, 5));
+    EXPECT_EQ(VisitSuffix(s.work, "CLINIQUE", now), "A");
+
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR", "new visit"));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR.A", "older copy"));
+    EXPECT_TRUE(KeepVisitDicomdir(s.work, "A", s.sink));
+    EXPECT_FALSE(QFile::exists(s.work + "/DICOMDIR"));
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOMDIR.A"), QByteArray("new visit"));
+    EXPECT_TRUE(s.sink.entries.isEmpty());
+}
+
+TEST(VisitName, WithoutMarkerTheTimeStampNamesIt)
+{
+    Study s;
+    const QDateTime now(QDate(2005, 3, 2), QTime(14, 30, 5));
+    EXPECT_EQ(VisitSuffix(s.work, "CLINIQUE", now), "050302143005");
+    // A marker of another user does not count; a two-line marker names nothing.
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/AUTRE.ok", "1\n2\nB\n"));
+    EXPECT_EQ(VisitSuffix(s.work, "CLINIQUE", now), "050302143005");
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/CLINIQUE.ok", "1\n2\n"));
+    EXPECT_EQ(VisitSuffix(s.work, "CLINIQUE", now), "050302143005");
+}
+
+TEST(VisitName, SuffixFromTheServerCannotLeaveTheFolder)
+{
+    Study s;
+    const QDateTime now(QDate(2005, 3, 2), QTime(14, 30, 5));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/CLINIQUE.ok", "1\n2\n../../etc/x\n"));
+    const QString suffix = VisitSuffix(s.work, "CLINIQUE", now);
+    EXPECT_FALSE(suffix.contains('/') || suffix.contains("..")) << suffix.toStdString();
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/CLINIQUE.ok", "1\n2\nC:\\Windows\\A7\n"));
+    EXPECT_EQ(VisitSuffix(s.work, "CLINIQUE", now), "CWindowsA7");
+
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR", "d"));
+    EXPECT_TRUE(KeepVisitDicomdir(s.work, suffix, s.sink));
+    EXPECT_EQ(QDir(s.work).entryList({"DICOMDIR*"}, QDir::Files).size(), 1);
+    EXPECT_EQ(QDir(s.tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"KorvaneCD"});
+}

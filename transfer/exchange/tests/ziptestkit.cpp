@@ -1,0 +1,136 @@
+#include "ziptestkit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <zlib.h>
+
+namespace ziptest {
+
+bool writeZip(const QString &path, const QList<Entry> &entries, const QString &password)
+{
+    archive *a = archive_write_new();
+    archive_write_set_format_zip(a);
+    if (!password.isEmpty()) {
+        archive_write_set_options(a, "zip:encryption=zipcrypt");
+        archive_write_set_passphrase(a, password.toUtf8().constData());
+    }
+    QDir().mkpath(QFileInfo(path).path());
+    bool ok = archive_write_open_filename(a, QFile::encodeName(path).constData()) == ARCHIVE_OK;
+    for (const Entry &e : entries) {
+        if (!ok)
+            break;
+        archive_entry *en = archive_entry_new();
+        archive_entry_set_pathname_utf8(en, e.name.toUtf8().constData());
+        const bool dir = e.name.endsWith(QLatin1Char('/'));
+        archive_entry_set_filetype(en, dir ? AE_IFDIR : AE_IFREG);
+        archive_entry_set_perm(en, dir ? 0755 : 0644);
+        archive_entry_set_size(en, dir ? 0 : e.data.size());
+        ok = archive_write_header(a, en) == ARCHIVE_OK;
+        if (ok && !dir && !e.data.isEmpty())
+            ok = archive_write_data(a, e.data.constData(), size_t(e.data.size())) == e.data.size();
+        archive_entry_free(en);
+    }
+    ok = archive_write_close(a) == ARCHIVE_OK && ok;
+    archive_write_free(a);
+    return ok;
+}
+
+namespace {
+void put16(QByteArray &b, quint32 v)
+{
+    b.append(char(v & 0xff));
+    b.append(char((v >> 8) & 0xff));
+}
+void put32(QByteArray &b, quint32 v)
+{
+    put16(b, v & 0xffff);
+    put16(b, v >> 16);
+}
+} // namespace
+
+bool writeRawZip(const QString &path, const QList<RawEntry> &entries)
+{
+    QByteArray out, central;
+    for (const RawEntry &e : entries) {
+        quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(e.data.constData()), uInt(e.data.size())));
+        if (e.badCrc)
+            crc ^= 0xdeadbeef;
+        const quint32 usize = e.declaredSize < 0 ? quint32(e.data.size()) : quint32(e.declaredSize);
+        const quint32 offset = quint32(out.size());
+        put32(out, 0x04034b50);
+        put16(out, 20);
+        put16(out, 0);
+        put16(out, 0); // stored
+        put16(out, 0);
+        put16(out, 0x21);
+        put32(out, crc);
+        put32(out, quint32(e.data.size()));
+        put32(out, usize);
+        put16(out, quint32(e.name.size()));
+        put16(out, 0);
+        out += e.name;
+        out += e.data;
+
+        put32(central, 0x02014b50);
+        put16(central, (3 << 8) | 20); // made by Unix: external attributes hold the mode
+        put16(central, 20);
+        put16(central, 0);
+        put16(central, 0);
+        put16(central, 0);
+        put16(central, 0x21);
+        put32(central, crc);
+        put32(central, quint32(e.data.size()));
+        put32(central, usize);
+        put16(central, quint32(e.name.size()));
+        put16(central, 0);
+        put16(central, 0);
+        put16(central, 0);
+        put16(central, 0);
+        put32(central, e.unixMode << 16);
+        put32(central, offset);
+        central += e.name;
+    }
+    const quint32 cdOffset = quint32(out.size());
+    out += central;
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, quint32(entries.size()));
+    put16(out, quint32(entries.size()));
+    put32(out, quint32(central.size()));
+    put32(out, cdOffset);
+    put16(out, 0);
+    return writeFile(path, out);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+QByteArray noise(qint64 size, quint32 seed)
+{
+    QByteArray b(size, Qt::Uninitialized);
+    quint32 x = seed * 2654435761u + 1;
+    for (qint64 i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b[i] = char(x & 0xff);
+    }
+    return b;
+}
+
+} // namespace ziptest

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Archives for the tests: well-formed encrypted ones written with libarchive,
+// and hand-made stored zips whose every header field can be falsified.
+namespace ziptest {
+
+struct Entry
+{
+    QString name;
+    QByteArray data;
+};
+
+// Deflated, traditional PKWARE encryption when password is not empty.
+bool writeZip(const QString &path, const QList<Entry> &entries, const QString &password = QStringLiteral("XK"));
+
+struct RawEntry
+{
+    QByteArray name;
+    QByteArray data;
+    quint32 unixMode = 0100644;   // external attributes (made by Unix)
+    qint64 declaredSize = -1;     // uncompressed size in the headers; -1: the real one
+    bool badCrc = false;          // store a wrong CRC
+};
+
+// Stored (uncompressed), unencrypted, with headers as told.
+bool writeRawZip(const QString &path, const QList<RawEntry> &entries);
+
+QByteArray readAll(const QString &path);
+bool writeFile(const QString &path, const QByteArray &data);
+// Deterministic bytes that do not compress much.
+QByteArray noise(qint64 size, quint32 seed = 1);
+
+} // namespace ziptest
