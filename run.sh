@@ -31,12 +31,16 @@ case "${1:-}" in
     build/release/tools/studygen/studygen --out "$DEMO" --preset demo
     if [ -x "$DEMO/KorvaneCD" ]; then
       cd "$DEMO"
+      # The demo folder holds two patients; open the main study straight away.
+      STUDY=$(sed -n 's/.*"mainStudyUID": *"\([0-9.]*\)".*/\1/p' manifest.json | head -n 1)
       if [ -z "${DISPLAY:-}" ]; then
         # No display: run offscreen, wait for the visit on screen, save a screenshot, exit.
-        QT_QPA_PLATFORM=offscreen ./KorvaneCD /nologo "/screenshot=$ROOT/build/demo/screenshot.png"
+        rm -f "$ROOT/build/demo/screenshot.png"
+        QT_QPA_PLATFORM=offscreen timeout 300 ./KorvaneCD /nologo "/UID=$STUDY" "/screenshot=$ROOT/build/demo/screenshot.png"
+        [ -s "$ROOT/build/demo/screenshot.png" ] || { echo "demo: no screenshot was written" >&2; exit 1; }
         echo "demo: screenshot written to build/demo/screenshot.png"
       else
-        exec ./KorvaneCD
+        exec ./KorvaneCD "/UID=$STUDY"
       fi
     else
       "$DEMO/studygen" --summary "$DEMO"
