@@ -47,7 +47,7 @@ TFormParametres::TFormParametres(TransferSettings &settings, SoapClient &soap, c
     bottom->addWidget(save);
     layout->addLayout(bottom);
     connect(save, &QPushButton::clicked, this, &TFormParametres::sauvegarder);
-    setFixedSize(600, 540);
+    setFixedSize(680, 540);
 }
 
 QLineEdit *TFormParametres::addText(QWidget *parent, const char *key, QString TransferSettings::*member)

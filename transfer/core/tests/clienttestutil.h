@@ -6,6 +6,12 @@
 
 #include <QByteArray>
 #include <QDialog>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QDir>
 #include <QFile>
 #include <QList>
 #include <QString>
@@ -90,5 +96,67 @@ inline QByteArray configuredIni(const QByteArray &extra = {})
            "MotDePasse=SECRET\r\n"
            + extra;
 }
+
+#ifdef KORVANE_TESTSERVER
+// The loopback test server run as a child process on a free port, with one
+// user CLINIQUE/U1/SECRET; its folder is root().
+class TestServer {
+public:
+    explicit TestServer(int prepareMs = 300)
+    {
+        m_process.setProgram(QStringLiteral(KORVANE_TESTSERVER));
+        m_process.setArguments({m_root.path(), QStringLiteral("0"), QStringLiteral("CLINIQUE/U1/SECRET"),
+                                QStringLiteral("--prepare-ms"), QString::number(prepareMs)});
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start();
+        if (!m_process.waitForStarted(10000))
+            return;
+        while (m_port == 0 && m_process.waitForReadyRead(10000)) {
+            const QByteArray line = m_process.readLine().trimmed();
+            if (line.startsWith("PORT "))
+                m_port = line.mid(5).toInt();
+        }
+    }
+    ~TestServer()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    int port() const { return m_port; }
+    QString root() const { return m_root.path(); }
+    QString userFolder() const { return m_root.filePath(QStringLiteral("users/CLINIQUE")); }
+
+    // A study the server can prepare for a request of that accession number.
+    void addStudy(const QString &accession, const QByteArray &birthDate = {})
+    {
+        QDir(m_root.path()).mkpath(QStringLiteral("studies/") + accession + QStringLiteral("/IMAGES"));
+        const QString folder = m_root.filePath(QStringLiteral("studies/") + accession);
+        writeFile(folder + QStringLiteral("/DICOMDIR"), "DICM");
+        writeFile(folder + QStringLiteral("/IMAGES/IM1.DCM"), QByteArray(4000, 'x'));
+        if (!birthDate.isEmpty())
+            writeFile(folder + QStringLiteral("/naissance.txt"), birthDate);
+    }
+
+    // A control command; answers the server's text.
+    QString control(const QString &text)
+    {
+        QNetworkAccessManager net;
+        QNetworkRequest req(QUrl(QStringLiteral("http://127.0.0.1:%1/__control").arg(m_port)));
+        req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/plain"));
+        QNetworkReply *reply = net.post(req, text.toUtf8());
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        const QString answer = QString::fromUtf8(reply->readAll()).trimmed();
+        reply->deleteLater();
+        return answer;
+    }
+
+private:
+    QTemporaryDir m_root;
+    QProcess m_process;
+    int m_port = 0;
+};
+#endif
 
 } // namespace clienttest
