@@ -274,6 +274,10 @@ ExtractOutcome extractZip(const QString &archivePath, const QString &folder, con
         }
         if (!f.flush() || (f.close(), f.error() != QFileDevice::NoError))
             return fail(ExtractWriteFailed, f.errorString() + QLatin1String(": ") + rel);
+        // Programs keep their execute permission (an update brings them);
+        // nothing else of the stored mode is taken.
+        if (archive_entry_perm(e) & 0100)
+            f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
     }
 
     out.bytes = budget.written() - startBytes;

@@ -1,0 +1,854 @@
+#include "transfer/exchange/exchange.h"
+
+#include "transfer/core/clientform.h"
+#include "transfer/core/echoservice.h"
+#include "transfer/exchange/exchangeforms.h"
+#include "transfer/exchange/fragments.h"
+#include "transfer/exchange/housekeeping.h"
+#include "transfer/exchange/unpack.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QProcess>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
+using strandel::IEchoService;
+using strandel::SoapAttachmentPtr;
+using strandel::SoapError;
+
+namespace exchange {
+
+namespace {
+
+// Busy cursor for the scope.
+class BusyCursor
+{
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+QString hms(qint64 seconds)
+{
+    if (seconds < 0)
+        seconds = 0;
+    return QString::asprintf("%2.2lld:%2.2lld:%2.2lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+
+void pump()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ messages
+
+void Exchange::Sink::error(const QString &text)
+{
+    m_x.m_form.ui().error(&m_x.m_form, text);
+}
+
+void Exchange::Sink::information(const QString &text)
+{
+    m_x.m_form.ui().information(&m_x.m_form, text);
+}
+
+bool Exchange::Sink::confirm(const QString &text)
+{
+    return m_x.m_form.ui().confirm(&m_x.m_form, text);
+}
+
+// ------------------------------------------------------------------ set-up
+
+Exchange::Exchange(strandel::TClientForm &form, ExchangeEnv env)
+    : QObject(&form), m_form(form), m_env(std::move(env)), m_sink(*this)
+{
+    if (!m_env.now)
+        m_env.now = [] { return QDateTime::currentDateTime(); };
+    if (!m_env.wait)
+        m_env.wait = [](int ms) {
+            QDeadlineTimer deadline(ms);
+            while (!deadline.hasExpired()) {
+                pump();
+                QThread::msleep(20);
+            }
+        };
+    if (!m_env.beep)
+        m_env.beep = [] { QApplication::beep(); };
+    if (!m_env.quit)
+        m_env.quit = [] { QCoreApplication::quit(); };
+}
+
+void Exchange::install()
+{
+    strandel::ClientFeatures &f = m_form.features();
+    f.download = [this](strandel::TClientForm &) { downloadButton(); };
+    f.uploadDictations = [this](strandel::TClientForm &) { uploadDictations(); };
+    f.unzipRadiologist = [this](strandel::TClientForm &) { unzipRadiologist(); };
+    f.updateCheck = [this](strandel::TClientForm &) { return updateCheckAtFirstUse(); };
+    f.checkForUpdate = [this](strandel::TClientForm &, QWidget *parent) { CheckForUpdate(true, parent); };
+    f.showNews = [this](strandel::TClientForm &) { showNews(); };
+    f.automaticPurgeCheck = [this](strandel::TClientForm &) { automaticPurgeCheck(); };
+    f.purgeWindow = [this](strandel::TClientForm &, QWidget *parent) { purgeWindow(parent); };
+    f.createShortcuts = [this](strandel::TClientForm &, bool strandel, bool viewer) {
+        createShortcuts(strandel, viewer);
+    };
+    f.receivedBlock = [this](strandel::TClientForm &) {
+        if (m_downloadWindow)
+            m_downloadWindow->addBlock(2048);
+    };
+    // Received attachments wait in the working folder, so that saving one is
+    // a rename on the same file system.
+    m_form.soapClient().setAttachmentFolder(workingFolder());
+}
+
+Exchange *installExchange(strandel::TClientForm &form, ExchangeEnv env)
+{
+    auto *x = new Exchange(form, std::move(env));
+    x->install();
+    // The buttons follow their features (set after the window was built).
+    form.applySettings(false);
+    return x;
+}
+
+QString Exchange::workingFolder() const
+{
+    return m_form.programFolder().absolutePath();
+}
+
+// ------------------------------------------------------------------ download
+
+void Exchange::downloadButton()
+{
+    strandel::TransferSettings &s = m_form.settings();
+    if (!m_form.updateCheckMade() && !m_form.runUpdateCheck())
+        return;
+    if (!strandel::TestConnection(m_form.service())) {
+        m_sink.error(QStringLiteral("ERREUR : Le test de connexion a échoué.\r"
+                                    "Vérifier vos paramètres et votre connexion internet."));
+        return;
+    }
+    if (!strandel::TestAccess(m_form.service(), s.FichierZip, s.Usager, s.MotDePasse, m_form.errorBox())) {
+        m_sink.error(QStringLiteral("ERREUR : Le test d'accès a échoué.\r"
+                                    "L'accès au serveur d'images vous est refusé."));
+        return;
+    }
+    PurgeMarkers(workingFolder());
+    if (!s.Conserver)
+        FullPurge(workingFolder(), m_sink);
+    if (!EnsureZipComponent(m_sink)) {
+        m_env.quit();
+        return;
+    }
+    m_form.setTransferring(true);
+    if (s.ModeAttente)
+        continuousMode();
+    else
+        singleDownload();
+    m_form.setTransferring(false);
+}
+
+void Exchange::singleDownload()
+{
+    strandel::TransferSettings &s = m_form.settings();
+    QString name = strandel::AvailableArchive(m_form.service(), s.FichierZip, m_form.errorBox());
+    qint64 volume = 0;
+    if (name.isEmpty()) {
+        if (askPeriodicCheck().isEmpty())
+            return;
+        m_env.beep();
+        name = strandel::AvailableArchive(m_form.service(), s.FichierZip, m_form.errorBox());
+        volume = strandel::ArchiveVolume(m_form.service(), name, m_form.errorBox()).trimmed().toLongLong();
+        if (name.isEmpty())
+            return;
+    } else {
+        volume = strandel::ArchiveVolume(m_form.service(), name, m_form.errorBox()).trimmed().toLongLong();
+        TFormAttente dialog(&m_form);
+        const QString rate = s.TauxTransfert;
+        dialog.fill(name, volume, rate, formatEstimatedMinutes(EstimatedMinutes(volume, parseRate(rate))));
+        emit dialogCreated(&dialog);
+        if (m_form.ui().exec(dialog) != QDialog::Accepted) {
+            m_sink.information(QStringLiteral("Téléchargement annulé par l'usager."));
+            return;
+        }
+    }
+    m_form.progressBar()->setMaximum(int(std::clamp<qint64>(volume, 1, INT_MAX)));
+    QString fetchTime;
+    if (!DownloadArchive(name, volume, &fetchTime)) {
+        m_sink.error(QStringLiteral("ERREUR durant la réception des images."));
+        return;
+    }
+    m_sink.information(QStringLiteral("La réception des images est terminée.\r\rTemps requis : ") + fetchTime);
+    const QString other = strandel::AvailableArchive(m_form.service(), s.FichierZip, m_form.errorBox());
+    if (!other.isEmpty())
+        m_sink.information(QStringLiteral("Attention.\r\rPrenez note qu'il y a au moins un autre fichier d'images\r"
+                                          "déjà disponible pour vous sur le serveur\r  : ")
+                           + other);
+    if (s.Rappel
+        && m_sink.confirm(QStringLiteral("Vous pouvez maintenant fermer Strandel et ouvrir KorvaneCD.\r\r"
+                                         "Voulez-vous fermer Strandel maintenant ?"))) {
+        m_form.close();
+        m_env.quit();
+    }
+}
+
+QString Exchange::askPeriodicCheck()
+{
+    TFormVerification dialog(&m_form);
+    emit dialogCreated(&dialog);
+    if (m_form.ui().exec(dialog) != QDialog::Accepted)
+        return QString();
+    return periodicCheck(dialog.period());
+}
+
+QString Exchange::periodicCheck(int periodSeconds)
+{
+    const QString fichierZip = m_form.settings().FichierZip;
+    TFormAttente2 window(periodSeconds, [this, fichierZip]() -> QString {
+        try {
+            return strandel::AvailableArchive(m_form.service(), fichierZip, m_form.errorBox());
+        } catch (const std::exception &) {
+            m_sink.error(QStringLiteral("ERREUR : Accès au serveur distant.\r\rVérifiez votre connexion internet."));
+            return QString();
+        }
+    }, &m_form);
+    window.setTickInterval(m_env.periodicTickMs);
+    emit dialogCreated(&window);
+    if (m_form.ui().exec(window) != QDialog::Accepted)
+        return QString();
+    return window.found();
+}
+
+void Exchange::continuousMode()
+{
+    strandel::TransferSettings &s = m_form.settings();
+    TFormVerifContinue dialog(&m_form);
+    emit dialogCreated(&dialog);
+    if (m_form.ui().exec(dialog) == TFormVerifContinue::NoResult)
+        return;
+    const int period = dialog.period();
+    for (;;) {
+        if (periodicCheck(period).isEmpty())
+            break;
+        const QString name = strandel::AvailableArchive(m_form.service(), s.FichierZip, m_form.errorBox());
+        if (name.isEmpty())
+            continue;
+        const qint64 volume =
+            strandel::ArchiveVolume(m_form.service(), name, m_form.errorBox()).trimmed().toLongLong();
+        m_form.progressBar()->setMaximum(int(std::clamp<qint64>(volume, 1, INT_MAX)));
+        PurgeMarkers(workingFolder());
+        QString fetchTime;
+        const bool ok = DownloadArchive(name, volume, &fetchTime);
+        m_form.setStatusText(ok ? QStringLiteral("La réception des images est terminée.")
+                                : QStringLiteral("ERREUR durant la réception des images."));
+    }
+}
+
+bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetchTime)
+{
+    strandel::TransferSettings &s = m_form.settings();
+    const QString folder = workingFolder();
+    // The name becomes a file name here: refuse anything that is not a plain name.
+    if (!isPlainFileName(name)) {
+        m_sink.error(QStringLiteral("ERREUR : Nom de fichier refusé : ") + name);
+        return false;
+    }
+
+    // 1.
+    m_form.setDownloadFlag(true);
+    auto cursor = std::make_unique<BusyCursor>();
+    m_form.copyAnimation()->show();
+    const QDateTime start = m_env.now();
+    bool ok = true;
+
+    m_form.setStatusText(QStringLiteral("  1/4 - Fragmentation du fichier d'images..."));
+    QString answer;
+    try {
+        answer = m_form.service().DebutDownLoadZip(name, int(FragmentSize));
+    } catch (const SoapError &e) {
+        m_sink.error(strandel::ExceptionText(e));
+        answer = QStringLiteral("ERREUR EXCEPTION");
+    }
+    if (answer != QLatin1String("OK")) {
+        m_sink.error(QStringLiteral("Erreur au moment de la fragmentation du fichier\rcontenant les images.\r(")
+                     + answer + QLatin1Char(')'));
+        m_form.setStatusText(QStringLiteral("  ERREUR (1/4) Fragmentation du fichier d'images"));
+        ok = false;
+    }
+
+    // 2.
+    QStringList fragments;
+    TFormDownLoad *window = nullptr;
+    if (ok) {
+        m_form.setStatusText(QStringLiteral("  2/4 - Télécharger la liste des fragments de fichier..."));
+        window = new TFormDownLoad(&m_form);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        m_downloadWindow = window;
+        window->setTitle(name);
+        try {
+            fragments = m_form.service().GetSplitFileList(name);
+        } catch (const SoapError &) {
+            ok = false;
+        }
+        // Each fragment is saved under the name the server gives: only plain
+        // names of this archive are taken.
+        for (const QString &f : std::as_const(fragments)) {
+            if (!isPlainFileName(f) || !f.toUpper().contains(name.toUpper()) || f == name) {
+                m_sink.error(QStringLiteral("ERREUR : Nom de fragment refusé : ") + f);
+                ok = false;
+                break;
+            }
+        }
+        if (ok)
+            window->setFragments(fragments);
+        else
+            m_form.setStatusText(QStringLiteral("  ERREUR (2/4) Téléchargement de la liste des fragments"));
+    }
+
+    // 3.
+    if (ok) {
+        m_form.setStatusText(QStringLiteral("  3/4 - Télécharger les fragments de fichier..."));
+        // Fragments left by an interrupted download would be merged with the
+        // new ones: start from none.
+        for (const QString &stale : fragmentFiles(folder, name))
+            QFile::remove(folder + QLatin1Char('/') + stale);
+        window->show();
+        pump();
+        const QDateTime fetchStart = m_env.now();
+        for (int i = 0; i < fragments.size() && ok; ++i) {
+            window->resetCounter();
+            window->select(i);
+            const QString &f = fragments.at(i);
+            m_form.setStatusText(QStringLiteral("  3/4 A - Télécharger fragments ..."));
+            SoapAttachmentPtr attachment;
+            try {
+                attachment = m_form.service().GetAttachment(f, s.Usager);
+            } catch (const SoapError &) {
+                m_form.setStatusText(QStringLiteral("  3/4 B - Télécharger fragments ..."));
+                m_sink.error(QStringLiteral("ERREUR : Téléchargement du fichier segment : ") + f);
+                ok = false;
+                break;
+            }
+            m_form.setStatusText(QStringLiteral("  3/4 C - Télécharger fragments ..."));
+            QString why;
+            if (!attachment || !attachment->saveAs(folder + QLatin1Char('/') + f, &why)) {
+                m_form.setStatusText(QStringLiteral("  3/4 D - Télécharger fragments ..."));
+                m_sink.error(QStringLiteral("ERREUR : Sauvegarde du fichier segment : ") + f);
+                ok = false;
+                break;
+            }
+            m_form.setStatusText(QStringLiteral("  3/4 E - Télécharger fragments ..."));
+            window->tick(i);
+            pump();
+        }
+        window->close();
+        if (fetchTime)
+            *fetchTime = hms(fetchStart.secsTo(m_env.now()));
+        if (!ok) {
+            m_form.setStatusText(QStringLiteral("  ERREUR (3/4) Téléchargement des fragments"));
+            // A fragment that failed half-way is no fragment: remove what came.
+            for (const QString &f : fragments)
+                QFile::remove(folder + QLatin1Char('/') + f);
+        }
+    } else if (window) {
+        window->close();
+    }
+
+    // 4.
+    if (ok) {
+        m_form.setStatusText(QStringLiteral("  4/4 - Fusionner les fragments de fichier..."));
+        if (MergeFragments(folder, name, m_sink)) {
+            m_form.setStatusText(QStringLiteral("  Réception terminée. Temps requis:") + (fetchTime ? *fetchTime : QString()));
+        } else {
+            m_form.setStatusText(QStringLiteral("  ERREUR (4/4) Fusionnement des fragments"));
+            ok = false;
+        }
+    }
+
+    // 6. The answer of this call still counts as received data and would
+    // replace the step's status with a byte count: the status is put back.
+    const QString stepStatus = m_form.statusText();
+    try {
+        m_form.service().FinDownLoadZip(name);
+    } catch (const SoapError &) {
+    }
+    m_form.setDownloadFlag(false);
+    m_form.setStatusText(stepStatus);
+    m_form.progressBar()->setValue(0);
+    const QDateTime end = m_env.now();
+    m_form.copyAnimation()->hide();
+
+    // 7, 8.
+    if (!ok)
+        return false;
+    const QString archivePath = folder + QLatin1Char('/') + name;
+    if (!QFileInfo(archivePath).isFile()) {
+        m_form.setStatusText(QStringLiteral("Erreur: Le fichier ZIP est introuvable :") + archivePath);
+        return false;
+    }
+
+    // 9.
+    UnpackContext ctx;
+    ctx.workingFolder = folder;
+    ctx.repDestination = s.RepDestination;
+    ctx.fichierZip = s.FichierZip;
+    ctx.messages = &m_sink;
+    ctx.limits = m_env.limits;
+    if (!UnpackArchive(ctx, name, ArchivePassword)) {
+        strandel::DeleteServerArchive(m_form.service(), name, s.Usager, s.MotDePasse, m_form.errorBox());
+        return false;
+    }
+    // 10, 11.
+    if (s.Conserver)
+        KeepVisitDicomdir(folder, VisitSuffix(folder, s.FichierZip, m_env.now()), m_sink);
+    strandel::DeleteServerArchive(m_form.service(), name, s.Usager, s.MotDePasse, m_form.errorBox());
+    // 12, 13.
+    s.TauxTransfert = DownloadTransferRate(volume, start, end);
+    s.write();
+    cursor.reset();
+    m_form.setStatusText(QStringLiteral("  Réception terminée. Temps requis : ") + (fetchTime ? *fetchTime : QString()));
+    return true;
+}
+
+void Exchange::unzipRadiologist()
+{
+    BusyCursor cursor;
+    if (!EnsureZipComponent(m_sink)) {
+        m_env.quit();
+        return;
+    }
+    const strandel::TransferSettings &s = m_form.settings();
+    UnpackContext ctx;
+    ctx.workingFolder = workingFolder();
+    ctx.repDestination = s.RepDestination;
+    ctx.fichierZip = s.FichierZip;
+    ctx.messages = &m_sink;
+    ctx.limits = m_env.limits;
+    UnpackArchive(ctx, s.FichierZip + QStringLiteral(".zip"), ArchivePassword);
+}
+
+// ------------------------------------------------------------------ upload
+
+void Exchange::fillWavList(TFormUploadWav &window)
+{
+    const QString folder = m_form.settings().DirDictee;
+    window.list()->clear();
+    QDir dir(folder);
+    if (folder.isEmpty() || !dir.exists()) {
+        m_sink.error(QStringLiteral("*** ERROR Exception : FindFirst ChargerListBoxRep"));
+        return;
+    }
+    const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.wav")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo &fi : files)
+        window.list()->addItem(wavListLine(fi.lastModified(), fi.size(), fi.fileName()));
+    window.list()->selectAll();
+    if (window.list()->count() > 0)
+        window.list()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+}
+
+void Exchange::uploadDictations()
+{
+    TFormUploadWav window(&m_form);
+    // The window's own SOAP client object shows its sending progress.
+    strandel::SoapClient soap;
+    window.onReload = [&] {
+        fillWavList(window);
+        const int n = window.list()->count();
+        if (n > 0)
+            m_sink.information(QStringLiteral("J'ai trouvé ") + QString::number(n) + QStringLiteral(" fichier(s) WAV."));
+        else
+            m_sink.information(QStringLiteral("Je ne trouve aucun fichier WAV dans le répertoire : ")
+                               + m_form.settings().DirDictee);
+    };
+    window.onSend = [&] { sendDictations(window); };
+    window.setProperty("soapClient", QVariant::fromValue<void *>(&soap));
+    fillWavList(window);
+    emit dialogCreated(&window);
+    m_form.ui().exec(window);
+}
+
+void Exchange::sendDictations(TFormUploadWav &window)
+{
+    strandel::TransferSettings &s = m_form.settings();
+    const QString folder = s.DirDictee;
+    // 1, 2.
+    QStringList files;
+    for (QListWidgetItem *item : window.list()->selectedItems())
+        files << folder + QLatin1Char('/') + wavNameFromLine(item->text());
+    if (files.isEmpty()) {
+        m_sink.information(QStringLiteral("Il n'y a présentement aucun fichier à télécharger"));
+        return;
+    }
+    // The upload window's own client object, or a local one.
+    std::unique_ptr<strandel::SoapClient> ownSoap;
+    auto *soap = static_cast<strandel::SoapClient *>(window.property("soapClient").value<void *>());
+    if (!soap) {
+        ownSoap = std::make_unique<strandel::SoapClient>();
+        soap = ownSoap.get();
+    }
+    soap->setPostingDataHandler([this](qint64 sent, qint64 total) {
+        if (m_uploadWindow) {
+            m_uploadWindow->showSent(sent, total);
+            pump();
+        }
+    });
+    auto service = [&]() -> IEchoService & {
+        return strandel::ServiceProxy(*soap, s.AdresseIp, s.Port, s.Alias);
+    };
+    // 3.
+    QStringList serverNames;
+    try {
+        serverNames = service().GetAttachmentList(s.Usager);
+    } catch (const SoapError &) {
+    }
+    window.serverNames()->clear();
+    window.serverNames()->addItems(serverNames);
+    // 4.
+    const QString archive = DictationArchiveName(s.FichierZip, serverNames);
+    QFile::remove(folder + QLatin1Char('/') + archive);
+    // 5.
+    if (!EnsureZipComponent(m_sink)) {
+        m_env.quit();
+        return;
+    }
+    {
+        BusyCursor cursor;
+        if (!ZipDictations(folder, archive, files, ArchivePassword))
+            return;
+    }
+    // 6.
+    const QString found = findNoCase(folder, archive);
+    const qint64 volume = found.isEmpty() ? 0 : QFileInfo(found).size();
+    TFormAttente confirm(&window);
+    confirm.fill(archive, volume, s.TrUpload, formatEstimatedMinutes(EstimatedMinutes(volume, parseRate(s.TrUpload))));
+    emit dialogCreated(&confirm);
+    if (m_form.ui().exec(confirm) != QDialog::Accepted) {
+        m_sink.information(QStringLiteral("Téléchargement annulé"));
+        QFile::remove(folder + QLatin1Char('/') + archive);
+        return;
+    }
+    // 7, 8.
+    const bool ok = uploadArchive(window, service(), archive);
+    QFile::remove(folder + QLatin1Char('/') + archive);
+    if (!ok)
+        return;
+    for (const QString &f : files)
+        if (!QFile::remove(f))
+            m_sink.error(QStringLiteral("Err. EffacerFichier: ") + f);
+    fillWavList(window);
+    m_sink.information(QStringLiteral("Téléchargement complété avec succès."));
+}
+
+bool Exchange::uploadArchive(TFormUploadWav &window, IEchoService &service, const QString &archive)
+{
+    strandel::TransferSettings &s = m_form.settings();
+    const QString folder = s.DirDictee;
+    auto cursor = std::make_unique<BusyCursor>();
+    const QTime start = m_env.now().time();
+    TFormUpload progress(&window);
+    m_uploadWindow = &progress;
+    emit dialogCreated(&progress);
+
+    DeleteSplitPieces(folder, archive, m_sink);
+    progress.clearPieces();
+    progress.setTitle(archive);
+    QString splitError;
+    const QStringList pieces = SplitArchive(folder, archive, &splitError);
+    if (!splitError.isEmpty())
+        m_sink.error(splitError);
+
+    bool ok = false;
+    if (!pieces.isEmpty()) {
+        for (const QString &p : pieces)
+            progress.addPiece(pieceListLine(p, folder + QLatin1Char('/') + p));
+        progress.show();
+        pump();
+        try {
+            service.DebutEnvoiSplit(archive);
+            window.progress()->setMaximum(int(pieces.size()));
+            window.progress()->setValue(0);
+            for (int i = 0; i < progress.list()->count(); ++i) {
+                progress.select(i);
+                progress.progress()->setMaximum(int(FragmentSize));
+                SendPiece(service, folder, pieceFromLine(progress.list()->item(i)->text()));
+                progress.tick(i);
+                window.progress()->setValue(window.progress()->value() + 1);
+                pump();
+            }
+            progress.close();
+            DeleteSplitPieces(folder, archive, m_sink);
+            const QString answer = service.FinEnvoiSplit(archive);
+            ok = answer == QLatin1String("OK");
+            if (!ok)
+                m_sink.error(QStringLiteral("ERREUR: ") + answer);
+        } catch (const SoapError &e) {
+            // The start or the end of the exchange failed: the fault's text,
+            // and the upload counts as failed (the WAV files stay).
+            progress.close();
+            DeleteSplitPieces(folder, archive, m_sink);
+            m_sink.error(e.message());
+            ok = false;
+        }
+    }
+    // 10.
+    m_uploadWindow = nullptr;
+    window.progress()->setValue(0);
+    progress.progress()->setValue(0);
+    const QTime end = m_env.now().time();
+    cursor.reset();
+    s.TauxTransfert = UploadTransferRate(QFileInfo(folder + QLatin1Char('/') + archive).size(), start, end);
+    s.write();
+    {
+        BusyCursor busy;
+        try {
+            const QStringList names = service.GetAttachmentList(s.Usager);
+            window.serverNames()->clear();
+            window.serverNames()->addItems(names);
+        } catch (const SoapError &) {
+        }
+    }
+    return ok;
+}
+
+bool Exchange::SendPiece(IEchoService &service, const QString &folder, const QString &piece)
+{
+    for (int attempt = 0; attempt <= 5; ++attempt) {
+        try {
+            service.SendAttachment(piece, folder + QLatin1Char('/') + piece);
+            return true;
+        } catch (const SoapError &) {
+            m_sink.error(QStringLiteral("Erreur envoi du fichier sur site distant: ") + piece);
+            m_sink.error(QStringLiteral("Erreur Upload5Essais : Attente de 10 secondes avant autre essais: ") + piece);
+            m_env.wait(10000);
+        }
+    }
+    return false;
+}
+
+// ------------------------------------------------------------------ news, purge
+
+void Exchange::showNews()
+{
+    TFormNews news(workingFolder() + QLatin1Char('/') + NewsFileName, &m_form);
+    emit dialogCreated(&news);
+    m_form.ui().exec(news);
+}
+
+namespace {
+int retentionDays(const QString &text)
+{
+    bool ok = false;
+    const int days = text.trimmed().toInt(&ok);
+    return ok ? days : 30;
+}
+} // namespace
+
+void Exchange::automaticPurgeCheck()
+{
+    const strandel::TransferSettings &s = m_form.settings();
+    const QDate comparison = QDate::currentDate().addDays(-retentionDays(s.Epurer));
+    if (PurgeCandidates(workingFolder(), comparison, m_sink).isEmpty())
+        return;
+    if (m_sink.confirm(QStringLiteral("Épuration automatique des images.\r\r"
+                                      "J'ai trouvé au moins un fichier d'images qui dépasse\r"
+                                      "la période de conservation spécifiée dans vos paramètres :")
+                       + s.Epurer
+                       + QStringLiteral(" j.\r\rVous avez le choix de continuer pour accéder\r"
+                                        "à la fenêtre d'épuration ou de sauter cette opération.\r\r"
+                                        "Voulez vous continuer ?\r")))
+        purgeWindow(&m_form);
+}
+
+void Exchange::purgeWindow(QWidget *parent)
+{
+    const QString folder = workingFolder();
+    const QDate comparison = QDate::currentDate().addDays(-retentionDays(m_form.settings().Epurer));
+    TFormEpuration::Actions actions;
+    actions.build = [this, folder, comparison] { return PurgeCandidates(folder, comparison, m_sink); };
+    actions.purge = [folder](const QStringList &names, TFormEpuration &window) {
+        PurgeMarkers(folder);
+        window.setStatus(QStringLiteral("Épuration en cours..."));
+        BusyCursor cursor;
+        PurgeList(
+            folder, names,
+            [&](const QString &name) {
+                window.setStatus(QStringLiteral("Épuration en cours : ") + name);
+                pump();
+            },
+            [&](int row) { window.tick(row); });
+        window.setStatus(QStringLiteral("Épuration terminée."));
+    };
+    actions.information = [this](const QString &text) { m_sink.information(text); };
+    TFormEpuration window(comparison, actions, parent ? parent : &m_form);
+    emit dialogCreated(&window);
+    m_form.ui().exec(window);
+}
+
+void Exchange::createShortcuts(bool strandel, bool viewer)
+{
+    const QString desk = m_env.desktopFolder.isEmpty() ? desktopFolder() : m_env.desktopFolder;
+    if (!CreateProgramShortcuts(desk, workingFolder(), viewer, strandel))
+        m_sink.error(QStringLiteral("Erreur : Impossible de créer les raccourcis sur le bureau : ") + desk);
+}
+
+// ------------------------------------------------------------------ update
+
+bool Exchange::updateCheckAtFirstUse()
+{
+    strandel::TransferSettings &s = m_form.settings();
+    if (!s.MajAuto)
+        return true;
+    auto cursor = std::make_unique<BusyCursor>();
+    m_form.setStatusText(QStringLiteral("  Vérification de la connexion. Un instant s.v.p. ..."));
+    if (!strandel::TestConnection(m_form.service())) {
+        cursor.reset();
+        m_form.setStatusText(QString());
+        m_sink.error(QStringLiteral("ERREUR : Le test de connexion au serveur a échoué.\r"
+                                    "Vérifier vos paramètres et votre connexion internet."));
+        return false;
+    }
+    bool answer = false;
+    if (strandel::TestAccess(m_form.service(), s.FichierZip, s.Usager, s.MotDePasse, m_form.errorBox())) {
+        cursor.reset();
+        CheckForUpdate(false, &m_form);
+        answer = true;
+    }
+    cursor.reset();
+    m_form.setStatusText(QString());
+    return answer;
+}
+
+void Exchange::CheckForUpdate(bool withMessages, QWidget *parent)
+{
+    strandel::TransferSettings &s = m_form.settings();
+    QWidget *owner = parent ? parent : &m_form;
+    const strandel::ClientUi &ui = m_form.ui();
+    const QString folder = workingFolder();
+    // 1, 2.
+    const QString name = strandel::AvailableArchive(m_form.service(), QStringLiteral("Strandel"), m_form.errorBox());
+    if (name.isEmpty()) {
+        if (withMessages)
+            ui.information(owner, QStringLiteral("Il n'y a pas de fichier de mise à jour sur le serveur."));
+        return;
+    }
+    if (name.toUpper() == (s.Version + QStringLiteral(".ZIP")).toUpper()) {
+        if (withMessages)
+            ui.information(owner, QStringLiteral("La version trouvée sur le serveur : ") + name
+                                      + QStringLiteral("\ra déjà été installée sur votre poste."));
+        return;
+    }
+    if (!isPlainFileName(name)) {
+        ui.error(owner, QStringLiteral("ERREUR : Nom de fichier de mise à jour refusé : ") + name);
+        return;
+    }
+    // 3.
+    if (!ui.confirm(owner, QStringLiteral("Une mise à jour de Strandel est disponible sur le serveur : ") + name
+                               + QStringLiteral("\r\rVoulez-vous procéder maintenant ?")))
+        return;
+    // 4.
+    {
+        BusyCursor cursor;
+        m_form.setStatusText(QStringLiteral("  Téléchargement du fichier de mise à jour..."));
+        try {
+            SoapAttachmentPtr attachment = m_form.service().GetAttachment(name, s.Usager);
+            if (attachment && attachment->contentType().compare(QLatin1String("zip"), Qt::CaseInsensitive) == 0)
+                attachment->saveAs(folder + QLatin1Char('/') + name);
+            else
+                ui.information(owner, QStringLiteral("Erreur : Le fichier reçu n'est pas de type ZIP"));
+        } catch (const SoapError &e) {
+            ui.error(owner, QStringLiteral("ERREUR D'EXCEPTION\r\r") + e.message() + QLatin1Char('\r')
+                                + QString::number(e.code()));
+        }
+    }
+    if (QFileInfo(folder + QLatin1Char('/') + name).isFile()) {
+        m_form.setStatusText(QStringLiteral("  Réception du fichier de mise à jour terminée : ") + name);
+    } else {
+        m_form.setStatusText(QStringLiteral("  Erreur: Le fichier MAJ est introuvable sur le disque local : ") + name);
+        ui.error(owner, QStringLiteral("ERREUR durant la réception du fichier de mise à jour.\r\rProcédure annulée."));
+        return;
+    }
+    // 5.
+    if (!EnsureZipComponent(m_sink)) {
+        m_env.quit();
+        return;
+    }
+    ExtractBudget budget(m_env.limits, QFileInfo(folder + QLatin1Char('/') + name).size());
+    if (!ExtractArchive(folder + QLatin1Char('/') + name, folder, ArchivePassword, m_sink, &budget)) {
+        ui.error(owner, QStringLiteral("ERREUR sur le UnZip.\r\rProcédure annulée."));
+        return;
+    }
+    // 6.
+    const QString updater = folder + QLatin1Char('/') + m_env.updaterName;
+    if (!QFileInfo(updater).isFile()) {
+        ui.error(owner, QStringLiteral("ERREUR: Le programme utilisé pour faire la mise à jour est absent.\r\r"
+                                       "StrandelMaj.exe est introuvable.\r\rProcédure annulée."));
+        return;
+    }
+    // 7.
+    const QString base = name.left(name.size() - 4);
+    s.Version = name.size() > 4 && name.toUpper().contains(QLatin1String(".ZIP")) ? base : QString();
+    s.write();
+    // 8, 9.
+    ui.message(owner, strandel::MessageKind::Confirmation,
+               QStringLiteral("Strandel va maintenant être fermé puis réouvert."), false);
+    const RunResult run = RunProgram(updater, m_env.programName + QLatin1Char('/') + base, false);
+    if (!run.started) {
+        ui.error(owner, run.error);
+        return;
+    }
+    pump();
+    m_env.quit();
+}
+
+RunResult RunProgram(const QString &program, const QString &arguments, bool wait)
+{
+    RunResult r;
+    const QString command = (program + QLatin1Char(' ') + arguments).trimmed();
+    const QStringList args = arguments.trimmed().isEmpty() ? QStringList() : QStringList{arguments.trimmed()};
+    const QFileInfo fi(program);
+    if (!fi.exists()) {
+        r.error = QStringLiteral("Impossible d'exécuter le programme suivant :\r") + command
+                  + QStringLiteral("\rChemin non trouvé !");
+        return r;
+    }
+    if (wait) {
+        QProcess p;
+        p.setWorkingDirectory(fi.absolutePath());
+        p.start(fi.absoluteFilePath(), args);
+        if (!p.waitForStarted()) {
+            r.error = QString::asprintf("Incapable d'exécuter le programme. Code d'erreur %d", int(p.error()));
+            return r;
+        }
+        p.waitForFinished(-1);
+        r.started = true;
+        r.exitCode = p.exitCode();
+        return r;
+    }
+    QProcess p;
+    p.setProgram(fi.absoluteFilePath());
+    p.setArguments(args);
+    p.setWorkingDirectory(fi.absolutePath());
+    if (!p.startDetached()) {
+        r.error = QString::asprintf("Incapable d'exécuter le programme. Code d'erreur %d", int(p.error()));
+        return r;
+    }
+    r.started = true;
+    return r;
+}
+
+} // namespace exchange
