@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -345,4 +346,43 @@ TEST_F(ClientRequest, CountdownBetweenChecksAndClock)
     EXPECT_EQ(form->timerLabel()->text(), "00:20");
     EXPECT_TRUE(form->waiting());
     EXPECT_EQ(rec.texts(), QStringList({kSent}));
+}
+
+TEST_F(ClientRequest, FaultWhileDeletingTheErrAnswerEndsTheTick)
+{
+    start(-1);
+    server->addStudy("ACC6", "1950-01-01");
+    ASSERT_EQ(server->control("mode echoEffacerERR fault Effacement impossible"), "OK");
+    typed = {"ACC6", "1999-09-09"};
+    form->requestClicked();
+    QTRY_VERIFY_WITH_TIMEOUT(rec.messages.size() >= 3, 5000);
+    QTest::qWait(100);
+    // Refusal, then the fault as a plain error; the tick ends there.
+    ASSERT_EQ(rec.messages.size(), 3);
+    EXPECT_TRUE(rec.messages[1].text.startsWith("Votre requête a été refusée."));
+    EXPECT_EQ(rec.messages[2].kind, MessageKind::Error);
+    EXPECT_FALSE(rec.messages[2].text.startsWith("ERREUR D'EXCEPTION"));
+    EXPECT_FALSE(form->waiting());
+}
+
+TEST_F(ClientRequest, ReceiveNotificationsCountOnlyDuringADownload)
+{
+    start(-1);
+    writeFile(server->userFolder() + "/CLINIQUE.zip.001", QByteArray(50000, 'z'));
+    form->progressBar()->setMaximum(1000000);
+    int blocks = 0;
+    form->features().receivedBlock = [&](TClientForm &) { ++blocks; };
+    form->service().GetAttachment("CLINIQUE.zip.001", "U1");
+    EXPECT_EQ(form->receivedBytes(), 0);
+    EXPECT_EQ(blocks, 0);
+
+    form->setDownloadFlag(true);
+    auto attachment = form->service().GetAttachment("CLINIQUE.zip.001", "U1");
+    ASSERT_TRUE(attachment);
+    EXPECT_EQ(attachment->size(), 50000);
+    EXPECT_GT(blocks, 0);
+    EXPECT_EQ(form->receivedBytes(), 2048 * blocks);
+    EXPECT_EQ(form->progressBar()->value(), 2048 * blocks);
+    EXPECT_EQ(form->statusText(), QStringLiteral("  %1/1000000").arg(2048 * blocks));
+    form->setDownloadFlag(false);
 }
