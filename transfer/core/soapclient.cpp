@@ -316,7 +316,9 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
         throw SoapError(SoapError::Kind::Protocol, readError);
     result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError netError = reply->error();
-    const bool httpLevelError = netError >= QNetworkReply::ContentAccessDenied && netError < QNetworkReply::ProtocolUnknownError;
+    // Errors that only restate an HTTP status (the body is still there to read).
+    const bool httpLevelError = (netError >= QNetworkReply::ContentAccessDenied && netError <= QNetworkReply::UnknownContentError)
+                                || (netError >= QNetworkReply::InternalServerError && netError <= QNetworkReply::UnknownServerError);
     if (netError != QNetworkReply::NoError && (result.httpStatus == 0 || !httpLevelError)) {
         // No answer at all, or an answer cut short.
         if (result.httpStatus != 0 && netError != QNetworkReply::OperationCanceledError)
