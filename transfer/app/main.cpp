@@ -1,6 +1,10 @@
 // Strandel, the transfer client.
 
 #include "transfer/core/clientform.h"
+#ifdef STRANDEL_WITH_EXCHANGE
+#include "transfer/exchange/exchange.h"
+#include "transfer/exchange/exchangeforms.h"
+#endif
 
 #include <QApplication>
 #include <QDir>
@@ -25,6 +29,10 @@ int main(int argc, char *argv[])
     QDir::setCurrent(folder);
 
     strandel::TClientForm form(folder, strandel::CommandLine(QApplication::arguments()));
+#ifdef STRANDEL_WITH_EXCHANGE
+    // Download, dictation upload, news, purge, update and shortcuts.
+    exchange::installExchange(form);
+#endif
     if (!form.startUp())
         return 0;
     form.show();
