@@ -1,0 +1,592 @@
+#include "cellrenderer.h"
+
+#include <QFontMetricsF>
+#include <QLineF>
+#include <QPainterPath>
+#include <QPainterPathStroker>
+#include <QPolygonF>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cmath>
+
+namespace imaging::detail {
+
+namespace {
+
+// Reference cell size for fonts that scale with the cell: a FontSize of 20 gives 16
+// pixels in a 512-pixel cell.
+constexpr double kFontReferenceCell = 640.0;
+constexpr int kMinimumScaledFont = 7;
+// Distance, in client pixels, within which a line-like label counts as hit.
+constexpr double kHitTolerance = 4.0;
+
+QColor Colour(int windowsColour)
+{
+    return ColourToQColor(windowsColour);
+}
+
+Qt::PenStyle PenStyleOf(int lineStyle)
+{
+    // LineStyle is the pen style minus one: 0 solid, 1 dash, 2 dot, 3 dash-dot, 4 dash-dot-dot.
+    const int style = std::clamp(lineStyle, 0, 4) + 1;
+    return static_cast<Qt::PenStyle>(style);
+}
+
+QPen LabelPen(const DicomLabel &label, const QColor &colour)
+{
+    QPen pen(colour);
+    pen.setWidthF(std::max(1, label.LineWidth()));
+    pen.setStyle(PenStyleOf(label.LineStyle()));
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::MiterJoin);
+    return pen;
+}
+
+QStringList SplitLines(const QString &text)
+{
+    static const QRegularExpression breaks(QStringLiteral("\r\n|\r|\n"));
+    return text.split(breaks);
+}
+
+QPointF StartPoint(const DicomLabel &label, const LabelSpace &space)
+{
+    return LabelPointToClient(label, space, QPointF(label.Left(), label.Top()));
+}
+
+QPointF EndPoint(const DicomLabel &label, const LabelSpace &space)
+{
+    return LabelPointToClient(label, space,
+                              QPointF(label.Left() + label.Width(), label.Top() + label.Height()));
+}
+
+// The label's box in client pixels (its four corners mapped, then their bounds).
+QRectF BoxRect(const DicomLabel &label, const LabelSpace &space)
+{
+    const double l = label.Left(), t = label.Top();
+    const double r = l + label.Width(), b = t + label.Height();
+    QPolygonF corners;
+    for (const QPointF &p : {QPointF(l, t), QPointF(r, t), QPointF(r, b), QPointF(l, b)})
+        corners << LabelPointToClient(label, space, p);
+    return corners.boundingRect();
+}
+
+// The points of a polyline or polygon, or its start and end when it has none.
+QPolygonF PolyPoints(const DicomLabel &label, const LabelSpace &space)
+{
+    QPolygonF poly;
+    const int n = label.PointCount();
+    for (int i = 1; i <= n; ++i)
+        poly << LabelPointToClient(label, space, label.PointAt(i));
+    if (poly.size() < 2) {
+        poly.clear();
+        poly << StartPoint(label, space) << EndPoint(label, space);
+    }
+    return poly;
+}
+
+QPointF PointLabelPosition(const DicomLabel &label, const LabelSpace &space)
+{
+    if (label.PointCount() > 0)
+        return LabelPointToClient(label, space, label.PointAt(1));
+    return StartPoint(label, space);
+}
+
+// Arrow head at the start point (the arrow points at what the text, at its end, names).
+QPolygonF ArrowHead(QPointF tip, QPointF tail, double lineWidth)
+{
+    QLineF shaft(tip, tail);
+    if (shaft.length() < 1e-6)
+        return {};
+    const double size = std::max(9.0, 3.5 * lineWidth);
+    QLineF wing1 = QLineF::fromPolar(size, shaft.angle() + 25.0).translated(tip);
+    QLineF wing2 = QLineF::fromPolar(size, shaft.angle() - 25.0).translated(tip);
+    return QPolygonF() << wing1.p2() << tip << wing2.p2();
+}
+
+// A ruler: main line along the longer side of its box, ticks across it towards the
+// shorter side, one every 10 mm (50 or 100 mm when the ticks would crowd), every fifth
+// full length. Drawn only on images with a pixel spacing.
+struct RulerShape
+{
+    QLineF main;
+    std::vector<QLineF> ticks;
+};
+
+bool LayOutRuler(const DicomLabel &label, const LabelSpace &space, RulerShape &shape)
+{
+    if (!space.image)
+        return false;
+    double colSpacing = 0, rowSpacing = 0;
+    if (!ImagePixelSpacing(*space.image, colSpacing, rowSpacing))
+        return false;
+    const bool vertical = std::abs(label.Height()) >= std::abs(label.Width());
+    const QPointF a0 = StartPoint(label, space);
+    QPointF a1, tickEnd;
+    if (vertical) {
+        a1 = LabelPointToClient(label, space, QPointF(label.Left(), label.Top() + label.Height()));
+        tickEnd = LabelPointToClient(label, space, QPointF(label.Left() + label.Width(), label.Top()));
+    } else {
+        a1 = LabelPointToClient(label, space, QPointF(label.Left() + label.Width(), label.Top()));
+        tickEnd = LabelPointToClient(label, space, QPointF(label.Left(), label.Top() + label.Height()));
+    }
+    const QPointF along = a1 - a0;
+    const double lengthPx = std::hypot(along.x(), along.y());
+    if (lengthPx < 2)
+        return false;
+    const QPointF unit = along / lengthPx;
+    // Millimetres per client pixel along the ruler: a client step mapped back to image
+    // pixels, then through the spacing of columns (x) and rows (y).
+    bool invertible = false;
+    const QTransform inverse = space.imageToClient.inverted(&invertible);
+    if (!invertible)
+        return false;
+    const QPointF imageStep = inverse.map(unit) - inverse.map(QPointF(0, 0));
+    const double mmPerPixel = std::hypot(imageStep.x() * colSpacing, imageStep.y() * rowSpacing);
+    if (!(mmPerPixel > 0) || !std::isfinite(mmPerPixel))
+        return false;
+    double stepMm = 10;
+    for (double candidate : {10.0, 50.0, 100.0, 500.0}) {
+        stepMm = candidate;
+        if (candidate / mmPerPixel >= 5.0)
+            break;
+    }
+    const double stepPx = stepMm / mmPerPixel;
+    const int steps = static_cast<int>(std::floor(lengthPx / stepPx + 1e-9));
+    if (steps < 1)
+        return false;
+    const QPointF tick = tickEnd - a0;
+    shape.main = QLineF(a0, a0 + unit * (steps * stepPx));
+    shape.ticks.clear();
+    for (int k = 0; k <= steps; ++k) {
+        const QPointF base = a0 + unit * (k * stepPx);
+        const bool major = k % 5 == 0 || k == steps;
+        shape.ticks.emplace_back(base, base + (major ? tick : tick * 0.5));
+    }
+    return true;
+}
+
+double DistanceToSegment(QPointF p, QPointF a, QPointF b)
+{
+    const QPointF ab = b - a;
+    const double len2 = ab.x() * ab.x() + ab.y() * ab.y();
+    double t = 0;
+    if (len2 > 0)
+        t = std::clamp(((p.x() - a.x()) * ab.x() + (p.y() - a.y()) * ab.y()) / len2, 0.0, 1.0);
+    const QPointF q = a + ab * t;
+    return std::hypot(p.x() - q.x(), p.y() - q.y());
+}
+
+bool NearPolyline(const QPolygonF &poly, QPointF p, double tolerance)
+{
+    for (int i = 0; i + 1 < poly.size(); ++i)
+        if (DistanceToSegment(p, poly[i], poly[i + 1]) <= tolerance)
+            return true;
+    return poly.size() == 1 && QLineF(poly[0], p).length() <= tolerance;
+}
+
+void DrawTextLayout(QPainter &painter, const DicomLabel &label, const TextLayout &layout)
+{
+    painter.save();
+    if (layout.rotation != 0) {
+        painter.translate(layout.anchor);
+        painter.rotate(layout.rotation);
+        painter.translate(-layout.anchor);
+    }
+    painter.setFont(layout.font);
+    if (!label.Transparent())
+        painter.fillRect(layout.bounds.adjusted(-2, -1, 2, 1), Colour(label.BackColour()));
+    const QFontMetricsF fm(layout.font);
+    const double ascent = fm.ascent();
+    const int shadow = label.Shadow();
+    if (shadow > 0) {
+        painter.setPen(Colour(label.BackColour()));
+        for (int i = 0; i < int(layout.lines.size()); ++i)
+            painter.drawText(layout.lineRects[size_t(i)].topLeft() + QPointF(shadow, shadow + ascent),
+                             layout.lines[i]);
+    }
+    painter.setPen(Colour(label.ForeColour()));
+    for (int i = 0; i < int(layout.lines.size()); ++i)
+        painter.drawText(layout.lineRects[size_t(i)].topLeft() + QPointF(0, ascent), layout.lines[i]);
+    painter.restore();
+}
+
+// Draws the shape of a non-text label with `pen`; fills closed shapes with `fill` when
+// it is valid.
+void DrawShape(QPainter &painter, const DicomLabel &label, int type, const LabelSpace &space,
+               const QPen &pen, const QBrush &fill, bool xorMode)
+{
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    switch (type) {
+    case DicomLabel::TypeEllipse:
+    case DicomLabel::TypeRectangle: {
+        const QRectF box = BoxRect(label, space);
+        if (fill.style() != Qt::NoBrush)
+            painter.setBrush(fill);
+        if (type == DicomLabel::TypeEllipse) {
+            painter.setRenderHint(QPainter::Antialiasing, !xorMode);
+            painter.drawEllipse(box);
+        } else {
+            painter.drawRect(box);
+        }
+        break;
+    }
+    case DicomLabel::TypeLine:
+        painter.drawLine(StartPoint(label, space), EndPoint(label, space));
+        break;
+    case DicomLabel::TypeArrow: {
+        const QPointF tip = StartPoint(label, space), tail = EndPoint(label, space);
+        painter.drawLine(tip, tail);
+        QPen headPen = pen;
+        headPen.setStyle(Qt::SolidLine);
+        painter.setPen(headPen);
+        painter.drawPolyline(ArrowHead(tip, tail, pen.widthF()));
+        break;
+    }
+    case DicomLabel::TypePolyline:
+        painter.drawPolyline(PolyPoints(label, space));
+        break;
+    case DicomLabel::TypePolygon:
+        if (fill.style() != Qt::NoBrush)
+            painter.setBrush(fill);
+        painter.drawPolygon(PolyPoints(label, space));
+        break;
+    case DicomLabel::TypePoint: {
+        const QPointF c = PointLabelPosition(label, space);
+        painter.drawLine(c - QPointF(3, 0), c + QPointF(3, 0));
+        painter.drawLine(c - QPointF(0, 3), c + QPointF(0, 3));
+        break;
+    }
+    case DicomLabel::TypeRuler: {
+        RulerShape ruler;
+        if (!LayOutRuler(label, space, ruler))
+            break;
+        painter.drawLine(ruler.main);
+        for (const QLineF &t : ruler.ticks)
+            painter.drawLine(t);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+QPointF LabelPointToClient(const DicomLabel &label, const LabelSpace &space, QPointF point)
+{
+    if (label.ImageTied())
+        return space.image ? space.imageToClient.map(point) : point;
+    if (label.ScaleWithCell())
+        return CellUnitsToClient(space.cell, point);
+    return point;
+}
+
+int LabelFontPixelSize(const DicomLabel &label, const QRectF &cell)
+{
+    const int size = std::max(1, label.FontSize());
+    if (!label.ScaleFontSize())
+        return size;
+    const double side = std::min(cell.width(), cell.height());
+    return std::max(kMinimumScaledFont, int(std::lround(size * side / kFontReferenceCell)));
+}
+
+bool ImagePixelSpacing(const DicomImage &image, double &columnSpacing, double &rowSpacing)
+{
+    const DicomAttributesPtr attributes = image.Attributes();
+    if (!attributes)
+        return false;
+    for (int element : {0x0030, 0x1164}) {
+        const int group = element == 0x0030 ? 0x0028 : 0x0018;
+        const DicomAttributePtr a = attributes->Item(group, element);
+        if (!a || !a->Exists() || a->VM() < 2)
+            continue;
+        bool ok1 = false, ok2 = false;
+        const double rows = a->ValueByIndex(1).toDouble(&ok1);
+        const double cols = a->ValueByIndex(2).toDouble(&ok2);
+        if (ok1 && ok2 && rows > 0 && cols > 0 && std::isfinite(rows) && std::isfinite(cols)) {
+            rowSpacing = rows;
+            columnSpacing = cols;
+            return true;
+        }
+    }
+    return false;
+}
+
+TextLayout LayOutText(const DicomLabel &label, const LabelSpace &space)
+{
+    TextLayout layout;
+    QString text = label.Text();
+    if (label.LabelType() == DicomLabel::TypeOrientation)
+        text = space.image ? space.image->EdgeOrientation(text.trimmed()) : QString();
+    if (text.isEmpty())
+        return layout;
+
+    layout.font = QFont(label.FontName().isEmpty() ? QStringLiteral("Arial") : label.FontName());
+    layout.font.setPixelSize(LabelFontPixelSize(label, space.cell));
+    layout.lines = SplitLines(text);
+    const QFontMetricsF fm(layout.font);
+    const double lineHeight = fm.height();
+
+    double textWidth = 0;
+    std::vector<double> widths;
+    for (const QString &line : layout.lines) {
+        widths.push_back(fm.horizontalAdvance(line));
+        textWidth = std::max(textWidth, widths.back());
+    }
+    const double textHeight = lineHeight * layout.lines.size();
+
+    const QPointF start = StartPoint(label, space);
+    QRectF box = label.AutoSize() ? QRectF(start, QSizeF(textWidth, textHeight))
+                                  : BoxRect(label, space);
+    const int alignment = label.Alignment();
+    const int horizontal = alignment & 3;
+    const bool bottom = (alignment & 8) != 0;
+    double y = bottom ? box.bottom() - textHeight : box.top();
+    for (size_t i = 0; i < widths.size(); ++i) {
+        double x = box.left();
+        if (horizontal == 1)
+            x = box.center().x() - widths[i] / 2;
+        else if (horizontal == 2)
+            x = box.right() - widths[i];
+        layout.lineRects.emplace_back(x, y, widths[i], lineHeight);
+        layout.bounds = layout.bounds.isNull() ? layout.lineRects.back()
+                                               : layout.bounds.united(layout.lineRects.back());
+        y += lineHeight;
+    }
+    layout.anchor = start;
+    if (label.RotateTextWithImage() && space.image)
+        layout.rotation = -90.0 * (space.image->RotateState() & 3);
+    return layout;
+}
+
+void DrawLabel(QPainter &painter, DicomLabel &label, const LabelSpace &space,
+               const LabelDrawOptions &options)
+{
+    int type = label.LabelType();
+    const bool xorMode = options.forceXor || label.XOR();
+    bool transparent = label.Transparent();
+    if (options.outlineOnly) {
+        if (type == DicomLabel::TypeText)
+            type = DicomLabel::TypeRectangle;
+        else if (type == DicomLabel::TypePolygon)
+            type = DicomLabel::TypePolyline;
+        transparent = true;
+    }
+
+    painter.save();
+    if (xorMode)
+        painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+
+    if (type == DicomLabel::TypeText || type == DicomLabel::TypeOrientation) {
+        const TextLayout layout = LayOutText(label, space);
+        if (!layout.lines.isEmpty()) {
+            DrawTextLayout(painter, label, layout);
+            if (options.updateAutoSize && label.AutoSize() && type == DicomLabel::TypeText) {
+                // Write the text's extent back in the label's own unit.
+                const QPointF s = StartPoint(label, space);
+                const QPointF e = s + QPointF(layout.bounds.width(), layout.bounds.height());
+                QPointF startUnits(label.Left(), label.Top()), endUnits = startUnits;
+                if (label.ImageTied() && space.image) {
+                    const QTransform inv = space.imageToClient.inverted();
+                    endUnits = inv.map(e);
+                    startUnits = inv.map(s);
+                } else if (label.ScaleWithCell()) {
+                    endUnits = ClientToCellUnits(space.cell, e);
+                    startUnits = ClientToCellUnits(space.cell, s);
+                } else {
+                    endUnits = e;
+                }
+                const int w = int(std::lround(std::abs(endUnits.x() - startUnits.x())));
+                const int h = int(std::lround(std::abs(endUnits.y() - startUnits.y())));
+                if (w != label.Width())
+                    label.SetWidth(w);
+                if (h != label.Height())
+                    label.SetHeight(h);
+            }
+        }
+        painter.restore();
+        return;
+    }
+
+    const QColor fore = Colour(label.ForeColour());
+    const QBrush fill = (!transparent && !xorMode) ? QBrush(Colour(label.BackColour())) : QBrush();
+    const int shadow = label.Shadow();
+    if (shadow > 0 && !xorMode) {
+        painter.save();
+        painter.translate(shadow, shadow);
+        DrawShape(painter, label, type, space, LabelPen(label, Colour(label.BackColour())),
+                  QBrush(), xorMode);
+        painter.restore();
+    }
+    DrawShape(painter, label, type, space, LabelPen(label, fore), fill, xorMode);
+    painter.restore();
+}
+
+bool LabelHit(const DicomLabel &label, const LabelSpace &space, QPointF client)
+{
+    const int type = label.LabelType();
+    const double tolerance = std::max(kHitTolerance, label.LineWidth() / 2.0 + 2.0);
+    switch (type) {
+    case DicomLabel::TypeText:
+    case DicomLabel::TypeOrientation: {
+        const TextLayout layout = LayOutText(label, space);
+        if (layout.lines.isEmpty())
+            return false;
+        QPointF p = client;
+        if (layout.rotation != 0) {
+            QTransform t;
+            t.translate(layout.anchor.x(), layout.anchor.y());
+            t.rotate(layout.rotation);
+            t.translate(-layout.anchor.x(), -layout.anchor.y());
+            p = t.inverted().map(client);
+        }
+        for (const QRectF &r : layout.lineRects)
+            if (r.contains(p))
+                return true;
+        return false;
+    }
+    case DicomLabel::TypeRectangle:
+        return BoxRect(label, space).adjusted(-tolerance, -tolerance, tolerance, tolerance).contains(client);
+    case DicomLabel::TypeEllipse: {
+        const QRectF box = BoxRect(label, space).adjusted(-tolerance, -tolerance, tolerance, tolerance);
+        const double rx = box.width() / 2, ry = box.height() / 2;
+        if (rx <= 0 || ry <= 0)
+            return false;
+        const double dx = (client.x() - box.center().x()) / rx;
+        const double dy = (client.y() - box.center().y()) / ry;
+        return dx * dx + dy * dy <= 1.0;
+    }
+    case DicomLabel::TypeLine:
+    case DicomLabel::TypeArrow:
+        return DistanceToSegment(client, StartPoint(label, space), EndPoint(label, space)) <= tolerance;
+    case DicomLabel::TypePolyline:
+        return NearPolyline(PolyPoints(label, space), client, tolerance);
+    case DicomLabel::TypePolygon: {
+        QPolygonF poly = PolyPoints(label, space);
+        if (poly.containsPoint(client, Qt::OddEvenFill))
+            return true;
+        poly << poly.first();
+        return NearPolyline(poly, client, tolerance);
+    }
+    case DicomLabel::TypePoint:
+        return QLineF(PointLabelPosition(label, space), client).length() <= tolerance + 1;
+    case DicomLabel::TypeRuler: {
+        RulerShape ruler;
+        if (!LayOutRuler(label, space, ruler))
+            return false;
+        if (DistanceToSegment(client, ruler.main.p1(), ruler.main.p2()) <= tolerance)
+            return true;
+        for (const QLineF &t : ruler.ticks)
+            if (DistanceToSegment(client, t.p1(), t.p2()) <= tolerance)
+                return true;
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+QImage FrameConverter::Prepared(const DicomImage &image)
+{
+    const QImage frame = image.DisplayFrame();
+    auto it = std::find_if(entries_.begin(), entries_.end(),
+                           [&](const Entry &e) { return e.image == &image; });
+    if (it != entries_.end() && it->sourceKey == frame.cacheKey())
+        return it->prepared;
+    // The raster engine's transformed, filtered fetch is fastest from 32-bit pixels.
+    QImage prepared = frame.format() == QImage::Format_RGB32 ? frame
+                                                             : frame.convertToFormat(QImage::Format_RGB32);
+    if (it == entries_.end()) {
+        entries_.push_back({&image, frame.cacheKey(), prepared});
+    } else {
+        it->sourceKey = frame.cacheKey();
+        it->prepared = prepared;
+    }
+    return prepared;
+}
+
+void FrameConverter::Forget(const DicomImage *image)
+{
+    entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
+                                  [&](const Entry &e) { return e.image == image; }),
+                   entries_.end());
+}
+
+bool SmoothDrawing(double actualZoom, int magnificationMode, int minificationMode)
+{
+    if (actualZoom > 1.0 + 1e-9)
+        return magnificationMode >= 1;
+    if (actualZoom < 1.0 - 1e-9)
+        return minificationMode >= 2;
+    return false;
+}
+
+bool DrawImageCell(QPainter &painter, DicomImage &image, const DisplayGeometry &geometry,
+                   const CellDrawOptions &options)
+{
+    const QRectF cell = geometry.cell;
+    bool ok = true;
+    painter.save();
+    painter.setClipRect(cell, Qt::IntersectClip);
+    const QTransform toClient = ImageToClientTransform(geometry);
+    if (image.SizeX() > 0 && image.SizeY() > 0) {
+        try {
+            const QImage frame = options.converter ? options.converter->Prepared(image) : image.DisplayFrame();
+            painter.save();
+            painter.setTransform(toClient, true);
+            const bool smooth = SmoothDrawing(ActualZoom(geometry), image.MagnificationMode(),
+                                              image.MinificationMode());
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+            painter.drawImage(QPointF(0, 0), frame);
+            painter.restore();
+        } catch (const DicomError &) {
+            ok = false;
+            painter.setPen(QColor(255, 96, 96));
+            QFont font(QStringLiteral("Arial"));
+            font.setPixelSize(std::max(9, int(std::min(cell.width(), cell.height()) / 20)));
+            painter.setFont(font);
+            painter.drawText(cell, Qt::AlignCenter | Qt::TextWordWrap,
+                             QStringLiteral("Image illisible : les pixels ne peuvent pas être décodés."));
+        }
+    }
+
+    if (options.drawLabels && image.ShowLabels()) {
+        const DicomLabelsPtr labels = image.Labels();
+        LabelSpace space{cell, &image, toClient};
+        LabelDrawOptions labelOptions;
+        labelOptions.updateAutoSize = options.updateAutoSize;
+        const int n = labels ? labels->Count() : 0;
+        for (int i = 1; i <= n; ++i) {
+            const DicomLabelPtr label = labels->Item(i);
+            if (label && label->Visible())
+                DrawLabel(painter, *label, space, labelOptions);
+        }
+    }
+    painter.restore();
+
+    const int borderWidth = image.BorderWidth();
+    if (options.drawBorder && borderWidth > 0) {
+        painter.save();
+        if (!options.borderClip.isEmpty())
+            painter.setClipRect(options.borderClip, Qt::IntersectClip);
+        QPen pen(Colour(image.BorderColour()));
+        pen.setWidth(borderWidth);
+        pen.setStyle(PenStyleOf(image.BorderStyle()));
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        // Just outside the cell when the spacing leaves room, else just inside it.
+        const double half = borderWidth / 2.0;
+        const bool outside = options.borderClip.isEmpty()
+                             || options.borderClip.contains(cell.adjusted(-borderWidth, -borderWidth,
+                                                                          borderWidth, borderWidth));
+        painter.drawRect(outside ? cell.adjusted(-half, -half, half, half)
+                                 : cell.adjusted(half, half, -half, -half));
+        painter.restore();
+    }
+    return ok;
+}
+
+} // namespace imaging::detail

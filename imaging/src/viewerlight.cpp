@@ -1,0 +1,682 @@
+#include "viewerlight_impl.h"
+
+#include "internal.h"
+
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QThread>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace imaging::detail {
+
+namespace {
+
+constexpr int kMaxGrid = 16;
+// A one-pixel frame around each cell's slot with BorderStyle 1.
+const QColor kSlotFrameColour(128, 128, 128);
+
+double AttributeNumber(const DicomImage &image, int group, int element)
+{
+    const DicomAttributesPtr attributes = image.Attributes();
+    if (!attributes)
+        return 0;
+    const DicomAttributePtr a = attributes->Item(group, element);
+    if (!a || !a->Exists())
+        return 0;
+    bool ok = false;
+    const double v = a->ValueByIndex(1).toString().trimmed().toDouble(&ok);
+    return ok && std::isfinite(v) ? v : 0;
+}
+
+QString NewUid()
+{
+    char buffer[100];
+    return QString::fromLatin1(dcmGenerateUniqueIdentifier(buffer, SITE_INSTANCE_UID_ROOT));
+}
+
+} // namespace
+
+int NextCineFrame(int mode, int frame, int frameCount, int &direction)
+{
+    if (frameCount < 2)
+        return frame;
+    switch (mode) {
+    case 1:
+        return frame < frameCount ? frame + 1 : frame;
+    case 2:
+        return frame > 1 ? frame - 1 : frame;
+    case 3:
+        return frame < frameCount ? frame + 1 : 1;
+    case 4:
+        if (direction >= 0 && frame >= frameCount)
+            direction = -1;
+        else if (direction < 0 && frame <= 1)
+            direction = 1;
+        return frame + direction;
+    default:
+        return frame;
+    }
+}
+
+double NativeFramesPerSecond(const DicomImage &image)
+{
+    const double frameTime = AttributeNumber(image, 0x0018, 0x1063);
+    if (frameTime > 0)
+        return 1000.0 / frameTime;
+    const double cineRate = AttributeNumber(image, 0x0018, 0x0040);
+    if (cineRate > 0)
+        return cineRate;
+    const double recommended = AttributeNumber(image, 0x0008, 0x2144);
+    if (recommended > 0)
+        return recommended;
+    return kDefaultCineFramesPerSecond;
+}
+
+ViewerLight::ViewerLight(QWidget *parent)
+    : DicomViewerLight(parent), images_(CreateImages()), labels_(CreateLabels()),
+      alive_(std::make_shared<bool>(true))
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    cineTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&cineTimer_, &QTimer::timeout, this, [this] { CineTick(); });
+}
+
+ViewerLight::~ViewerLight()
+{
+    alive_.reset();
+    cineTimer_.stop();
+    ReleaseWatches();
+}
+
+void ViewerLight::SetImages(const DicomImagesPtr &images)
+{
+    ReleaseWatches();
+    images_ = images ? images : CreateImages();
+    converter_.Clear();
+    update();
+}
+
+DicomImagePtr ViewerLight::CurrentImage() const
+{
+    return images_ ? images_->Item(currentIndex_) : nullptr;
+}
+
+void ViewerLight::SetCurrentIndex(int index)
+{
+    currentIndex_ = std::max(1, index);
+    update();
+}
+
+void ViewerLight::SetMultiRows(int rows)
+{
+    rows_ = std::clamp(rows, 1, kMaxGrid);
+    update();
+}
+
+void ViewerLight::SetMultiColumns(int columns)
+{
+    columns_ = std::clamp(columns, 1, kMaxGrid);
+    update();
+}
+
+void ViewerLight::SetBorderStyle(int style)
+{
+    borderStyle_ = style;
+    update();
+}
+
+void ViewerLight::SetCellSpacing(int pixels)
+{
+    cellSpacing_ = std::max(0, pixels);
+    update();
+}
+
+void ViewerLight::SetBackColour(int colour)
+{
+    backColour_ = colour & 0xFFFFFF;
+    update();
+}
+
+QRectF ViewerLight::CellRect(int cell) const
+{
+    if (cell < 0 || cell >= CellCount())
+        return {};
+    const int row = cell / columns_, column = cell % columns_;
+    const int w = width(), h = height();
+    const int left = column * w / columns_, right = (column + 1) * w / columns_;
+    const int top = row * h / rows_, bottom = (row + 1) * h / rows_;
+    const int before = cellSpacing_ / 2, after = cellSpacing_ - before;
+    QRect r(QPoint(left + before, top + before), QPoint(right - 1 - after, bottom - 1 - after));
+    if (r.width() <= 0 || r.height() <= 0)
+        return {};
+    return QRectF(r);
+}
+
+int ViewerLight::CellAt(QPointF client) const
+{
+    for (int k = 0; k < CellCount(); ++k) {
+        const QRectF r = CellRect(k);
+        if (client.x() >= r.left() && client.x() < r.right() && client.y() >= r.top()
+            && client.y() < r.bottom())
+            return k;
+    }
+    return -1;
+}
+
+DicomImagePtr ViewerLight::ImageOfCell(int cell) const
+{
+    if (cell < 0 || cell >= CellCount() || !images_)
+        return nullptr;
+    return images_->Item(currentIndex_ + cell);
+}
+
+DisplayGeometry ViewerLight::GeometryIn(const DicomImage &image, int cell) const
+{
+    DisplayGeometry g = image.Geometry();
+    g.cell = CellRect(cell);
+    return g;
+}
+
+// Client pixel (x, y) covers [x, x + 1) x [y, y + 1): its centre decides the cell and
+// the image pixel, so that flips and rotations map pixels onto pixels exactly.
+static QPointF PixelCentre(int x, int y)
+{
+    return QPointF(x + 0.5, y + 0.5);
+}
+
+int ViewerLight::ImageIndex(int x, int y) const
+{
+    const int cell = CellAt(PixelCentre(x, y));
+    return ImageOfCell(cell) ? currentIndex_ + cell : 0;
+}
+
+int ViewerLight::ImageXPosition(int x, int y) const
+{
+    const int cell = CellAt(PixelCentre(x, y));
+    const DicomImagePtr image = ImageOfCell(cell);
+    if (!image)
+        return -1;
+    return ImagePixelAt(GeometryIn(*image, cell), PixelCentre(x, y)).x;
+}
+
+int ViewerLight::ImageYPosition(int x, int y) const
+{
+    const int cell = CellAt(PixelCentre(x, y));
+    const DicomImagePtr image = ImageOfCell(cell);
+    if (!image)
+        return -1;
+    return ImagePixelAt(GeometryIn(*image, cell), PixelCentre(x, y)).y;
+}
+
+LabelSpace ViewerLight::ControlSpace() const
+{
+    LabelSpace space;
+    space.cell = QRectF(rect());
+    if (const DicomImagePtr first = ImageOfCell(0)) {
+        space.image = first.get();
+        space.imageToClient = ImageToClientTransform(GeometryIn(*first, 0));
+    }
+    return space;
+}
+
+LabelSpace ViewerLight::SpaceForImageIndex(int imageIndex) const
+{
+    const int cell = imageIndex - currentIndex_;
+    const DicomImagePtr image = ImageOfCell(cell);
+    if (imageIndex <= 0 || !image)
+        return ControlSpace();
+    LabelSpace space;
+    space.cell = CellRect(cell);
+    space.image = image.get();
+    space.imageToClient = ImageToClientTransform(GeometryIn(*image, cell));
+    return space;
+}
+
+DicomLabelsPtr ViewerLight::LabelHits(int x, int y, bool imageLabels, bool controlLabels,
+                                      bool visibleOnly) const
+{
+    DicomLabelsPtr hits = CreateLabels();
+    const QPointF p = PixelCentre(x, y);
+    auto collect = [&](const DicomLabelsPtr &labels, const LabelSpace &space) {
+        const int n = labels ? labels->Count() : 0;
+        for (int i = 1; i <= n; ++i) {
+            const DicomLabelPtr label = labels->Item(i);
+            if (!label || (visibleOnly && !label->Visible()))
+                continue;
+            if (LabelHit(*label, space, p))
+                hits->Add(label);
+        }
+    };
+    if (imageLabels) {
+        const int cell = CellAt(p);
+        const DicomImagePtr image = ImageOfCell(cell);
+        if (image && image->ShowLabels())
+            collect(image->Labels(), SpaceForImageIndex(currentIndex_ + cell));
+    }
+    if (controlLabels)
+        collect(labels_, ControlSpace());
+    return hits;
+}
+
+void ViewerLight::Refresh()
+{
+    xorMarks_.clear();
+    SyncCells();
+    repaint();
+}
+
+bool ViewerLight::SameSnapshot(const DicomLabel &a, const DicomLabel &b)
+{
+    if (a.LabelType() != b.LabelType() || a.Left() != b.Left() || a.Top() != b.Top()
+        || a.Width() != b.Width() || a.Height() != b.Height() || a.ImageTied() != b.ImageTied()
+        || a.ScaleWithCell() != b.ScaleWithCell() || a.LineWidth() != b.LineWidth()
+        || a.LineStyle() != b.LineStyle() || a.ForeColour() != b.ForeColour()
+        || a.PointCount() != b.PointCount() || a.Text() != b.Text())
+        return false;
+    for (int i = 1; i <= a.PointCount(); ++i)
+        if (a.PointAt(i) != b.PointAt(i))
+            return false;
+    return true;
+}
+
+void ViewerLight::XorDrawLabel(const DicomLabel &label, int imageIndex)
+{
+    // XOR twice restores the pixels: a mark equal to one already drawn cancels it.
+    for (auto it = xorMarks_.begin(); it != xorMarks_.end(); ++it) {
+        if (it->imageIndex == imageIndex && SameSnapshot(*it->label, label)) {
+            xorMarks_.erase(it);
+            update();
+            return;
+        }
+    }
+    xorMarks_.push_back({label.Clone(), imageIndex});
+    // An erase and a redraw made in one event reach the screen in one repaint.
+    update();
+}
+
+void ViewerLight::ReleaseWatches()
+{
+    for (auto &[key, watch] : watches_) {
+        if (const DicomImagePtr image = watch.image.lock()) {
+            image->RemoveChangeListener(watch.listenerId);
+            image->SetOnScreen(false);
+        }
+    }
+    watches_.clear();
+    cines_.clear();
+    cineTimer_.stop();
+}
+
+void ViewerLight::ImageChanged()
+{
+    if (syncing_)
+        return;
+    SyncCines();
+    update();
+}
+
+void ViewerLight::SyncCells()
+{
+    syncing_ = true;
+    std::map<const DicomImage *, DicomImagePtr> shown;
+    for (int k = 0; k < CellCount(); ++k) {
+        const DicomImagePtr image = ImageOfCell(k);
+        if (!image)
+            continue;
+        shown.emplace(image.get(), image);
+        const QRectF cell = CellRect(k);
+        if (!cell.isEmpty() && image->DisplayCell() != cell)
+            image->SetDisplayCell(cell);
+    }
+    // Stop listening to images that left the cells.
+    for (auto it = watches_.begin(); it != watches_.end();) {
+        const DicomImagePtr image = it->second.image.lock();
+        if (!image || !shown.count(it->first) || shown[it->first] != image) {
+            if (image) {
+                image->RemoveChangeListener(it->second.listenerId);
+                image->SetOnScreen(false);
+            }
+            converter_.Forget(it->first);
+            it = watches_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto &[key, image] : shown) {
+        if (watches_.count(key))
+            continue;
+        std::weak_ptr<bool> alive = alive_;
+        QThread *guiThread = thread();
+        const int id = image->AddChangeListener([this, alive, guiThread] {
+            if (QThread::currentThread() == guiThread) {
+                if (!alive.expired())
+                    ImageChanged();
+                return;
+            }
+            // Changes made by another thread reach the control through the event loop.
+            QMetaObject::invokeMethod(qApp, [this, alive] {
+                if (!alive.expired())
+                    ImageChanged();
+            }, Qt::QueuedConnection);
+        });
+        image->SetOnScreen(true);
+        watches_[key] = Watch{image, id};
+    }
+    syncing_ = false;
+    SyncCines();
+}
+
+void ViewerLight::SyncCines()
+{
+    std::map<const DicomImage *, DicomImagePtr> playing;
+    for (int k = 0; k < CellCount(); ++k) {
+        const DicomImagePtr image = ImageOfCell(k);
+        if (image && image->CineMode() >= 1 && image->CineMode() <= 4 && image->FrameCount() > 1
+            && image->CineRate() > 0)
+            playing.emplace(image.get(), image);
+    }
+    for (auto it = cines_.begin(); it != cines_.end();) {
+        auto found = playing.find(it->first);
+        if (found == playing.end() || it->second.image.lock() != found->second)
+            it = cines_.erase(it);
+        else
+            ++it;
+    }
+    double fastest = 0;
+    for (auto &[key, image] : playing) {
+        Cine &cine = cines_[key];
+        const int mode = image->CineMode();
+        const double rate = image->CineRate();
+        if (cine.image.lock() != image || cine.mode != mode || cine.rate != rate) {
+            cine.image = image;
+            cine.mode = mode;
+            cine.rate = rate;
+            cine.framesPerSecond = CineFramesPerSecond(*image);
+            cine.clock.start();
+            cine.stepsDone = 0;
+            cine.direction = mode == 2 ? -1 : 1;
+            // A cine started at the end it runs towards starts over from the other end.
+            const int frame = image->Frame(), count = image->FrameCount();
+            cine.finished = false;
+            if ((mode == 1 && frame >= count) || (mode == 2 && frame <= 1)) {
+                if (OnFrameChanging)
+                    OnFrameChanging(images_->IndexOf(image.get()), mode == 1 ? 1 : count);
+                syncing_ = true;
+                image->SetFrame(mode == 1 ? 1 : count);
+                syncing_ = false;
+            }
+        }
+        if (!cine.finished)
+            fastest = std::max(fastest, cine.framesPerSecond);
+    }
+    if (fastest <= 0) {
+        cineTimer_.stop();
+        return;
+    }
+    // Tick at least twice per frame period so that frames fall due close to their time.
+    const int interval = std::clamp(int(500.0 / fastest), 1, 250);
+    if (!cineTimer_.isActive() || cineTimer_.interval() != interval)
+        cineTimer_.start(interval);
+}
+
+void ViewerLight::CineTick()
+{
+    bool any = false;
+    bool changed = false;
+    for (auto &[key, cine] : cines_) {
+        const DicomImagePtr image = cine.image.lock();
+        if (!image || cine.finished)
+            continue;
+        any = true;
+        const qint64 due = qint64(std::floor(cine.clock.nsecsElapsed() * 1e-9 * cine.framesPerSecond));
+        while (cine.stepsDone < due && !cine.finished) {
+            const int frame = image->Frame();
+            const int next = NextCineFrame(cine.mode, frame, image->FrameCount(), cine.direction);
+            if (next == frame) {
+                cine.finished = true;
+                break;
+            }
+            ++cine.stepsDone;
+            if (OnFrameChanging)
+                OnFrameChanging(images_->IndexOf(image.get()), next);
+            syncing_ = true;
+            image->SetFrame(next);
+            syncing_ = false;
+            changed = true;
+        }
+    }
+    if (changed)
+        update();
+    if (!any)
+        cineTimer_.stop();
+}
+
+double ViewerLight::CineFramesPerSecond(const DicomImage &image) const
+{
+    return NativeFramesPerSecond(image) * std::max(0.0, image.CineRate());
+}
+
+void ViewerLight::paintEvent(QPaintEvent *)
+{
+    SyncCells();
+    QPainter painter(this);
+    const QColor back = ColourToQColor(backColour_);
+    painter.fillRect(rect(), back);
+    const int w = width(), h = height();
+    for (int k = 0; k < CellCount(); ++k) {
+        const int row = k / columns_, column = k % columns_;
+        const QRect slot(QPoint(column * w / columns_, row * h / rows_),
+                         QPoint((column + 1) * w / columns_ - 1, (row + 1) * h / rows_ - 1));
+        const QRectF cell = CellRect(k);
+        const DicomImagePtr image = ImageOfCell(k);
+        if (image && !cell.isEmpty()) {
+            CellDrawOptions options;
+            options.updateAutoSize = true;
+            options.borderClip = QRectF(slot);
+            options.converter = &converter_;
+            DrawImageCell(painter, *image, GeometryIn(*image, k), options);
+        }
+        if (borderStyle_ == 1) {
+            painter.setPen(kSlotFrameColour);
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(QRectF(slot).adjusted(0.5, 0.5, -0.5, -0.5));
+        }
+    }
+    const int n = labels_ ? labels_->Count() : 0;
+    if (n > 0) {
+        const LabelSpace space = ControlSpace();
+        for (int i = 1; i <= n; ++i) {
+            const DicomLabelPtr label = labels_->Item(i);
+            if (label && label->Visible())
+                DrawLabel(painter, *label, space);
+        }
+    }
+    LabelDrawOptions xorOptions;
+    xorOptions.outlineOnly = true;
+    xorOptions.forceXor = true;
+    for (const XorMark &mark : xorMarks_)
+        DrawLabel(painter, *mark.label, SpaceForImageIndex(mark.imageIndex), xorOptions);
+}
+
+void ViewerLight::resizeEvent(QResizeEvent *event)
+{
+    DicomViewerLight::resizeEvent(event);
+    SyncCells();
+}
+
+void ViewerLight::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    if (OnMouseDown)
+        OnMouseDown(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void ViewerLight::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    if (OnMouseMove)
+        OnMouseMove(event->buttons(), event->modifiers(), p.x(), p.y());
+}
+
+void ViewerLight::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    if (OnMouseUp)
+        OnMouseUp(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void ViewerLight::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    if (OnDoubleClick)
+        OnDoubleClick(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void ViewerLight::wheelEvent(QWheelEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    if (OnMouseWheel) {
+        OnMouseWheel(event->angleDelta().y(), event->modifiers(), p.x(), p.y());
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void ViewerLight::focusInEvent(QFocusEvent *event)
+{
+    DicomViewerLight::focusInEvent(event);
+    if (OnFocusIn)
+        OnFocusIn();
+}
+
+void ViewerLight::focusOutEvent(QFocusEvent *event)
+{
+    DicomViewerLight::focusOutEvent(event);
+    if (OnFocusOut)
+        OnFocusOut();
+}
+
+QImage ViewerLight::Picture(const DicomImagePtr &image, QSize size) const
+{
+    if (!image)
+        return {};
+    DisplayGeometry g = image->Geometry();
+    QRectF cell = g.cell;
+    if (cell.isEmpty())
+        cell = g.cell = QRectF(0, 0, std::max(1, image->SizeX()), std::max(1, image->SizeY()));
+    const QSize out = size.isValid() && !size.isEmpty() ? size : cell.size().toSize();
+    QImage picture(out, QImage::Format_RGB32);
+    picture.fill(ColourToQColor(backColour_));
+    QPainter painter(&picture);
+    const double scale = std::min(out.width() / cell.width(), out.height() / cell.height());
+    painter.translate((out.width() - cell.width() * scale) / 2, (out.height() - cell.height() * scale) / 2);
+    painter.scale(scale, scale);
+    painter.translate(-cell.topLeft());
+    // Drawn from the same prepared frame as on screen, so the picture matches the cell.
+    FrameConverter converter;
+    CellDrawOptions options;
+    options.drawBorder = false;
+    options.converter = &converter;
+    DrawImageCell(painter, *image, g, options);
+    return picture;
+}
+
+DicomImagePtr ViewerLight::SubImage(const DicomImagePtr &image, int x, int y, int width, int height,
+                                    double magnification, int frame) const
+{
+    if (!image)
+        throw DicomError(QStringLiteral("SubImage: no image"));
+    if (x < 1 || y < 1 || width < 1 || height < 1 || x - 1 + width > image->SizeX()
+        || y - 1 + height > image->SizeY())
+        throw DicomError(QStringLiteral("SubImage: region %1,%2 %3 x %4 is outside the %5 x %6 image")
+                             .arg(x).arg(y).arg(width).arg(height).arg(image->SizeX()).arg(image->SizeY()));
+    if (!(magnification >= 0.01 && magnification <= 16))
+        throw DicomError(QStringLiteral("SubImage: magnification %1 is outside 0.01 .. 16").arg(magnification));
+    const int outWidth = std::max(1, int(std::lround(width * magnification)));
+    const int outHeight = std::max(1, int(std::lround(height * magnification)));
+    if (qint64(outWidth) * outHeight > 64ll * 1024 * 1024)
+        throw DicomError(QStringLiteral("SubImage: %1 x %2 pixels is too large").arg(outWidth).arg(outHeight));
+
+    // A second entry of the image, sharing its pixels, carries the frame and the framing
+    // so that the image itself (and the controls that show it) see no change.
+    const DicomImagesPtr scratch = CreateImages();
+    scratch->Add(image);
+    const DicomImagePtr entry = scratch->Add(image);
+    entry->SetShowUpdates(false);
+    entry->SetFrame(frame);
+    entry->SetRotateState(0);
+    entry->SetFlipState(0);
+    entry->SetStretchToFit(false);
+    entry->SetZoom(magnification);
+    entry->SetScrollX(int(std::lround((x - 1) * magnification)));
+    entry->SetScrollY(int(std::lround((y - 1) * magnification)));
+    entry->SetDisplayCell(QRectF(0, 0, outWidth, outHeight));
+    DisplayGeometry g = entry->Geometry();
+    g.cell = QRectF(0, 0, outWidth, outHeight);
+    g.scrollX = (x - 1) * magnification;
+    g.scrollY = (y - 1) * magnification;
+
+    entry->DisplayFrame(); // throws DicomError when the pixels cannot be decoded
+    QImage picture(outWidth, outHeight, QImage::Format_RGB888);
+    picture.fill(Qt::black);
+    {
+        QPainter painter(&picture);
+        CellDrawOptions options;
+        options.drawBorder = false;
+        DrawImageCell(painter, *entry, g, options);
+    }
+
+    const DicomDataSetPtr dataSet = CreateDataSet();
+    const DicomAttributesPtr out = dataSet->Attributes();
+    const DicomAttributesPtr in = image->Attributes();
+    for (auto [group, element] : {std::pair{0x0008, 0x0020}, {0x0008, 0x0030}, {0x0008, 0x0050},
+                                  {0x0010, 0x0010}, {0x0010, 0x0020}, {0x0010, 0x0030},
+                                  {0x0010, 0x0040}, {0x0020, 0x0010}, {0x0020, 0x0011},
+                                  {0x0020, 0x0013}}) {
+        const DicomAttributePtr a = in ? in->Item(group, element) : nullptr;
+        if (a && a->Exists() && a->Value().isValid())
+            out->Add(group, element, a->Value(), a->VR());
+    }
+    out->Add(0x0008, 0x0016, QStringLiteral("1.2.840.10008.5.1.4.1.1.7"), QStringLiteral("UI"));
+    out->Add(0x0008, 0x0018, NewUid(), QStringLiteral("UI"));
+    out->Add(0x0008, 0x0060, QStringLiteral("OT"), QStringLiteral("CS"));
+    out->Add(0x0020, 0x000D, image->StudyUID(), QStringLiteral("UI"));
+    out->Add(0x0020, 0x000E, image->SeriesUID(), QStringLiteral("UI"));
+    out->Add(0x0028, 0x0002, 3, QStringLiteral("US"));
+    out->Add(0x0028, 0x0004, QStringLiteral("RGB"), QStringLiteral("CS"));
+    out->Add(0x0028, 0x0006, 0, QStringLiteral("US"));
+    out->Add(0x0028, 0x0010, outHeight, QStringLiteral("US"));
+    out->Add(0x0028, 0x0011, outWidth, QStringLiteral("US"));
+    out->Add(0x0028, 0x0100, 8, QStringLiteral("US"));
+    out->Add(0x0028, 0x0101, 8, QStringLiteral("US"));
+    out->Add(0x0028, 0x0102, 7, QStringLiteral("US"));
+    out->Add(0x0028, 0x0103, 0, QStringLiteral("US"));
+    QByteArray pixels;
+    pixels.reserve(outWidth * outHeight * 3 + 1);
+    for (int row = 0; row < outHeight; ++row)
+        pixels.append(reinterpret_cast<const char *>(picture.constScanLine(row)), outWidth * 3);
+    if (pixels.size() % 2)
+        pixels.append('\0');
+    out->Add(0x7FE0, 0x0010, pixels, QStringLiteral("OB"));
+
+    const DicomImagePtr result = dataSet->MakeImage();
+    result->SetStretchToFit(true);
+    return result;
+}
+
+ComponentObject *CreateViewerLightObject(QWidget *parent)
+{
+    return new ViewerLight(parent);
+}
+
+} // namespace imaging::detail

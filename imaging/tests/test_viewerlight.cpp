@@ -1,0 +1,612 @@
+// The on-screen control: drawing, grid, coordinates, labels, XOR marks, cine, callbacks,
+// pictures and sub-images, on synthetic images with known pixels, offscreen.
+
+#include "imaging/viewerlight.h"
+#include "imaging/src/cellrenderer.h"
+#include "imaging/src/viewerlight_impl.h"
+#include "imaging/tests/viewerlight_testimages.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+using namespace imaging;
+using viewerlight_test::AxialGeometry;
+using viewerlight_test::MakeMonoImage;
+
+namespace {
+
+std::unique_ptr<DicomViewerLight> MakeControl(int width, int height)
+{
+    ClassFactory *factory = nullptr;
+    if (GetClassObject("DicomViewerLight", &factory) != 0 || !factory)
+        return nullptr;
+    ComponentObject *object = factory->CreateInstance(nullptr);
+    DicomViewerLight *control = component_cast<DicomViewerLight>(object);
+    if (!control) {
+        delete object;
+        return nullptr;
+    }
+    control->resize(width, height);
+    return std::unique_ptr<DicomViewerLight>(control);
+}
+
+QImage Grab(DicomViewerLight &control)
+{
+    control.Refresh();
+    return control.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+int Grey(const QImage &image, int x, int y)
+{
+    return qGray(image.pixel(x, y));
+}
+
+void PlainDisplay(DicomImage &image)
+{
+    image.SetStretchToFit(false);
+    image.SetZoom(1.0);
+    image.SetScrollX(0);
+    image.SetScrollY(0);
+    image.SetMagnificationMode(0);
+    image.SetMinificationMode(0);
+    image.SetBorderWidth(0);
+}
+
+} // namespace
+
+TEST(ViewerLight, FactoryMakesAWidgetControl)
+{
+    QWidget parent;
+    ClassFactory *factory = nullptr;
+    ASSERT_EQ(GetClassObject("DicomViewerLight", &factory), 0);
+    ComponentObject *object = factory->CreateInstance(&parent);
+    ASSERT_NE(object, nullptr);
+    EXPECT_STREQ(object->ClassName(), "DicomViewerLight");
+    DicomViewerLight *control = component_cast<DicomViewerLight>(object);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->parentWidget(), &parent); // owned by the parent from here on
+    EXPECT_EQ(control->MultiRows(), 1);
+    EXPECT_EQ(control->CurrentIndex(), 1);
+    EXPECT_EQ(control->Images()->Count(), 0);
+    EXPECT_EQ(control->CurrentImage(), nullptr);
+}
+
+TEST(ViewerLight, WindowedPhantomPixelsHaveTheExpectedGrey)
+{
+    // Three bands of stored values 0, 500 and 1000; window centre 500, width 1000.
+    auto image = MakeMonoImage(60, 40, [](int x, int, int) { return x < 20 ? 0 : x < 40 ? 500 : 1000; },
+                               1, 500, 1000);
+    auto control = MakeControl(60, 40);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    PlainDisplay(*image);
+    image->SetWidth(1000);
+    image->SetLevel(500);
+    QImage shot = Grab(*control);
+    EXPECT_LE(Grey(shot, 10, 20), 2);
+    EXPECT_NEAR(Grey(shot, 30, 20), 128, 2);
+    EXPECT_GE(Grey(shot, 50, 20), 253);
+    // The control draws exactly the component's display frame, pixel for pixel.
+    const QImage frame = image->DisplayFrame();
+    for (int x : {0, 19, 20, 39, 40, 59})
+        EXPECT_EQ(Grey(shot, x, 5), qGray(frame.pixel(x, 5))) << "x " << x;
+
+    // A negative width inverts.
+    image->SetWidth(-1000);
+    shot = Grab(*control);
+    EXPECT_GE(Grey(shot, 10, 20), 253);
+    EXPECT_LE(Grey(shot, 50, 20), 2);
+}
+
+TEST(ViewerLight, GridShowsImagesInReadingOrderFromCurrentIndex)
+{
+    auto control = MakeControl(200, 200);
+    ASSERT_TRUE(control);
+    // Six uniform images of grey 10, 50, 90, 130, 170, 210 (window 0..255).
+    for (int i = 0; i < 6; ++i) {
+        auto image = MakeMonoImage(16, 16, [i](int, int, int) { return 10 + 40 * i; }, 1, 127.5, 256);
+        control->Images()->Add(image);
+        image->SetStretchToFit(true);
+        image->SetWidth(256);
+        image->SetLevel(128);
+    }
+    control->SetMultiRows(2);
+    control->SetMultiColumns(2);
+    control->SetCellSpacing(4);
+    control->SetCurrentIndex(2);
+    const QImage shot = Grab(*control);
+    const QPoint centres[4] = {{50, 50}, {150, 50}, {50, 150}, {150, 150}};
+    for (int k = 0; k < 4; ++k) {
+        const int expected = 10 + 40 * (k + 1); // images 2, 3, 4, 5
+        EXPECT_NEAR(Grey(shot, centres[k].x(), centres[k].y()), expected, 2) << "cell " << k;
+        EXPECT_EQ(control->ImageIndex(centres[k].x(), centres[k].y()), 2 + k);
+    }
+    // The spacing between cells belongs to no image.
+    EXPECT_EQ(control->ImageIndex(100, 50), 0);
+    EXPECT_EQ(control->ImageIndex(50, 100), 0);
+    EXPECT_EQ(control->ImageXPosition(100, 50), -1);
+
+    // Past the end of the collection the cells stay empty (background, index 0).
+    control->SetCurrentIndex(5);
+    const QImage tail = Grab(*control);
+    EXPECT_EQ(control->ImageIndex(50, 50), 5);
+    EXPECT_EQ(control->ImageIndex(150, 50), 6);
+    EXPECT_EQ(control->ImageIndex(50, 150), 0);
+    EXPECT_EQ(control->ImageIndex(150, 150), 0);
+    EXPECT_EQ(Grey(tail, 50, 150), 0);
+    EXPECT_EQ(control->CurrentImage(), control->Images()->Item(5));
+}
+
+TEST(ViewerLight, PositionsInvertTheDrawingForEveryRotationFlipZoomAndScroll)
+{
+    // A 40 x 30 image, dark but for one bright pixel at (5, 7).
+    auto image = MakeMonoImage(40, 30, [](int x, int y, int) { return x == 5 && y == 7 ? 1000 : 0; }, 1,
+                               500, 1000);
+    auto control = MakeControl(160, 120);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    PlainDisplay(*image);
+    image->SetWidth(1000);
+    image->SetLevel(500);
+
+    struct Framing { double zoom; bool stretch; int scrollX, scrollY; };
+    const Framing framings[] = {{1.0, false, 0, 0}, {2.0, false, -10, 7}, {3.5, false, 13, -4}, {1.0, true, 0, 0}};
+    for (int rotate = 0; rotate < 4; ++rotate)
+        for (int flip = 0; flip < 4; ++flip)
+            for (const Framing &f : framings) {
+                image->SetRotateState(rotate);
+                image->SetFlipState(flip);
+                image->SetZoom(f.zoom);
+                image->SetStretchToFit(f.stretch);
+                image->SetScrollX(f.scrollX);
+                image->SetScrollY(f.scrollY);
+                const QImage shot = Grab(*control);
+                const DisplayGeometry g = image->Geometry();
+                SCOPED_TRACE(testing::Message() << "rotate " << rotate << " flip " << flip << " zoom "
+                                                << f.zoom << " stretch " << f.stretch);
+                // Every drawn bright pixel is reported as image pixel (5, 7) ...
+                int bright = 0;
+                for (int y = 0; y < shot.height(); ++y)
+                    for (int x = 0; x < shot.width(); ++x)
+                        if (Grey(shot, x, y) > 128) {
+                            ++bright;
+                            ASSERT_EQ(control->ImageXPosition(x, y), 5) << x << "," << y;
+                            ASSERT_EQ(control->ImageYPosition(x, y), 7) << x << "," << y;
+                        }
+                const double z = ActualZoom(g);
+                const QPointF spot = ImageToClient(g, QPointF(5.5, 7.5));
+                if (QRectF(0, 0, 160, 120).adjusted(z, z, -z, -z).contains(spot))
+                    EXPECT_NEAR(bright, z * z, 2 * z + 2);
+                else if (!QRectF(0, 0, 160, 120).adjusted(-z, -z, z, z).contains(spot))
+                    EXPECT_EQ(bright, 0);
+                // ... and every image pixel's centre comes back to that pixel.
+                for (int py = 0; py < 30; py += 3)
+                    for (int px = 0; px < 40; px += 3) {
+                        const QPointF c = ImageToClient(g, QPointF(px + 0.5, py + 0.5));
+                        const int cx = int(std::floor(c.x())), cy = int(std::floor(c.y()));
+                        if (cx < 0 || cy < 0 || cx >= 160 || cy >= 120)
+                            continue;
+                        ASSERT_EQ(control->ImageXPosition(cx, cy), px) << px << "," << py;
+                        ASSERT_EQ(control->ImageYPosition(cx, cy), py) << px << "," << py;
+                        ASSERT_EQ(control->ImageIndex(cx, cy), 1);
+                    }
+            }
+    // Outside the image but inside the cell: negative positions, same image index.
+    image->SetRotateState(0);
+    image->SetFlipState(0);
+    image->SetZoom(1);
+    image->SetStretchToFit(false);
+    image->SetScrollX(0);
+    image->SetScrollY(0);
+    control->Refresh();
+    EXPECT_EQ(control->ImageIndex(100, 100), 1);
+    EXPECT_LT(control->ImageXPosition(100, 100), 0);
+    EXPECT_LT(control->ImageYPosition(100, 100), 0);
+    EXPECT_EQ(control->ImageIndex(-1, 5), 0);
+}
+
+TEST(ViewerLight, OrientationLettersFollowDirectionStringsRotationAndFlip)
+{
+    auto image = MakeMonoImage(64, 64, [](int, int, int) { return 0; }, 1, 0, 0, AxialGeometry());
+    DicomGlobalPtr global = CreateGlobal();
+    const QString saved = global->DirectionStrings();
+    global->SetDirectionStrings(QStringLiteral("D\\G\\A\\P\\I\\S"));
+    // The four orientation labels as every image gets them.
+    struct Marker { const char *edge; int top; int alignment; };
+    const Marker markers[] = {{"Top", 5, 1}, {"Left", 5, 8}, {"Right", 5, 10}, {"Bottom", 500, 9}};
+    std::vector<DicomLabelPtr> labels;
+    for (const Marker &m : markers) {
+        DicomLabelPtr l = image->Labels()->AddNew();
+        l->SetLabelType(DicomLabel::TypeOrientation);
+        l->SetText(QString::fromLatin1(m.edge));
+        l->SetLeft(10);
+        l->SetTop(m.top);
+        l->SetWidth(980);
+        l->SetHeight(495);
+        l->SetAlignment(m.alignment);
+        l->SetScaleWithCell(true);
+        l->SetImageTied(false);
+        l->SetScaleFontSize(true);
+        l->SetFontSize(20);
+        labels.push_back(l);
+    }
+    const QRectF cell(0, 0, 512, 512);
+    image->SetDisplayCell(cell);
+    struct Case { int rotate, flip; const char *top, *left, *right, *bottom; };
+    const Case cases[] = {
+        {0, 0, "A", "D", "G", "P"}, {0, 1, "A", "G", "D", "P"}, {0, 2, "P", "D", "G", "A"},
+        {1, 0, "G", "A", "P", "D"}, {2, 0, "P", "G", "D", "A"}, {3, 0, "D", "P", "A", "G"},
+        {1, 1, "D", "A", "P", "G"},
+    };
+    for (const Case &c : cases) {
+        image->SetRotateState(c.rotate);
+        image->SetFlipState(c.flip);
+        detail::LabelSpace space{cell, image.get(), ImageToClientTransform(image->Geometry())};
+        const char *expected[4] = {c.top, c.left, c.right, c.bottom};
+        for (int i = 0; i < 4; ++i) {
+            const detail::TextLayout layout = detail::LayOutText(*labels[size_t(i)], space);
+            ASSERT_EQ(layout.lines.size(), 1);
+            EXPECT_EQ(layout.lines[0], QString::fromLatin1(expected[i]))
+                << "rotate " << c.rotate << " flip " << c.flip << " edge " << markers[i].edge;
+            // Placed at its edge of the cell.
+            const QPointF centre = layout.bounds.center();
+            switch (i) {
+            case 0: EXPECT_LT(centre.y(), 60); EXPECT_NEAR(centre.x(), 256, 20); break;
+            case 1: EXPECT_LT(centre.x(), 60); EXPECT_NEAR(centre.y(), 245, 25); break;
+            case 2: EXPECT_GT(centre.x(), 452); EXPECT_NEAR(centre.y(), 245, 25); break;
+            case 3: EXPECT_GT(centre.y(), 452); EXPECT_NEAR(centre.x(), 256, 20); break;
+            }
+        }
+    }
+    global->SetDirectionStrings(saved);
+}
+
+TEST(ViewerLight, LabelHitsListTheLabelsUnderThePointTopOneLast)
+{
+    auto image = MakeMonoImage(100, 100, [](int, int, int) { return 0; });
+    auto control = MakeControl(100, 100);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    PlainDisplay(*image);
+    auto tied = [&](int type, int l, int t, int w, int h) {
+        DicomLabelPtr label = image->Labels()->AddNew();
+        label->SetLabelType(type);
+        label->SetImageTied(true);
+        label->SetLeft(l);
+        label->SetTop(t);
+        label->SetWidth(w);
+        label->SetHeight(h);
+        return label;
+    };
+    DicomLabelPtr rectangle = tied(DicomLabel::TypeRectangle, 10, 10, 40, 40);
+    DicomLabelPtr ellipse = tied(DicomLabel::TypeEllipse, 20, 20, 40, 40);
+    DicomLabelPtr line = tied(DicomLabel::TypeLine, 60, 80, 30, 0);
+    DicomLabelPtr hidden = tied(DicomLabel::TypeRectangle, 0, 0, 100, 100);
+    hidden->SetVisible(false);
+    DicomLabelPtr cross = control->Labels()->AddNew();
+    cross->SetLabelType(DicomLabel::TypeLine);
+    cross->SetScaleWithCell(false);
+    cross->SetLeft(30);
+    cross->SetTop(35);
+    cross->SetWidth(20);
+    cross->SetHeight(0);
+    control->Refresh();
+
+    DicomLabelsPtr hits = control->LabelHits(35, 35, true, true, true);
+    ASSERT_EQ(hits->Count(), 3);
+    EXPECT_EQ(hits->Item(1), rectangle);
+    EXPECT_EQ(hits->Item(2), ellipse);
+    EXPECT_EQ(hits->Item(3), cross); // the control's labels are drawn over the image's
+
+    hits = control->LabelHits(75, 81, true, true, true);
+    ASSERT_EQ(hits->Count(), 1);
+    EXPECT_EQ(hits->Item(1), line);
+    EXPECT_EQ(control->LabelHits(75, 90, true, true, true)->Count(), 0);
+
+    // Invisible labels count only when asked; the switches pick the sources.
+    EXPECT_EQ(control->LabelHits(95, 5, true, true, false)->Item(1), hidden);
+    EXPECT_EQ(control->LabelHits(35, 35, false, true, true)->Count(), 1);
+    EXPECT_EQ(control->LabelHits(35, 35, true, false, true)->Count(), 2);
+    // Hidden image labels cannot be hit.
+    image->SetShowLabels(false);
+    EXPECT_EQ(control->LabelHits(35, 35, true, true, true)->Count(), 1);
+    image->SetShowLabels(true);
+
+    // A corner text is hit on its text, not on the empty rest of its box.
+    DicomLabelPtr text = image->Labels()->AddNew();
+    text->SetLabelType(DicomLabel::TypeText);
+    text->SetImageTied(false);
+    text->SetScaleWithCell(true);
+    text->SetLeft(10);
+    text->SetTop(500);
+    text->SetWidth(980);
+    text->SetHeight(495);
+    text->SetAlignment(8);
+    text->SetFontSize(12);
+    text->SetText(QStringLiteral("W: 400 L: 40"));
+    control->Refresh();
+    DicomLabelsPtr onText = control->LabelHits(4, 95, true, true, true);
+    ASSERT_GE(onText->Count(), 1);
+    EXPECT_EQ(onText->Item(onText->Count()), text);
+    EXPECT_EQ(control->LabelHits(90, 60, true, false, true)->Count(), 0);
+}
+
+TEST(ViewerLight, XorDrawingTwiceRestoresThePixels)
+{
+    auto image = MakeMonoImage(80, 80, [](int x, int y, int) { return (x * 7 + y * 3) % 1000; }, 1, 500, 1000);
+    auto control = MakeControl(80, 80);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    PlainDisplay(*image);
+    const QImage before = Grab(*control);
+
+    DicomLabelPtr band = CreateLabel();
+    band->SetLabelType(DicomLabel::TypeText); // drawn as its rectangle
+    band->SetScaleWithCell(false);
+    band->SetLeft(10);
+    band->SetTop(10);
+    band->SetWidth(30);
+    band->SetHeight(20);
+    band->SetText(QStringLiteral("not drawn as text"));
+    control->XorDrawLabel(*band, 0);
+    const QImage drawn = control->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_NE(drawn, before);
+    // The rectangle's outline is inverted (XOR with white), its inside untouched.
+    EXPECT_EQ(drawn.pixel(10, 20) & 0xFFFFFF, ~before.pixel(10, 20) & 0xFFFFFF);
+    EXPECT_EQ(drawn.pixel(25, 20), before.pixel(25, 20));
+    EXPECT_EQ(band->LabelType(), DicomLabel::TypeText);
+
+    control->XorDrawLabel(*band, 0);
+    EXPECT_EQ(control->grab().toImage().convertToFormat(QImage::Format_RGB32), before);
+
+    // A moved band: erase the old one, draw the new one; Refresh wipes what is left.
+    control->XorDrawLabel(*band, 0);
+    control->XorDrawLabel(*band, 0);
+    band->SetWidth(40);
+    control->XorDrawLabel(*band, 0);
+    EXPECT_NE(control->grab().toImage().convertToFormat(QImage::Format_RGB32), before);
+    EXPECT_EQ(Grab(*control), before);
+}
+
+TEST(ViewerLight, CineSequencesForEveryMode)
+{
+    auto run = [](int mode, int start, int count, int steps) {
+        QList<int> frames;
+        int direction = mode == 2 ? -1 : 1;
+        int frame = start;
+        for (int i = 0; i < steps; ++i) {
+            frame = detail::NextCineFrame(mode, frame, count, direction);
+            frames << frame;
+        }
+        return frames;
+    };
+    EXPECT_EQ(run(1, 2, 4, 4), (QList<int>{3, 4, 4, 4}));
+    EXPECT_EQ(run(2, 3, 4, 4), (QList<int>{2, 1, 1, 1}));
+    EXPECT_EQ(run(3, 3, 4, 4), (QList<int>{4, 1, 2, 3}));
+    EXPECT_EQ(run(4, 3, 4, 6), (QList<int>{4, 3, 2, 1, 2, 3}));
+    EXPECT_EQ(run(0, 2, 4, 2), (QList<int>{2, 2}));
+    EXPECT_EQ(run(3, 1, 1, 2), (QList<int>{1, 1}));
+}
+
+TEST(ViewerLight, CineFrameRateComesFromTheImage)
+{
+    auto control = MakeControl(64, 64);
+    ASSERT_TRUE(control);
+    auto byFrameTime = MakeMonoImage(8, 8, [](int, int, int) { return 0; }, 2, 0, 0,
+                                     {{0x0018, 0x1063, 40.0, QStringLiteral("DS")}});
+    auto byCineRate = MakeMonoImage(8, 8, [](int, int, int) { return 0; }, 2, 0, 0,
+                                    {{0x0018, 0x0040, 15, QStringLiteral("IS")}});
+    auto plain = MakeMonoImage(8, 8, [](int, int, int) { return 0; }, 2);
+    for (auto &image : {byFrameTime, byCineRate, plain})
+        image->SetCineRate(1.0);
+    EXPECT_DOUBLE_EQ(control->CineFramesPerSecond(*byFrameTime), 25.0);
+    EXPECT_DOUBLE_EQ(control->CineFramesPerSecond(*byCineRate), 15.0);
+    EXPECT_DOUBLE_EQ(control->CineFramesPerSecond(*plain), detail::kDefaultCineFramesPerSecond);
+    plain->SetCineRate(1.75);
+    EXPECT_DOUBLE_EQ(control->CineFramesPerSecond(*plain), 17.5);
+}
+
+TEST(ViewerLight, CinePlaysTwentyFramesInAboutOneSecondAndNotifiesEachChange)
+{
+    auto image = MakeMonoImage(32, 32, [](int x, int, int f) { return x * 10 + f; }, 20, 200, 400,
+                               {{0x0018, 0x1063, 50.0, QStringLiteral("DS")}});
+    auto control = MakeControl(64, 64);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    control->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(control.get()));
+    QList<int> notified;
+    bool notifiedBeforeChange = true;
+    control->OnFrameChanging = [&](int index, int frame) {
+        EXPECT_EQ(index, 1);
+        notifiedBeforeChange = notifiedBeforeChange && image->Frame() == frame - 1;
+        notified << frame;
+    };
+    image->SetFrame(1);
+    image->SetCineRate(1.0);
+    QElapsedTimer clock;
+    clock.start();
+    image->SetCineMode(1);
+    control->Refresh();
+    while (image->Frame() < 20 && clock.elapsed() < 5000)
+        QTest::qWait(5);
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(image->Frame(), 20);
+    // 19 steps of 50 ms; generous bounds for a shared machine.
+    EXPECT_GE(elapsed, 850);
+    EXPECT_LE(elapsed, 1600);
+    QList<int> expected;
+    for (int f = 2; f <= 20; ++f)
+        expected << f;
+    EXPECT_EQ(notified, expected);
+    EXPECT_TRUE(notifiedBeforeChange);
+    // A forward cine stops at the last frame.
+    QTest::qWait(150);
+    EXPECT_EQ(image->Frame(), 20);
+    EXPECT_EQ(notified.size(), 19);
+    // Stopping the cine stops the frames.
+    image->SetCineMode(3);
+    QTest::qWait(120);
+    image->SetCineMode(0);
+    const int stoppedAt = image->Frame();
+    QTest::qWait(150);
+    EXPECT_EQ(image->Frame(), stoppedAt);
+}
+
+TEST(ViewerLight, MouseWheelAndFocusReachTheOwner)
+{
+    auto control = MakeControl(100, 80);
+    ASSERT_TRUE(control);
+    control->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(control.get()));
+    QStringList events;
+    control->OnMouseDown = [&](Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
+        events << QStringLiteral("down %1 %2 %3 %4").arg(int(b)).arg(int(m)).arg(x).arg(y);
+    };
+    control->OnMouseMove = [&](Qt::MouseButtons b, Qt::KeyboardModifiers, int x, int y) {
+        events << QStringLiteral("move %1 %2 %3").arg(int(b)).arg(x).arg(y);
+    };
+    control->OnMouseUp = [&](Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
+        events << QStringLiteral("up %1 %2 %3").arg(int(b)).arg(x).arg(y);
+    };
+    control->OnMouseWheel = [&](int delta, Qt::KeyboardModifiers, int x, int y) {
+        events << QStringLiteral("wheel %1 %2 %3").arg(delta).arg(x).arg(y);
+    };
+    control->OnFocusOut = [&] { events << QStringLiteral("focus out"); };
+    QTest::mousePress(control.get(), Qt::RightButton, Qt::ShiftModifier, QPoint(10, 20));
+    QTest::mouseMove(control.get(), QPoint(30, 40));
+    QTest::mouseRelease(control.get(), Qt::RightButton, Qt::NoModifier, QPoint(30, 40));
+    QWheelEvent wheel(QPointF(5, 6), control->mapToGlobal(QPointF(5, 6)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(control.get(), &wheel);
+    ASSERT_GE(events.size(), 4);
+    EXPECT_EQ(events.first(), QStringLiteral("down %1 %2 10 20").arg(int(Qt::RightButton)).arg(int(Qt::ShiftModifier)));
+    EXPECT_TRUE(events.contains(QStringLiteral("up %1 30 40").arg(int(Qt::RightButton))));
+    EXPECT_TRUE(events.contains(QStringLiteral("wheel -120 5 6")));
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(),
+                            [](const QString &e) { return e.startsWith(QStringLiteral("move")) && e.endsWith(QStringLiteral("30 40")); }));
+
+    bool focused = false;
+    control->OnFocusIn = [&] { focused = true; };
+    QWidget other;
+    other.show();
+    control->activateWindow();
+    control->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(focused);
+}
+
+TEST(ViewerLight, PictureDrawsTheCellWithItsLabelsAtAnySize)
+{
+    auto image = MakeMonoImage(50, 50, [](int, int, int) { return 100; }, 1, 500, 1000);
+    auto control = MakeControl(100, 100);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    image->SetStretchToFit(true);
+    DicomLabelPtr box = image->Labels()->AddNew();
+    box->SetLabelType(DicomLabel::TypeRectangle);
+    box->SetImageTied(true);
+    box->SetLeft(10);
+    box->SetTop(10);
+    box->SetWidth(30);
+    box->SetHeight(30);
+    box->SetForeColour(0x0000FF); // red
+    control->Refresh();
+    ASSERT_EQ(image->DisplayCell(), QRectF(0, 0, 100, 100));
+
+    const QImage onScreen = control->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage same = control->Picture(image, QSize());
+    ASSERT_EQ(same.size(), QSize(100, 100));
+    EXPECT_EQ(same, onScreen);
+
+    // Twice as large: the red outline (image x 10, zoom 2 in the cell) sits at x 40.
+    const QImage large = control->Picture(image, QSize(200, 200));
+    ASSERT_EQ(large.size(), QSize(200, 200));
+    EXPECT_EQ(QColor(large.pixel(40, 100)).red(), 255);
+    EXPECT_LT(QColor(large.pixel(100, 100)).red(), 60);
+    // A wider target keeps the proportions and centres the cell.
+    const QImage wide = control->Picture(image, QSize(300, 200));
+    EXPECT_EQ(QColor(wide.pixel(90, 100)).red(), 255);
+    EXPECT_EQ(QColor(wide.pixel(20, 100)), QColor(0, 0, 0));
+    // Without labels no red at all.
+    image->SetShowLabels(false);
+    const QImage bare = control->Picture(image, QSize(200, 200));
+    EXPECT_LT(QColor(bare.pixel(40, 100)).red(), 60);
+    EXPECT_TRUE(control->Picture(nullptr, QSize(10, 10)).isNull());
+}
+
+TEST(ViewerLight, SubImageCopiesARegionOfAFrameAsANewImage)
+{
+    // Frame f has value 100 * f; pixel (20, 10) of every frame is 1000.
+    auto image = MakeMonoImage(40, 30, [](int x, int y, int f) { return x == 20 && y == 10 ? 1000 : 100 * f; },
+                               4, 500, 1000);
+    auto control = MakeControl(60, 60);
+    ASSERT_TRUE(control);
+    image->SetWidth(1000);
+    image->SetLevel(500);
+    image->SetMagnificationMode(0);
+    image->SetRotateState(1);
+    const int frameBefore = image->Frame();
+
+    DicomImagePtr sub = control->SubImage(image, 11, 6, 20, 10, 2.0, 3);
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(sub->SizeX(), 40);
+    EXPECT_EQ(sub->SizeY(), 20);
+    EXPECT_TRUE(sub->StretchToFit());
+    EXPECT_EQ(sub->SOPClass(), QStringLiteral("1.2.840.10008.5.1.4.1.1.7"));
+    EXPECT_EQ(sub->StudyUID(), image->StudyUID());
+    EXPECT_EQ(sub->PatientID(), image->PatientID());
+    const QImage frame = sub->DisplayFrame();
+    // Frame 3 (value 300) windowed 0..1000: about 77; the bright pixel (20, 10) lands at
+    // ((20 - 10) * 2, (10 - 5) * 2) = (20, 10) in the sub-image, 2 x 2 pixels.
+    EXPECT_NEAR(qGray(frame.pixel(2, 2)), 77, 3);
+    EXPECT_GE(qGray(frame.pixel(20, 10)), 250);
+    EXPECT_GE(qGray(frame.pixel(21, 11)), 250);
+    EXPECT_LT(qGray(frame.pixel(22, 10)), 100);
+    // The source keeps its frame and rotation.
+    EXPECT_EQ(image->Frame(), frameBefore);
+    EXPECT_EQ(image->RotateState(), 1);
+
+    EXPECT_THROW(control->SubImage(image, 0, 1, 10, 10, 1.0, 1), DicomError);
+    EXPECT_THROW(control->SubImage(image, 35, 1, 10, 10, 1.0, 1), DicomError);
+    EXPECT_THROW(control->SubImage(image, 1, 1, 10, 10, 0.0, 1), DicomError);
+}
+
+TEST(ViewerLight, ImageBordersAndShowLabels)
+{
+    auto image = MakeMonoImage(20, 20, [](int, int, int) { return 0; }, 1, 500, 1000);
+    auto control = MakeControl(60, 60);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    control->SetCellSpacing(4);
+    image->SetStretchToFit(true);
+    image->SetBorderWidth(1);
+    image->SetBorderStyle(0);
+    image->SetBorderColour(0x80FF); // orange
+    QImage shot = Grab(*control);
+    // The cell is (2, 2) .. (57, 57); the border runs just outside it.
+    EXPECT_EQ(QColor(shot.pixel(1, 30)), QColor(255, 128, 0));
+    EXPECT_EQ(QColor(shot.pixel(30, 58)), QColor(255, 128, 0));
+    EXPECT_EQ(QColor(shot.pixel(30, 30)), QColor(0, 0, 0));
+
+    DicomLabelPtr line = image->Labels()->AddNew();
+    line->SetLabelType(DicomLabel::TypeLine);
+    line->SetImageTied(false);
+    line->SetScaleWithCell(true);
+    line->SetLeft(0);
+    line->SetTop(500);
+    line->SetWidth(1000);
+    line->SetHeight(0);
+    line->SetShadow(0);
+    line->SetForeColour(0xFFFFFF);
+    shot = Grab(*control);
+    EXPECT_EQ(Grey(shot, 30, 29) + Grey(shot, 30, 30), 255); // one white row across the middle
+    image->SetShowLabels(false);
+    shot = Grab(*control);
+    EXPECT_EQ(Grey(shot, 30, 29) + Grey(shot, 30, 30), 0);
+}
