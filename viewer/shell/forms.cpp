@@ -1,0 +1,195 @@
+#include "viewer/shell/forms.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPointer>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+
+namespace {
+
+// Ends a modal loop when its window hides.
+class HideWatcher : public QObject
+{
+public:
+    HideWatcher(QWidget *window, QEventLoop *loop) : loop_(loop) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide)
+            loop_->quit();
+        return false;
+    }
+
+private:
+    QEventLoop *loop_;
+};
+
+void CentreOnScreen(QWidget *window)
+{
+    const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+}
+
+} // namespace
+
+int RunModal(QWidget *window, const std::function<int()> &result)
+{
+    QPointer<QWidget> guard(window);
+    window->setWindowModality(Qt::ApplicationModal);
+    QEventLoop loop;
+    HideWatcher watcher(window, &loop);
+    window->show();
+    if (window->isVisible())
+        loop.exec(QEventLoop::DialogExec);
+    if (!guard)
+        return mrCancel;
+    window->setWindowModality(Qt::NonModal);
+    return result();
+}
+
+namespace shell {
+
+QString WindowCaption()
+{
+    const QString prefix = TemplateDMIfAny() ? TemplateDM().CaptionPrefix : QString();
+    return prefix + QLatin1Char(' ') + ApplicationTitle().trimmed();
+}
+
+void MinimizeApplication(QWidget *except)
+{
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window != except && window->isVisible() && window->isWindow() &&
+            !(window->windowFlags() & Qt::ToolTip) && !window->isMinimized())
+            window->showMinimized();
+}
+
+} // namespace shell
+
+// ---------------------------------------------------------------------------
+
+TTemplate1::TTemplate1(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, flags)
+{
+    QFont designed(QStringLiteral("MS Sans Serif"));
+    designed.setPointSize(8);
+    setFont(designed);
+}
+
+int TTemplate1::ShowModal()
+{
+    ModalResult = mrNone;
+    return RunModal(this, [this]() { return ModalResult; });
+}
+
+void TTemplate1::CloseWithResult(int result)
+{
+    ModalResult = result;
+    close();
+}
+
+void TTemplate1::showEvent(QShowEvent *event)
+{
+    setWindowTitle(shell::WindowCaption());
+    if (!shownOnce_ && !event->spontaneous()) {
+        shownOnce_ = true;
+        if (!isMaximized() && !isFullScreen())
+            CentreOnScreen(this);
+    }
+    QMainWindow::showEvent(event);
+}
+
+void TTemplate1::PostMaximize()
+{
+    QTimer::singleShot(0, this, &TTemplate1::ApplyMaximize);
+}
+
+void TTemplate1::ApplyMaximize()
+{
+    maximizing_ = true;
+    setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));
+    if (TTemplateDM *dm = TemplateDMIfAny()) {
+        move(0, 0);
+        resize(dm->DesktopWidth(), dm->WorkAreaHeight());
+    }
+    maximizing_ = false;
+}
+
+void TTemplate1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || maximizing_)
+        return;
+    if (windowState() & Qt::WindowMinimized)
+        shell::MinimizeApplication(this);
+    else if (windowState() & Qt::WindowMaximized)
+        PostMaximize();
+}
+
+// ---------------------------------------------------------------------------
+
+TTemplate3::TTemplate3(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+{
+    setAutoFillBackground(false);
+}
+
+int TTemplate3::ShowModal()
+{
+    ModalResult = mrNone;
+    return RunModal(this, [this]() { return ModalResult; });
+}
+
+void TTemplate3::CloseWithResult(int result)
+{
+    ModalResult = result;
+    close();
+}
+
+void TTemplate3::showEvent(QShowEvent *event)
+{
+    setWindowTitle(shell::WindowCaption());
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        // The size the subclass designed is the smallest the window gets.
+        setMinimumSize(size());
+    }
+    QWidget::showEvent(event);
+}
+
+bool TTemplate3::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate && !activated_)
+        FirstActivation();
+    return QWidget::event(event);
+}
+
+void TTemplate3::FirstActivation()
+{
+    activated_ = true;
+    if (CentreOnMonitor)
+        if (TTemplateDM *dm = TemplateDMIfAny())
+            move(dm->MonitorLeft(width(), Monitor), y());
+}
+
+void TTemplate3::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+        shell::MinimizeApplication(this);
+}
+
+void TTemplate3::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QLinearGradient gradient(0, 0, 0, height());
+    gradient.setColorAt(0, GradientTop());
+    gradient.setColorAt(1, Qt::white);
+    painter.fillRect(rect(), gradient);
+}

@@ -1,0 +1,83 @@
+#pragma once
+// Base forms of every viewer window.
+
+#include "viewer/shell/templatedm.h"
+
+#include <QMainWindow>
+#include <QWidget>
+
+// Runs `window` modally: shows it application-modal and returns once it is
+// hidden, with `result()` read then.
+int RunModal(QWidget *window, const std::function<int()> &result);
+
+// Base of the main window, the splash/About form and the magnifiers:
+// "MS Sans Serif" 8 pt, centred on the screen at its first showing, caption
+// from the data module, minimizing minimizes the whole application, and
+// maximizing spans all monitors side by side over the work area.
+class TTemplate1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TTemplate1(QWidget *parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+
+    int ModalResult = mrNone;
+    // Shows the form modally until a modal result closes it; answers that result.
+    int ShowModal();
+    // Sets the modal result and closes the form.
+    void CloseWithResult(int result);
+    // Maximizes after the current event, as a posted system command would.
+    void PostMaximize();
+    // What a maximize command does: normal state, top-left at (0, 0),
+    // DesktopWidth wide and WorkAreaHeight high.
+    void ApplyMaximize();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    bool shownOnce_ = false;
+    bool maximizing_ = false;
+};
+
+// Base of the dialogs and tool windows: no border icons, a vertical gradient
+// from light blue to white, minimum size the designed size, placed on a
+// monitor at its first activation, closed by a right click (through the
+// application hook) unless told otherwise.
+class TTemplate3 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TTemplate3(QWidget *parent = nullptr);
+
+    // Settings subclasses may change in their constructor.
+    qint16 Monitor = 0; // 0: the last monitor
+    bool CentreOnMonitor = true;
+    bool CloseOnRightClick = true;
+    bool Activated() const { return activated_; }
+
+    int ModalResult = mrNone;
+    int ShowModal();
+    void CloseWithResult(int result);
+
+    static QColor GradientTop() { return QColor(158, 210, 253); }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    void FirstActivation();
+
+    bool shownOnce_ = false;
+    bool activated_ = false;
+};
+
+namespace shell {
+// Caption of every viewer window: prefix, a blank, the trimmed application title.
+QString WindowCaption();
+// Minimizes every visible top-level window of the application.
+void MinimizeApplication(QWidget *except);
+} // namespace shell

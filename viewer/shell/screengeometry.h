@@ -1,0 +1,26 @@
+#pragma once
+
+namespace platform {
+class ScreenInfo;
+}
+
+// Window placement over monitors taken as equal and side by side.
+// `monitorsSetting` is the machine-wide "Monitors" value (0 when missing).
+namespace shell {
+
+// Monitor count used for placement: the setting, or the system's count when
+// the setting is 0 or below it.
+int PlacementMonitorCount(const platform::ScreenInfo &screens, int monitorsSetting);
+// Height of the desktop minus the task bar.
+int WorkAreaHeight(const platform::ScreenInfo &screens);
+// One monitor's width when the setting exceeds the system's count, else that
+// count (or the larger setting) times the monitor width.
+int DesktopWidth(const platform::ScreenInfo &screens, int monitorsSetting);
+// Left edge that centres a window of `width` on monitor `monitor` (1-based;
+// 0 means the last one).
+int MonitorLeft(const platform::ScreenInfo &screens, int monitorsSetting, int width, int monitor);
+
+// Rounds half to even, as the geometry rules expect.
+int RoundHalfEven(double value);
+
+} // namespace shell

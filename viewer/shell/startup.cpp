@@ -1,0 +1,144 @@
+#include "viewer/shell/startup.h"
+
+#include "platform/singleinstance.h"
+#include "viewer/shell/templatedm.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QTimer>
+#include <QTranslator>
+#include <QWindow>
+
+#include <cstdio>
+
+namespace shell {
+
+namespace {
+
+const char *const kAlreadyRunning = "Un processus KorvaneCD est déjà en fonction sur ce poste.";
+
+void BringForward(QWidget *window)
+{
+    if (!window)
+        return;
+    if (window->isMinimized())
+        window->showNormal();
+    else if (!window->isVisible())
+        window->show();
+    window->raise();
+    window->activateWindow();
+    std::fprintf(stderr, "KorvaneCD: brought to the front at the request of a later start\n");
+    std::fflush(stderr);
+}
+
+// Receives a main window's screenshotReady() signal, known only by name.
+class ScreenshotTrigger : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    std::function<void()> take;
+public slots:
+    void Fire()
+    {
+        if (take)
+            take();
+        take = nullptr;
+    }
+};
+
+// Waits until the main window is ready to be photographed, saves it, ends the run.
+void ScheduleScreenshot(QApplication &application, QWidget *window, const QString &fileName)
+{
+    auto take = [&application, window, fileName]() {
+        const bool saved = SaveWindowPicture(window, fileName);
+        if (!saved)
+            std::fprintf(stderr, "KorvaneCD: cannot write the screenshot %s\n", qPrintable(fileName));
+        application.exit(saved ? 0 : 3);
+    };
+    if (window->metaObject()->indexOfSignal("screenshotReady()") >= 0) {
+        auto *trigger = new ScreenshotTrigger(window);
+        trigger->take = [take]() { QTimer::singleShot(200, take); };
+        QObject::connect(window, SIGNAL(screenshotReady()), trigger, SLOT(Fire()));
+    } else {
+        // Poll until the window system shows the window, then let it paint.
+        auto *poll = new QTimer(window);
+        QObject::connect(poll, &QTimer::timeout, window, [window, poll, take]() {
+            if (window->windowHandle() && window->windowHandle()->isExposed()) {
+                poll->stop();
+                QTimer::singleShot(300, window, take);
+            }
+        });
+        poll->start(50);
+    }
+    // Never hang a script: give up after two minutes.
+    QTimer::singleShot(120000, &application, [&application, window, fileName]() {
+        std::fprintf(stderr, "KorvaneCD: the window was not ready for the screenshot in time\n");
+        SaveWindowPicture(window, fileName);
+        application.exit(3);
+    });
+}
+
+} // namespace
+
+void InstallFrenchTranslations(QApplication &application)
+{
+    auto *translator = new QTranslator(&application);
+    if (translator->load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
+bool SaveWindowPicture(QWidget *window, const QString &fileName)
+{
+    if (!window)
+        return false;
+    return window->grab().save(fileName, "PNG");
+}
+
+int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &createMainWindow)
+{
+    ApplyProcessFormats();
+    InstallFrenchTranslations(application);
+
+    platform::SingleInstance instance(QStringLiteral("KorvaneCD"));
+    if (!instance.TryBecomeFirst()) {
+        const QString text = QString::fromUtf8(kAlreadyRunning);
+        if (AutoAnswerDialogs())
+            std::fprintf(stderr, "KorvaneCD message (Erreur): %s\n", qPrintable(text));
+        else
+            QMessageBox::critical(nullptr, QStringLiteral("Erreur"), text, QMessageBox::Ok);
+        instance.AskFirstToComeForward();
+        return 0;
+    }
+
+    application.setWindowIcon(QIcon(QStringLiteral(":/icons/KORVANECD")));
+    TTemplateDM dm(TShellServices::Real(application.arguments().mid(1)));
+    int exitCode = 0;
+    {
+        TDATA data(dm, createMainWindow);
+        switch (data.Create()) {
+        case TDATA::Outcome::ComponentNotLoaded:
+            return 1;
+        case TDATA::Outcome::SplashCancelled:
+            return 0;
+        case TDATA::Outcome::MainWindowShown:
+            break;
+        }
+        QObject::connect(&instance, &platform::SingleInstance::comeForwardRequested, &application,
+                         [&data]() { BringForward(data.MainWindow()); });
+        if (dm.HasOptionPrefix(QStringLiteral("/SCREENSHOT=")) && data.MainWindow())
+            ScheduleScreenshot(application, data.MainWindow(), dm.OptionValue(QStringLiteral("/SCREENSHOT=")));
+        exitCode = application.exec();
+    }
+    dm.ReleaseComponent();
+    return exitCode;
+}
+
+} // namespace shell
+
+#include "startup.moc"

@@ -1,0 +1,151 @@
+#include "viewer/shell/componentfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// Each test loads the probe library under its own marker and watches for the
+// planted library's marker, which must never appear.
+class ComponentFile : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        probe = ReadAll(KORVANE_PROBE_MODULE);
+        planted = ReadAll(KORVANE_PLANTED_MODULE);
+        ASSERT_FALSE(probe.isEmpty());
+        ASSERT_FALSE(planted.isEmpty());
+        ASSERT_NE(probe, planted);
+        path = dir.filePath("KORVANECD.OCX");
+        probeMarker = dir.filePath("probe-loaded");
+        plantedMarker = dir.filePath("planted-loaded");
+        qputenv("KORVANE_PROBE_MARKER", probeMarker.toLocal8Bit());
+        qputenv("KORVANE_PLANTED_MARKER", plantedMarker.toLocal8Bit());
+    }
+    void TearDown() override
+    {
+        EXPECT_FALSE(QFile::exists(plantedMarker)) << "the planted file was loaded";
+    }
+
+    QTemporaryDir dir;
+    QByteArray probe, planted;
+    QString path, probeMarker, plantedMarker;
+};
+
+} // namespace
+
+TEST_F(ComponentFile, AFreshFileIsWrittenPrivateLoadedAndDeletedAtTheEnd)
+{
+    {
+        TComponentFile file(path);
+        ASSERT_TRUE(file.Extract(probe)) << file.ErrorText().toStdString();
+        EXPECT_FALSE(file.ReusedExistingFile());
+        EXPECT_EQ(ReadAll(path), probe);
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & (S_IWGRP | S_IWOTH), 0u);
+        ASSERT_TRUE(file.Load()) << file.ErrorText().toStdString();
+        EXPECT_NE(file.Handle(), nullptr);
+        EXPECT_TRUE(QFile::exists(probeMarker));
+    }
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"probe-loaded"}));
+}
+
+TEST_F(ComponentFile, AForeignFileIsReplacedNeverLoaded)
+{
+    WriteFile(path, planted);
+    TComponentFile file(path);
+    ASSERT_TRUE(file.Extract(probe));
+    EXPECT_FALSE(file.ReusedExistingFile());
+    ASSERT_TRUE(file.Load()) << file.ErrorText().toStdString();
+    EXPECT_EQ(ReadAll(path), probe);
+    EXPECT_TRUE(QFile::exists(probeMarker));
+}
+
+TEST_F(ComponentFile, TheRightBytesAreReusedOnlyWhenNobodyElseCanWriteThem)
+{
+    WriteFile(path, probe);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0600), 0);
+    {
+        TComponentFile file(path);
+        ASSERT_TRUE(file.Extract(probe));
+        EXPECT_TRUE(file.ReusedExistingFile());
+        ASSERT_TRUE(file.Load());
+    }
+    WriteFile(path, probe);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+    TComponentFile file(path);
+    ASSERT_TRUE(file.Extract(probe));
+    EXPECT_FALSE(file.ReusedExistingFile());
+}
+
+TEST_F(ComponentFile, ALinkAtThePathIsNotFollowed)
+{
+    const QString target = dir.filePath("elsewhere.so");
+    WriteFile(target, planted);
+    ASSERT_TRUE(QFile::link(target, path));
+    TComponentFile file(path);
+    ASSERT_TRUE(file.Extract(probe));
+    ASSERT_TRUE(file.Load());
+    EXPECT_EQ(ReadAll(target), planted) << "the link's target is left alone";
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+}
+
+TEST_F(ComponentFile, AFileSwappedInAfterTheCheckIsNotTheOneLoaded)
+{
+    TComponentFile file(path);
+    ASSERT_TRUE(file.Extract(probe));
+    // Someone replaces the file between the check and the load.
+    const QString swapped = dir.filePath("swap");
+    WriteFile(swapped, planted);
+    ASSERT_EQ(::rename(QFile::encodeName(swapped).constData(), QFile::encodeName(path).constData()), 0);
+    ASSERT_TRUE(file.Load()) << file.ErrorText().toStdString();
+    EXPECT_TRUE(QFile::exists(probeMarker));
+    file.Unload();
+    // The file at the path is not ours any more: it is not deleted.
+    EXPECT_EQ(ReadAll(path), planted);
+}
+
+TEST_F(ComponentFile, APathThatCannotBeReplacedLoadsNothing)
+{
+    // A folder holding a file stands where the component should go: it can be
+    // neither used nor replaced, whoever runs the test.
+    ASSERT_TRUE(QDir().mkpath(path + "/inside"));
+    TComponentFile file(path);
+    EXPECT_FALSE(file.Extract(probe));
+    EXPECT_FALSE(file.ErrorText().isEmpty());
+    EXPECT_FALSE(file.Load());
+    EXPECT_EQ(file.Handle(), nullptr);
+    EXPECT_FALSE(QFile::exists(probeMarker));
+    file.Unload();
+    EXPECT_TRUE(QFileInfo(path).isDir());
+    // No half-written file is left beside it.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+TEST_F(ComponentFile, NoBytesNoFile)
+{
+    TComponentFile file(path);
+    EXPECT_FALSE(file.Extract(QByteArray()));
+    EXPECT_FALSE(QFile::exists(path));
+}

@@ -1,0 +1,176 @@
+#include "viewer/shell/apphook.h"
+#include "viewer/shell/forms.h"
+#include "viewer/shell/korvanehint.h"
+
+#include "shelltesting.h"
+
+#include <QApplication>
+#include <QHelpEvent>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ToolWindow : public TTemplate3
+{
+    Q_OBJECT
+public:
+    ToolWindow()
+    {
+        resize(300, 200);
+        auto *layout = new QVBoxLayout(this);
+        button = new QPushButton("Fermer", this);
+        grid = new QTableWidget(3, 3, this);
+        layout->addWidget(button);
+        layout->addWidget(grid);
+    }
+    QPushButton *button;
+    QTableWidget *grid;
+};
+
+// Derives from a form that derives from TTemplate3: not closed by a right click.
+class DerivedToolWindow : public ToolWindow
+{
+    Q_OBJECT
+};
+
+class PressCounter : public QObject
+{
+public:
+    int presses = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress)
+            ++presses;
+        return false;
+    }
+};
+
+void ShowActive(QWidget *window)
+{
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+}
+
+} // namespace
+
+TEST(Template3, ARightClickClosesTheForegroundToolWindow)
+{
+    ShellFixture fixture;
+    fixture.Create();
+    {
+        ToolWindow window;
+        ShowActive(&window);
+        QTest::mouseClick(window.button, Qt::RightButton);
+        EXPECT_FALSE(window.isVisible());
+    }
+    {
+        ToolWindow window;
+        window.CloseOnRightClick = false;
+        ShowActive(&window);
+        QTest::mouseClick(window.button, Qt::RightButton);
+        EXPECT_TRUE(window.isVisible());
+        window.close();
+    }
+    {
+        DerivedToolWindow window;
+        ShowActive(&window);
+        QTest::mouseClick(window.button, Qt::RightButton);
+        EXPECT_TRUE(window.isVisible());
+        window.close();
+    }
+}
+
+TEST(Template3, ARightClickOnAGridIsDiscardedBeforeClosing)
+{
+    ShellFixture fixture;
+    fixture.Create();
+    ToolWindow window;
+    ShowActive(&window);
+    PressCounter counter;
+    window.grid->viewport()->installEventFilter(&counter);
+    QTest::mouseClick(window.grid->viewport(), Qt::RightButton, {}, QPoint(20, 20));
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(counter.presses, 0);
+}
+
+TEST(Template3, FirstActivationPlacesItOnItsMonitorAndItPaintsTheGradient)
+{
+    ShellFixture fixture({}, 2, QSize(1280, 1024));
+    fixture.Create();
+    ToolWindow window;
+    window.Monitor = 1;
+    EXPECT_FALSE(window.Activated());
+    ShowActive(&window);
+    EXPECT_TRUE(window.Activated());
+    EXPECT_EQ(window.x(), TemplateDM().MonitorLeft(window.width(), 1));
+    EXPECT_EQ(window.minimumSize(), QSize(300, 200));
+    EXPECT_EQ(window.windowTitle(), " " + shell::ApplicationTitle());
+
+    TemplateDM().CaptionPrefix = "KorvaneCD - Quellarix";
+    window.hide();
+    window.show();
+    EXPECT_EQ(window.windowTitle(), "KorvaneCD - Quellarix " + shell::ApplicationTitle());
+
+    window.button->hide();
+    window.grid->hide();
+    const QImage picture = window.grab().toImage();
+    EXPECT_EQ(QColor(picture.pixel(150, 0)), TTemplate3::GradientTop());
+    const QColor bottom(picture.pixel(150, picture.height() - 1));
+    EXPECT_GE(bottom.red(), 250);
+    EXPECT_GE(bottom.green(), 250);
+}
+
+TEST(Template1, MaximizeSpansTheMonitorsOverTheWorkArea)
+{
+    ShellFixture fixture({}, 2, QSize(1024, 768), 30);
+    fixture.Create();
+    TTemplate1 window;
+    window.resize(400, 300);
+    window.show();
+    window.showMaximized();
+    QTRY_COMPARE(window.geometry().size(), QSize(2048, 738));
+    EXPECT_FALSE(window.isMaximized());
+    EXPECT_EQ(window.pos(), QPoint(0, 0));
+}
+
+TEST(Template1, MinimizingOneWindowMinimizesTheApplication)
+{
+    ShellFixture fixture;
+    fixture.Create();
+    TTemplate1 main;
+    ToolWindow tool;
+    main.show();
+    tool.show();
+    main.showMinimized();
+    QTRY_VERIFY(tool.isMinimized());
+}
+
+TEST(KorvaneHint, ToolTipsShowInTheHintWindow)
+{
+    ShellFixture fixture;
+    fixture.Create();
+    QWidget window;
+    auto *button = new QPushButton("W/L", &window);
+    button->setToolTip("Intensité & contraste");
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(button, &help);
+    TKorvaneHint *hint = TemplateDM().ApplicationHook()->Hint();
+    ASSERT_TRUE(hint);
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->Text(), "Intensité & contraste");
+    EXPECT_EQ(hint->size(), hint->SizeFor("Intensité & contraste"));
+    EXPECT_EQ(hint->height(), 32 + 8);
+    EXPECT_EQ(hint->font().pointSize(), 12);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_FALSE(hint->isVisible());
+}
+
+#include "test_forms.moc"

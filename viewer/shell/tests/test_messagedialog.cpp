@@ -1,0 +1,83 @@
+#include "viewer/shell/messagedialog.h"
+#include "viewer/shell/startup.h"
+
+#include "shelltesting.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+void InstallFrench()
+{
+    static bool done = false;
+    if (!done)
+        shell::InstallFrenchTranslations(*qApp);
+    done = true;
+}
+} // namespace
+
+TEST(MessageDialog, ThreeLinesMakeItTwoTextLinesTallerThanQtsOwnBox)
+{
+    InstallFrench();
+    ShellFixture fixture({}, 2, QSize(1280, 1024), 40);
+    fixture.Create();
+    const QString text = QStringLiteral("Première ligne du message\rDeuxième ligne, un peu plus longue que la première\rFin");
+
+    QMessageBox plain;
+    plain.setIcon(QMessageBox::Question);
+    plain.setText(QStringLiteral("Première ligne du message\nDeuxième ligne, un peu plus longue que la première\nFin"));
+    plain.addButton(QMessageBox::Yes);
+    plain.addButton(QMessageBox::No);
+    plain.show();
+    QCoreApplication::processEvents();
+
+    TKorvaneMessageBox box(text, TMsgDlgType::mtConfirmation, mbYes | mbNo);
+    box.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(box.PlatformSize(), plain.size());
+    EXPECT_EQ(box.height(), plain.height() + 2 * box.TextHeight());
+    EXPECT_GE(box.width(), plain.width());
+    EXPECT_EQ(box.font().family(), "Arial");
+    EXPECT_EQ(box.font().pointSize(), 12);
+    auto *label = box.findChild<QLabel *>("qt_msgbox_label");
+    ASSERT_TRUE(label);
+    EXPECT_FALSE(label->wordWrap());
+    EXPECT_EQ(label->text().count('\n'), 2);
+    EXPECT_EQ(box.windowTitle(), "Confirmation");
+
+    // Centred on monitor 1 and in the work area.
+    EXPECT_EQ(box.x(), TemplateDM().MonitorLeft(box.width(), 1));
+    EXPECT_EQ(box.y(), (984 - box.height()) / 2);
+
+    // French buttons, the first one offered first.
+    ASSERT_TRUE(box.FirstButton());
+    EXPECT_EQ(box.FirstButton()->text().remove('&'), "Oui");
+    EXPECT_EQ(box.button(QMessageBox::No)->text().remove('&'), "Non");
+    plain.close();
+}
+
+TEST(MessageDialog, OneLineKeepsQtsHeightAndAnswersTheButtonPressed)
+{
+    InstallFrench();
+    ShellFixture fixture;
+    fixture.Create();
+    // No recording function: the real dialog, answered by a timer.
+    TemplateDM().SetMessageDialogFunction({});
+    bool answered = false;
+    QTimer::singleShot(50, [&answered]() {
+        auto *box = qobject_cast<TKorvaneMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->height(), box->PlatformSize().height());
+        EXPECT_EQ(box->windowTitle(), "Erreur");
+        answered = true;
+        QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
+    });
+    const int result = TemplateDM().ShowMessageDialog("Supprimer la mesure?", TMsgDlgType::mtError, mbYes | mbNo);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(result, mrNo);
+}
