@@ -91,7 +91,8 @@ TFormConfig::TFormConfig(TransferSettings &settings, const ClientUi &ui, bool no
     }
     if (!settings.AdresseIp.isEmpty() && !settings.Alias.isEmpty())
         m_serverGroup->hide();
-    setMinimumWidth(380);
+    for (QLineEdit *e : {m_usager, m_motDePasse, m_fichierZip, m_adresseIp, m_port, m_alias})
+        e->setMinimumWidth(220);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     m_usager->setFocus();
 }

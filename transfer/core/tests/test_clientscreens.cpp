@@ -5,6 +5,7 @@
 #include "clienttestutil.h"
 
 #include "transfer/core/clientform.h"
+#include "transfer/core/formconfig.h"
 #include "transfer/core/formparametres.h"
 #include "transfer/core/formpassword.h"
 #include "transfer/core/formrequete.h"
@@ -108,4 +109,35 @@ TEST(ClientScreens, MainWindowParametersAndRequest)
             EXPECT_TRUE(p.rect().contains(QRect(w->mapTo(&p, QPoint(0, 0)), w->size())))
                 << w->metaObject()->className();
     }
+}
+
+TEST(ClientScreens, PasswordAndFirstTimeConfiguration)
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("Strandel.ini"), "[parametres]\r\nFichierZip=CLINIQUE\r\nMotDePasse=SECRET\r\n");
+    UiRecorder rec;
+    TransferSettings s;
+    s.setFile(dir.filePath("Strandel.ini"));
+    TFormPassWord password(s, rec.ui());
+    password.prepare();
+    password.show();
+    QTest::keyClicks(password.passwordEdit(), "sec");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&password));
+    EXPECT_EQ(password.userLabel()->text(), "CLINIQUE");
+    save(&password, "password");
+
+    s.AdresseIp.clear();
+    TFormConfig config(s, rec.ui(), false, [](bool, bool) {});
+    config.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&config));
+    save(&config, "config");
+    const int full = config.height();
+    // With the server known, its group is hidden and the window shrinks.
+    s.AdresseIp = "127.0.0.1";
+    s.Alias = "strandel";
+    TFormConfig shorter(s, rec.ui(), true, [](bool, bool) {});
+    shorter.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shorter));
+    EXPECT_LT(shorter.height(), full - 100);
+    save(&shorter, "config_short");
 }
