@@ -55,8 +55,8 @@ QLineEdit *TFormParametres::addText(QWidget *parent, const char *key, QString Tr
     auto *e = new QLineEdit(parent);
     e->setObjectName(QLatin1String("Edit") + QLatin1String(key));
     m_texts.insert(QLatin1String(key), {e, member});
-    connect(e, &QLineEdit::textChanged, this, [this, e, member](const QString &text) {
-        if (!m_loading && e->isEnabled())
+    connect(e, &QLineEdit::textChanged, this, [this, member](const QString &text) {
+        if (!m_loading)
             m_settings.*member = text;
     });
     return e;
