@@ -1,0 +1,197 @@
+// Answers that must give an error and nothing worse: broken multipart,
+// missing or misnamed attachments, lying lengths, hostile XML, a 50 MB
+// answer, cut connections and a silent server. Memory stays bounded and no
+// temporary file is left behind.
+
+#include "transfer/core/echoservice.h"
+#include "transfer/core/soapcall.h"
+
+#include "soaptestserver.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace strandel;
+using strandel::testing::SoapTestServer;
+
+namespace {
+
+template <typename F>
+SoapError errorOf(F &&call)
+{
+    try {
+        call();
+    } catch (const SoapError &e) {
+        return e;
+    }
+    return SoapError(SoapError::Kind::Protocol, QStringLiteral("none"));
+}
+
+class SoapBadAnswerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QString error;
+        ASSERT_TRUE(server.start(&error)) << qPrintable(error);
+        client.setAttachmentFolder(work.path());
+        client.setTransferTimeout(20000);
+        ASSERT_TRUE(server.writeFile("users/CLINIQUE/CLINIQUE.zip.001", QByteArray(300000, 'F')));
+    }
+    IEchoService &proxy()
+    {
+        return ServiceProxy(client, QStringLiteral("127.0.0.1"), QString::number(server.port()), server.alias());
+    }
+    QStringList leftovers() const { return QDir(work.path()).entryList(QDir::Files); }
+
+    SoapTestServer server;
+    SoapClient client;
+    QTemporaryDir work;
+};
+
+// A one-shot raw HTTP peer: answers the first request with `answer` (or
+// nothing), then closes unless told to keep the connection open.
+class RawPeer : public QObject
+{
+public:
+    RawPeer(QByteArray answer, bool close) : m_answer(std::move(answer)), m_close(close)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            // Each connection (the HTTP layer may retry on a new one) gets the same answer.
+            QTcpSocket *s = m_server.nextPendingConnection();
+            auto request = std::make_shared<QByteArray>();
+            QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, request] {
+                *request += s->readAll();
+                if (!request->contains("</SOAP-ENV:Envelope>") || s->property("answered").toBool())
+                    return;
+                s->setProperty("answered", true);
+                s->write(m_answer);
+                s->flush();
+                if (m_close)
+                    s->disconnectFromHost();
+            });
+        });
+    }
+    int port() const { return m_server.serverPort(); }
+
+private:
+    QTcpServer m_server;
+    QByteArray m_answer;
+    bool m_close;
+};
+
+} // namespace
+
+TEST_F(SoapBadAnswerTest, BrokenAttachmentAnswers)
+{
+    const struct
+    {
+        const char *mode;
+        const char *message;
+    } cases[] = {
+        {"truncated-multipart", "tronqué"},
+        {"missing-attachment", "absente"},
+        {"wrong-cid", "absente"},
+        {"lying-length", "Content-Length"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(server.control(QStringLiteral("mode GetAttachment %1").arg(QLatin1String(c.mode))));
+        const SoapError e = errorOf([&] { proxy().GetAttachment("CLINIQUE.zip.001", "U1"); });
+        EXPECT_NE(e.message(), "none") << c.mode;
+        EXPECT_TRUE(e.message().contains(QString::fromUtf8(c.message))) << c.mode << ": " << qPrintable(e.message());
+        EXPECT_TRUE(leftovers().isEmpty()) << c.mode << ": " << qPrintable(leftovers().join(' '));
+    }
+    // Without the closing "--" the answer is still whole: accepted.
+    ASSERT_TRUE(server.control("mode GetAttachment no-closing"));
+    SoapAttachmentPtr a = proxy().GetAttachment("CLINIQUE.zip.001", "U1");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->size(), 300000);
+    a.reset();
+    EXPECT_TRUE(leftovers().isEmpty());
+    // And the client works normally afterwards.
+    ASSERT_TRUE(server.control("reset"));
+    EXPECT_EQ(proxy().GetAttachment("CLINIQUE.zip.001", "U1")->size(), 300000);
+}
+
+TEST_F(SoapBadAnswerTest, HostileXmlAndCutConnection)
+{
+    for (const char *mode : {"entity", "deep", "lying-http-length", "garbage", "fault-200"}) {
+        ASSERT_TRUE(server.control(QStringLiteral("mode echoConnexion %1").arg(QLatin1String(mode))));
+        const SoapError e = errorOf([&] { proxy().echoConnexion("OK"); });
+        EXPECT_NE(e.message(), "none") << mode;
+        EXPECT_FALSE(TestConnection(proxy())) << mode;
+    }
+    ASSERT_TRUE(server.control("mode echoConnexion entity"));
+    EXPECT_TRUE(errorOf([&] { proxy().echoConnexion("OK"); }).message().contains("type de document"));
+}
+
+TEST_F(SoapBadAnswerTest, FiftyMegabyteAnswerIsCutAtTheLimit)
+{
+    ASSERT_TRUE(server.control("mode echoConnexion huge"));
+    qint64 highest = 0;
+    client.setReceivingDataHandler([&](qint64 received, qint64) { highest = qMax(highest, received); });
+    const SoapError e = errorOf([&] { proxy().echoConnexion("OK"); });
+    EXPECT_EQ(e.kind(), SoapError::Kind::Protocol);
+    EXPECT_TRUE(e.message().contains("trop volumineuse")) << qPrintable(e.message());
+    // Reading stopped at the limit (8 MiB) rather than taking all 50 MB.
+    EXPECT_LE(highest, 8 * 1024 * 1024 + 128 * 1024);
+    EXPECT_GE(highest, 8 * 1024 * 1024 - 128 * 1024);
+
+    // A lower limit is honoured for the XML part of a multipart answer too.
+    ASSERT_TRUE(server.control("reset"));
+    client.setMaxXmlSize(100);
+    EXPECT_TRUE(errorOf([&] { proxy().GetAttachment("CLINIQUE.zip.001", "U1"); }).message().contains("trop volumineuse"));
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST(SoapRawPeer, ClosedSilentAndShortAnswers)
+{
+    QTemporaryDir work;
+    SoapClient client;
+    client.setAttachmentFolder(work.path());
+
+    {
+        RawPeer peer("", true); // closes without a word
+        ServiceProxy(client, "127.0.0.1", QString::number(peer.port()), "a");
+        const SoapError e = errorOf([&] { client.service().echoConnexion("OK"); });
+        EXPECT_EQ(e.kind(), SoapError::Kind::Transport) << qPrintable(e.message());
+    }
+    {
+        RawPeer peer("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 500\r\n\r\n<SOAP-ENV:Env", true);
+        ServiceProxy(client, "127.0.0.1", QString::number(peer.port()), "a");
+        const SoapError e = errorOf([&] { client.service().echoConnexion("OK"); });
+        EXPECT_EQ(e.kind(), SoapError::Kind::Transport) << qPrintable(e.message());
+    }
+    {
+        RawPeer peer("", false); // never answers
+        client.setTransferTimeout(300);
+        ServiceProxy(client, "127.0.0.1", QString::number(peer.port()), "a");
+        const SoapError e = errorOf([&] { client.service().echoConnexion("OK"); });
+        EXPECT_EQ(e.kind(), SoapError::Kind::Transport);
+        EXPECT_TRUE(e.message().contains("Délai")) << qPrintable(e.message());
+        client.setTransferTimeout(20000);
+    }
+    {
+        // A multipart answer whose attachment is cut by the connection's end.
+        const QByteArray body = "--B\r\nContent-Length: 10\r\n\r\n<x>1</x>..\r\n--B\r\nContent-ID: <C1>\r\nContent-Length: 100\r\n\r\nshort";
+        RawPeer peer("HTTP/1.1 200 OK\r\nContent-Type: multipart/related; boundary=B\r\nConnection: close\r\n\r\n" + body, true);
+        ServiceProxy(client, "127.0.0.1", QString::number(peer.port()), "a");
+        const SoapError e = errorOf([&] { client.service().GetAttachment("x", "U1"); });
+        EXPECT_NE(e.message(), "none");
+        EXPECT_TRUE(QDir(work.path()).entryList(QDir::Files).isEmpty());
+    }
+    {
+        // A correct answer in chunked transfer coding and without declaration is fine.
+        const QByteArray xml = "<S:Envelope xmlns:S=\"http://schemas.xmlsoap.org/soap/envelope/\"><S:Body>"
+                               "<n:echoConnexionResponse xmlns:n=\"urn:EchoServiceIntf-IEchoService\"><return>OK</return>"
+                               "</n:echoConnexionResponse></S:Body></S:Envelope>";
+        const QByteArray chunked = QByteArray::number(xml.size(), 16) + "\r\n" + xml + "\r\n0\r\n\r\n";
+        RawPeer peer("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked, false);
+        ServiceProxy(client, "127.0.0.1", QString::number(peer.port()), "a");
+        EXPECT_TRUE(TestConnection(client.service()));
+    }
+}
