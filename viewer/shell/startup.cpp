@@ -1,6 +1,7 @@
 #include "viewer/shell/startup.h"
 
 #include "platform/singleinstance.h"
+#include "platform/termination.h"
 #include "viewer/shell/templatedm.h"
 
 #include <QApplication>
@@ -116,6 +117,7 @@ int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &crea
         return 0;
     }
 
+    platform::QuitOnTerminationSignals(application);
     application.setWindowIcon(QIcon(QStringLiteral(":/icons/KORVANECD")));
     TTemplateDM dm(TShellServices::Real(application.arguments().mid(1)));
     int exitCode = 0;
