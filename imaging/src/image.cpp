@@ -1,0 +1,786 @@
+// Images and image collections: reading files, display state, windowing to 8 bits.
+
+#include "internal.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <mutex>
+
+namespace imaging::detail {
+
+namespace {
+
+QString FileError(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Impossible de lire le fichier DICOM %1 : %2").arg(path, reason);
+}
+
+// Overlay plane 6000 as a bitmap, read once per data set.
+struct Overlay
+{
+    int rows = 0, cols = 0, originRow = 1, originCol = 1, frames = 1, firstFrame = 1;
+    std::vector<std::uint8_t> bits; // one bit per pixel, little-endian bit order
+};
+
+// VOI LUT Sequence (first item).
+struct VoiLut
+{
+    int first = 0;
+    int bits = 8;
+    std::vector<std::uint16_t> data;
+};
+
+class ImageImpl final : public DicomImage
+{
+public:
+    ImageImpl(ImageSharedPtr shared, const QString &fileName) : fileName_(fileName)
+    {
+        state_ = std::make_shared<EntryState>();
+        state_->shared = std::move(shared);
+        labels_ = MakeLabels(state_);
+        readIdentity();
+    }
+
+    // A new entry sharing the data set and pixels of `other`.
+    explicit ImageImpl(const ImageImpl &other)
+        : DicomImage(), fileName_(other.fileName_)
+    {
+        state_ = std::make_shared<EntryState>();
+        state_->shared = other.state_->shared;
+        state_->frame = other.state_->frame.load();
+        state_->modalityLut = other.state_->modalityLut.load();
+        labels_ = MakeLabels(state_);
+        for (int i = 1; i <= other.labels_->Count(); ++i)
+            if (auto l = other.labels_->Item(i))
+                labels_->Add(l->Clone());
+        id_ = other.id_;
+        d_ = other.d_;
+        std::lock_guard lock(other.mutex_);
+        width_ = other.width_;
+        level_ = other.level_;
+        windowKnown_ = other.windowKnown_;
+    }
+
+    ~ImageImpl() override
+    {
+        if (d_.onScreen && pixels())
+            pixels()->unpin(state_->frame);
+    }
+
+    const char *ClassName() const override { return kClassName; }
+
+    QString SOPClass() const override { return id_.sopClass; }
+    QString InstanceUID() const override { return id_.instanceUid; }
+    QString SeriesUID() const override { return id_.seriesUid; }
+    void SetSeriesUID(const QString &v) override { id_.seriesUid = v; }
+    QString StudyUID() const override { return id_.studyUid; }
+    void SetStudyUID(const QString &v) override { id_.studyUid = v; }
+    QString Name() const override { return id_.name; }
+    QString PatientID() const override { return id_.patientId; }
+    QString Sex() const override { return id_.sex; }
+    QDate DateOfBirthAsDate() const override { return id_.birth; }
+    QString FileName() const override { return fileName_; }
+
+    DicomAttributesPtr Attributes() const override
+    {
+        return MakeAttributes(ItemRef{root(), root()->dataset()});
+    }
+    DicomLabelsPtr Labels() const override { return labels_; }
+
+    int FrameCount() const override
+    {
+        return pixels() ? std::max(1, pixels()->info().frames) : 1;
+    }
+    int Frame() const override { return state_->frame; }
+    void SetFrame(int v) override
+    {
+        v = std::clamp(v, 1, FrameCount());
+        const int old = state_->frame;
+        if (v == old)
+            return;
+        if (d_.onScreen && pixels()) {
+            pixels()->pin(v);
+            pixels()->unpin(old);
+        }
+        state_->frame = v;
+        changed();
+    }
+    int SizeX() const override { return pixels() ? pixels()->info().cols : 0; }
+    int SizeY() const override { return pixels() ? pixels()->info().rows : 0; }
+    bool IsColour() const override
+    {
+        return pixels() && !pixels()->info().monochrome();
+    }
+
+    double Width() const override
+    {
+        ensureWindow();
+        std::lock_guard lock(mutex_);
+        return width_;
+    }
+    void SetWidth(double v) override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            width_ = v;
+            if (!windowKnown_) {
+                windowKnown_ = true;
+                levelPending_ = true;
+            }
+        }
+        changed();
+    }
+    double Level() const override
+    {
+        ensureWindow();
+        std::lock_guard lock(mutex_);
+        return level_;
+    }
+    void SetLevel(double v) override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            level_ = v;
+            if (!windowKnown_) {
+                windowKnown_ = true;
+                widthPending_ = true;
+            }
+        }
+        changed();
+    }
+
+    double Zoom() const override { return d_.zoom; }
+    void SetZoom(double v) override
+    {
+        if (!(v > 0) || !std::isfinite(v))
+            return;
+        d_.zoom = v;
+        changed();
+    }
+    double ActualZoom() const override { return imaging::ActualZoom(Geometry()); }
+    int ScrollX() const override { return d_.scrollX; }
+    void SetScrollX(int v) override { d_.scrollX = v; changed(); }
+    int ScrollY() const override { return d_.scrollY; }
+    void SetScrollY(int v) override { d_.scrollY = v; changed(); }
+    int ActualScrollX() const override { return static_cast<int>(std::lround(ActualScroll(Geometry()).x())); }
+    int ActualScrollY() const override { return static_cast<int>(std::lround(ActualScroll(Geometry()).y())); }
+    bool StretchToFit() const override { return d_.stretch; }
+    void SetStretchToFit(bool v) override { d_.stretch = v; changed(); }
+    int FlipState() const override { return d_.flip; }
+    void SetFlipState(int v) override { d_.flip = v & 3; changed(); }
+    int RotateState() const override { return d_.rotate; }
+    void SetRotateState(int v) override { d_.rotate = ((v % 4) + 4) % 4; changed(); }
+    QRectF DisplayCell() const override { return d_.cell; }
+    void SetDisplayCell(const QRectF &cell) override { d_.cell = cell; }
+    int OriginX() const override { return static_cast<int>(std::lround(d_.cell.left())); }
+    int OriginY() const override { return static_cast<int>(std::lround(d_.cell.top())); }
+    DisplayGeometry Geometry() const override
+    {
+        DisplayGeometry g;
+        g.cell = d_.cell;
+        g.sizeX = SizeX();
+        g.sizeY = SizeY();
+        g.zoom = d_.zoom;
+        g.stretchToFit = d_.stretch;
+        g.scrollX = d_.scrollX;
+        g.scrollY = d_.scrollY;
+        g.rotateState = d_.rotate;
+        g.flipState = d_.flip;
+        return g;
+    }
+
+    bool ShowLabels() const override { return d_.showLabels; }
+    void SetShowLabels(bool v) override { d_.showLabels = v; changed(); }
+    bool ShowUpdates() const override { return d_.showUpdates; }
+    void SetShowUpdates(bool v) override { d_.showUpdates = v; }
+    int MagnificationMode() const override { return d_.magnification; }
+    void SetMagnificationMode(int v) override { d_.magnification = v; changed(); }
+    int MinificationMode() const override { return d_.minification; }
+    void SetMinificationMode(int v) override { d_.minification = v; changed(); }
+    int ModalityLUT() const override { return state_->modalityLut; }
+    void SetModalityLUT(int v) override { state_->modalityLut = v; changed(); }
+    int VOILUT() const override { return d_.voiLut; }
+    void SetVOILUT(int v) override { d_.voiLut = v; changed(); }
+    int PresentationLUT() const override { return d_.presentationLut; }
+    void SetPresentationLUT(int v) override { d_.presentationLut = v; changed(); }
+    bool CacheDisplay() const override { return d_.cacheDisplay; }
+    void SetCacheDisplay(bool v) override { d_.cacheDisplay = v; }
+    int CineMode() const override { return d_.cineMode; }
+    void SetCineMode(int v) override { d_.cineMode = v; }
+    double CineRate() const override { return d_.cineRate; }
+    void SetCineRate(double v) override { d_.cineRate = v; }
+    int BorderWidth() const override { return d_.borderWidth; }
+    void SetBorderWidth(int v) override { d_.borderWidth = v; changed(); }
+    int BorderStyle() const override { return d_.borderStyle; }
+    void SetBorderStyle(int v) override { d_.borderStyle = v; changed(); }
+    int BorderColour() const override { return d_.borderColour; }
+    void SetBorderColour(int v) override { d_.borderColour = v; changed(); }
+    QVariant Tag() const override { return d_.tag; }
+    void SetTag(const QVariant &v) override { d_.tag = v; }
+
+    double MaximumPixelValue() const override { return pixelRange().second; }
+    double MinimumPixelValue() const override { return pixelRange().first; }
+
+    double PixelValue(int x, int y) const override
+    {
+        if (!pixels() || x < 0 || y < 0 || x >= SizeX() || y >= SizeY())
+            return std::numeric_limits<double>::quiet_NaN();
+        FramePtr f = pixels()->frame(state_->frame);
+        const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(f->width) + static_cast<std::size_t>(x);
+        if (f->colour) {
+            const std::uint32_t c = f->rgb[i];
+            return (((c >> 16) & 0xFF) + ((c >> 8) & 0xFF) + (c & 0xFF)) / 3.0;
+        }
+        return pixels()->rescale(f->mono[i], state_->modalityLut != 0);
+    }
+
+    QImage DisplayFrame() const override;
+
+    QImage Picture() const override
+    {
+        QImage img = DisplayFrame();
+        if (d_.flip)
+            img = img.mirrored(d_.flip & 1, d_.flip & 2);
+        if (d_.rotate) {
+            QTransform t;
+            t.rotate(-90.0 * d_.rotate);
+            img = img.transformed(t);
+        }
+        return img;
+    }
+
+    DicomLabelPtr ReferenceLine(const DicomImage &other, bool intersection) const override
+    {
+        return ReferenceLineBetween(*this, other, intersection);
+    }
+
+    void SetOnScreen(bool v) override
+    {
+        if (v == d_.onScreen)
+            return;
+        d_.onScreen = v;
+        if (!pixels())
+            return;
+        if (v)
+            pixels()->pin(state_->frame);
+        else {
+            pixels()->unpin(state_->frame);
+            FrameCache::instance().evict();
+        }
+    }
+    bool OnScreen() const override { return d_.onScreen; }
+
+    void Refresh(bool) override { notify(); }
+    int AddChangeListener(std::function<void()> listener) override
+    {
+        std::lock_guard lock(mutex_);
+        const int id = ++nextListener_;
+        listeners_[id] = std::move(listener);
+        return id;
+    }
+    void RemoveChangeListener(int id) override
+    {
+        std::lock_guard lock(mutex_);
+        listeners_.erase(id);
+    }
+
+    QString EdgeOrientation(const QString &edge) const override
+    {
+        double r[3], c[3];
+        DcmDataset *ds = root()->dataset();
+        std::lock_guard lock(root()->mutex);
+        for (int i = 0; i < 3; ++i) {
+            if (!ItemDouble(ds, DCM_ImageOrientationPatient, r[i], static_cast<unsigned long>(i))
+                || !ItemDouble(ds, DCM_ImageOrientationPatient, c[i], static_cast<unsigned long>(i + 3)))
+                return QString();
+        }
+        return EdgeOrientationLetters(r, c, Geometry(), edge, GlobalDirectionStrings());
+    }
+
+    const ImageSharedPtr &shared() const { return state_->shared; }
+
+private:
+    struct Identity
+    {
+        QString sopClass, instanceUid, seriesUid, studyUid, name, patientId, sex;
+        QDate birth;
+    };
+    struct Display
+    {
+        double zoom = 1.0;
+        int scrollX = 0, scrollY = 0;
+        bool stretch = false;
+        int flip = 0, rotate = 0;
+        QRectF cell{0, 0, 512, 512};
+        bool showLabels = true, showUpdates = true, cacheDisplay = true, onScreen = false;
+        int magnification = 0, minification = 1;
+        int voiLut = 0, presentationLut = 0;
+        int cineMode = 0;
+        double cineRate = 10;
+        int borderWidth = 0, borderStyle = 0, borderColour = 0xC0C0C0;
+        QVariant tag;
+    };
+
+    const DataRootPtr &root() const { return state_->shared->root; }
+    PixelSource *pixels() const { return state_->shared->pixels.get(); }
+
+    void readIdentity()
+    {
+        std::lock_guard lock(root()->mutex);
+        DcmDataset *ds = root()->dataset();
+        id_.sopClass = ItemText(ds, DCM_SOPClassUID);
+        id_.instanceUid = ItemText(ds, DCM_SOPInstanceUID);
+        id_.seriesUid = ItemText(ds, DCM_SeriesInstanceUID);
+        id_.studyUid = ItemText(ds, DCM_StudyInstanceUID);
+        id_.name = ItemText(ds, DCM_PatientName);
+        id_.patientId = ItemText(ds, DCM_PatientID);
+        id_.sex = ItemText(ds, DCM_PatientSex);
+        const QString birth = ItemText(ds, DCM_PatientBirthDate);
+        id_.birth = QDate::fromString(birth.left(8), QStringLiteral("yyyyMMdd"));
+        if (!id_.birth.isValid() && birth.size() == 10) // the old "yyyy.mm.dd" form
+            id_.birth = QDate::fromString(birth, QStringLiteral("yyyy.MM.dd"));
+        double rate = 0;
+        if (ItemDouble(ds, DCM_CineRate, rate) && rate > 0)
+            d_.cineRate = rate;
+        else if (ItemDouble(ds, DCM_RecommendedDisplayFrameRate, rate) && rate > 0)
+            d_.cineRate = rate;
+        double c = 0, w = 0;
+        if (ItemDouble(ds, DCM_WindowCenter, c) && ItemDouble(ds, DCM_WindowWidth, w) && w != 0) {
+            level_ = c;
+            width_ = w;
+            windowKnown_ = true;
+        }
+        std::lock_guard l2(mutex_);
+        readVoiAndPresentation(ds);
+    }
+
+    void readVoiAndPresentation(DcmDataset *ds)
+    {
+        DcmItem *item = nullptr;
+        if (ds->findAndGetSequenceItem(DCM_VOILUTSequence, item, 0).good() && item) {
+            long entries = 0, first = 0, bits = 0;
+            DcmElement *el = nullptr;
+            if (ItemInt(item, DCM_LUTDescriptor, entries, 0) && ItemInt(item, DCM_LUTDescriptor, first, 1)
+                && ItemInt(item, DCM_LUTDescriptor, bits, 2)) {
+                if (entries <= 0)
+                    entries += 65536;
+                Uint16 *w = nullptr;
+                if (entries > 0 && entries <= 65536 && bits >= 8 && bits <= 16
+                    && item->findAndGetElement(DCM_LUTData, el, OFFalse).good() && el
+                    && el->getLength() / 2 >= static_cast<Uint32>(entries) && el->getUint16Array(w).good() && w) {
+                    voi_ = std::make_shared<VoiLut>();
+                    voi_->first = static_cast<int>(first);
+                    voi_->bits = static_cast<int>(bits);
+                    voi_->data.assign(w, w + entries);
+                }
+            }
+        }
+    }
+
+    std::pair<double, double> pixelRange() const
+    {
+        if (!pixels())
+            return {0, 0};
+        FramePtr f = pixels()->frame(state_->frame);
+        if (f->colour)
+            return {0, 255};
+        const bool useLut = state_->modalityLut != 0;
+        double a = pixels()->rescale(f->minStored, useLut);
+        double b = pixels()->rescale(f->maxStored, useLut);
+        if (useLut && static_cast<std::int64_t>(f->maxStored) - f->minStored <= 65536) {
+            for (std::int32_t s = f->minStored; s <= f->maxStored; ++s) {
+                const double v = pixels()->rescale(s, true);
+                a = std::min(a, v);
+                b = std::max(b, v);
+            }
+        }
+        return {std::min(a, b), std::max(a, b)};
+    }
+
+    // Width and level from the pixel range when the data set gives none.
+    void ensureWindow() const
+    {
+        {
+            std::lock_guard lock(mutex_);
+            if (windowKnown_ && !widthPending_ && !levelPending_)
+                return;
+        }
+        double mn = 0, mx = 255;
+        try {
+            if (pixels() && !IsColour()) {
+                auto r = pixelRange();
+                mn = r.first;
+                mx = r.second;
+            }
+        } catch (const DicomError &) {
+            // Undecodable pixels: keep a plain 8-bit window; drawing reports the error.
+        }
+        std::lock_guard lock(mutex_);
+        if (!windowKnown_ || widthPending_)
+            width_ = mx - mn + 1;
+        if (!windowKnown_ || levelPending_)
+            level_ = std::nearbyint((mx + mn) / 2.0);
+        windowKnown_ = true;
+        widthPending_ = levelPending_ = false;
+    }
+
+    const Overlay *overlay() const;
+
+    void changed()
+    {
+        if (d_.showUpdates)
+            notify();
+    }
+    void notify()
+    {
+        std::map<int, std::function<void()>> copy;
+        {
+            std::lock_guard lock(mutex_);
+            copy = listeners_;
+        }
+        for (auto &[id, fn] : copy)
+            if (fn)
+                fn();
+    }
+
+    EntryStatePtr state_;
+    DicomLabelsPtr labels_;
+    QString fileName_;
+    Identity id_;
+    Display d_;
+    mutable std::mutex mutex_;
+    mutable double width_ = 256, level_ = 128;
+    mutable bool windowKnown_ = false, widthPending_ = false, levelPending_ = false;
+    std::shared_ptr<VoiLut> voi_;
+    mutable std::shared_ptr<Overlay> overlay_;
+    mutable bool overlayRead_ = false;
+    std::map<int, std::function<void()>> listeners_;
+    int nextListener_ = 0;
+};
+
+const Overlay *ImageImpl::overlay() const
+{
+    std::lock_guard rl(root()->mutex);
+    DcmDataset *ds = root()->dataset();
+    // Plane 6000 is shown when the image activates it on one of its graphic layers; the
+    // activation is looked at on every display (the loader adds it after reading).
+    const QString layer = ItemText(ds, DcmTagKey(0x6000, 0x1001));
+    if (layer.isEmpty())
+        return nullptr;
+    bool layerKnown = false;
+    DcmSequenceOfItems *layers = nullptr;
+    if (ds->findAndGetSequence(DCM_GraphicLayerSequence, layers, OFFalse).good() && layers) {
+        for (unsigned long i = 0; i < layers->card(); ++i)
+            if (ItemText(layers->getItem(i), DCM_GraphicLayer) == layer)
+                layerKnown = true;
+    }
+    if (!layerKnown)
+        return nullptr;
+    std::lock_guard lock(mutex_);
+    if (overlayRead_)
+        return overlay_.get();
+    overlayRead_ = true;
+    auto ov = std::make_shared<Overlay>();
+    long v = 0;
+    if (!ItemInt(ds, DcmTagKey(0x6000, 0x0010), v) || v <= 0)
+        return nullptr;
+    ov->rows = static_cast<int>(v);
+    if (!ItemInt(ds, DcmTagKey(0x6000, 0x0011), v) || v <= 0)
+        return nullptr;
+    ov->cols = static_cast<int>(v);
+    if (ItemInt(ds, DcmTagKey(0x6000, 0x0050), v, 0))
+        ov->originRow = static_cast<int>(v);
+    if (ItemInt(ds, DcmTagKey(0x6000, 0x0050), v, 1))
+        ov->originCol = static_cast<int>(v);
+    if (ItemInt(ds, DcmTagKey(0x6000, 0x0015), v) && v > 0)
+        ov->frames = static_cast<int>(v);
+    if (ItemInt(ds, DcmTagKey(0x6000, 0x0051), v) && v > 0)
+        ov->firstFrame = static_cast<int>(v);
+    DcmElement *el = nullptr;
+    if (ds->findAndGetElement(DcmTagKey(0x6000, 0x3000), el, OFFalse).bad() || !el)
+        return nullptr;
+    const std::uint64_t need = (static_cast<std::uint64_t>(ov->rows) * ov->cols * ov->frames + 7) / 8;
+    if (el->getLength() < need)
+        return nullptr;
+    Uint8 *bytes = nullptr;
+    if (el->ident() == EVR_OW) {
+        Uint16 *w = nullptr;
+        if (el->getUint16Array(w).bad() || !w)
+            return nullptr;
+        bytes = reinterpret_cast<Uint8 *>(w); // little-endian machine: the bit stream order
+    } else if (el->getUint8Array(bytes).bad() || !bytes) {
+        return nullptr;
+    }
+    ov->bits.assign(bytes, bytes + need);
+    overlay_ = ov;
+    return overlay_.get();
+}
+
+QImage ImageImpl::DisplayFrame() const
+{
+    if (!pixels())
+        throw DicomError(QStringLiteral("Cette image ne contient pas de pixels."));
+    FramePtr f = pixels()->frame(state_->frame);
+    const int w = f->width, h = f->height;
+    double width = Width(), level = Level();
+    bool invert = width < 0;
+    width = std::max(1.0, std::fabs(width));
+    QImage img;
+    if (f->colour) {
+        img = QImage(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(img.scanLine(y), f->rgb.data() + static_cast<std::size_t>(y) * w, static_cast<std::size_t>(w) * 4);
+        if (invert)
+            img.invertPixels();
+    } else {
+        const PixelInfo &info = pixels()->info();
+        if (info.photometric == "MONOCHROME1")
+            invert = !invert;
+        if (d_.presentationLut != 0) {
+            std::lock_guard rl(root()->mutex);
+            if (ItemText(root()->dataset(), DCM_PresentationLUTShape).toUpper() == "INVERSE")
+                invert = !invert;
+        }
+        const bool useModality = state_->modalityLut != 0;
+        const bool useVoi = d_.voiLut != 0 && voi_;
+        // One table entry per stored value: modality rescale, VOI window, inversion.
+        const double low = level - 0.5 - (width - 1) / 2;
+        const double high = level - 0.5 + (width - 1) / 2;
+        auto toByte = [&](std::int32_t s) -> std::uint8_t {
+            const double m = pixels()->rescale(s, useModality);
+            double y;
+            if (useVoi) {
+                long i = std::clamp<long>(std::lround(m) - voi_->first, 0, static_cast<long>(voi_->data.size()) - 1);
+                y = voi_->data[static_cast<size_t>(i)] / double((1 << voi_->bits) - 1);
+            } else if (m <= low) {
+                y = 0;
+            } else if (m > high) {
+                y = 1;
+            } else {
+                y = width > 1 ? (m - (level - 0.5)) / (width - 1) + 0.5 : 1;
+            }
+            y = std::clamp(y, 0.0, 1.0);
+            const auto b = static_cast<std::uint8_t>(std::lround(y * 255));
+            return invert ? static_cast<std::uint8_t>(255 - b) : b;
+        };
+        img = QImage(w, h, QImage::Format_Grayscale8);
+        const std::int64_t range = static_cast<std::int64_t>(f->maxStored) - f->minStored + 1;
+        const std::int32_t *src = f->mono.data();
+        if (range <= (1 << 22)) {
+            std::vector<std::uint8_t> table(static_cast<std::size_t>(range));
+            for (std::int64_t k = 0; k < range; ++k)
+                table[static_cast<std::size_t>(k)] = toByte(static_cast<std::int32_t>(f->minStored + k));
+            const std::uint8_t *t = table.data() - f->minStored;
+            for (int y = 0; y < h; ++y) {
+                std::uint8_t *dst = img.scanLine(y);
+                const std::int32_t *row = src + static_cast<std::size_t>(y) * w;
+                for (int x = 0; x < w; ++x)
+                    dst[x] = t[row[x]];
+            }
+        } else {
+            for (int y = 0; y < h; ++y) {
+                std::uint8_t *dst = img.scanLine(y);
+                for (int x = 0; x < w; ++x)
+                    dst[x] = toByte(src[static_cast<std::size_t>(y) * w + x]);
+            }
+        }
+    }
+    if (const Overlay *ov = overlay()) {
+        int plane = 0;
+        if (ov->frames > 1) {
+            plane = state_->frame - ov->firstFrame;
+            if (plane < 0 || plane >= ov->frames)
+                plane = -1;
+        }
+        if (plane >= 0) {
+            const std::size_t base = static_cast<std::size_t>(plane) * ov->rows * ov->cols;
+            for (int r = 0; r < ov->rows; ++r) {
+                const int y = r + ov->originRow - 1;
+                if (y < 0 || y >= h)
+                    continue;
+                for (int c = 0; c < ov->cols; ++c) {
+                    const int x = c + ov->originCol - 1;
+                    if (x < 0 || x >= w)
+                        continue;
+                    const std::size_t bit = base + static_cast<std::size_t>(r) * ov->cols + c;
+                    if ((ov->bits[bit / 8] >> (bit % 8)) & 1) {
+                        if (f->colour)
+                            reinterpret_cast<QRgb *>(img.scanLine(y))[x] = 0xFFFFFFFFu;
+                        else
+                            img.scanLine(y)[x] = 255;
+                    }
+                }
+            }
+        }
+    }
+    return img;
+}
+
+class ImagesImpl final : public DicomImages
+{
+public:
+    const char *ClassName() const override { return kClassName; }
+    int Count() const override
+    {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(items_.size());
+    }
+    DicomImagePtr Item(int index) const override
+    {
+        std::lock_guard lock(mutex_);
+        if (index < 1 || index > static_cast<int>(items_.size()))
+            return nullptr;
+        return items_[static_cast<std::size_t>(index - 1)];
+    }
+    DicomImagePtr Add(const DicomImagePtr &image) override
+    {
+        if (!image)
+            return nullptr;
+        DicomImagePtr entry = image;
+        if (IndexOf(image.get()) != 0) {
+            if (auto *impl = dynamic_cast<ImageImpl *>(image.get()))
+                entry = std::make_shared<ImageImpl>(*impl);
+        }
+        std::lock_guard lock(mutex_);
+        items_.push_back(entry);
+        return entry;
+    }
+    void Move(int from, int to) override
+    {
+        std::lock_guard lock(mutex_);
+        const int n = static_cast<int>(items_.size());
+        if (from < 1 || from > n || to < 1 || to > n || from == to)
+            return;
+        DicomImagePtr e = items_[static_cast<std::size_t>(from - 1)];
+        items_.erase(items_.begin() + (from - 1));
+        items_.insert(items_.begin() + (to - 1), e);
+    }
+    void Remove(int index) override
+    {
+        std::lock_guard lock(mutex_);
+        if (index >= 1 && index <= static_cast<int>(items_.size()))
+            items_.erase(items_.begin() + (index - 1));
+    }
+    void Clear() override
+    {
+        std::vector<DicomImagePtr> old;
+        {
+            std::lock_guard lock(mutex_);
+            old.swap(items_);
+        }
+    }
+    DicomImagePtr ReadFile(const QString &path) override
+    {
+        DicomImagePtr image = ReadImageFile(path);
+        std::lock_guard lock(mutex_);
+        items_.push_back(image);
+        return image;
+    }
+    int IndexOf(const DicomImage *image) const override
+    {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            if (items_[i].get() == image)
+                return static_cast<int>(i) + 1;
+        return 0;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<DicomImagePtr> items_;
+};
+
+} // namespace
+
+DicomImagePtr MakeImage(ImageSharedPtr shared, const QString &fileName)
+{
+    return std::make_shared<ImageImpl>(std::move(shared), fileName);
+}
+
+DicomImagePtr ReadImageFile(const QString &path)
+{
+    EnsureDcmtkInitialised();
+    QFileInfo fi(path);
+    if (path.isEmpty() || !fi.exists())
+        throw DicomError(FileError(path, QStringLiteral("le fichier n'existe pas.")));
+    if (fi.isDir())
+        throw DicomError(FileError(path, QStringLiteral("c'est un dossier.")));
+    if (fi.size() == 0)
+        throw DicomError(FileError(path, QStringLiteral("le fichier est vide.")));
+    try {
+        auto root = std::make_shared<DataRoot>();
+        root->file = std::make_unique<DcmFileFormat>();
+        root->fileName = path;
+        OFCondition cond = root->file->loadFile(OFFilename(QFile::encodeName(path).constData()), EXS_Unknown,
+                                                EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
+        if (cond.bad())
+            throw DicomError(FileError(path, QString::fromLatin1(cond.text())));
+        DcmDataset *ds = root->dataset();
+        DcmMetaInfo *meta = root->file->getMetaInfo();
+        const bool hasMeta = meta && meta->tagExists(DCM_TransferSyntaxUID);
+        const bool looksDicom = ds && (ds->tagExists(DCM_SOPClassUID) || ds->tagExists(DCM_PixelData)
+                                       || ds->tagExists(DCM_StudyInstanceUID) || ds->tagExists(DCM_Rows));
+        if (!ds || ds->card() == 0 || (!hasMeta && !looksDicom))
+            throw DicomError(FileError(path, QStringLiteral("ce n'est pas un fichier DICOM.")));
+        // A value that runs past the end of the file means a truncated file: refuse it
+        // now rather than when its pixels are wanted.
+        DcmElement *pd = nullptr;
+        if (ds->getOriginalXfer() != EXS_DeflatedLittleEndianExplicit
+            && ds->findAndGetElement(DCM_PixelData, pd, OFFalse).good() && pd
+            && pd->getLength() != DCM_UndefinedLength
+            && static_cast<qint64>(pd->getLength()) > fi.size())
+            throw DicomError(FileError(path, QStringLiteral("le fichier est tronqué.")));
+        auto shared = std::make_shared<ImageShared>();
+        shared->root = root;
+        if (ds->tagExists(DCM_PixelData)) {
+            shared->pixels = std::make_shared<PixelSource>(root);
+            if (!shared->pixels->info().hasPixels)
+                shared->pixels.reset();
+        }
+        return MakeImage(shared, path);
+    } catch (const DicomError &e) {
+        const QString msg = e.Message();
+        if (msg.startsWith(QStringLiteral("Impossible de lire")))
+            throw;
+        throw DicomError(FileError(path, msg));
+    } catch (const std::bad_alloc &) {
+        throw DicomError(FileError(path, QStringLiteral("mémoire insuffisante.")));
+    }
+}
+
+ComponentObject *NewImagesObject()
+{
+    return new ImagesImpl();
+}
+
+ComponentObject *NewImageObject()
+{
+    auto shared = std::make_shared<ImageShared>();
+    shared->root = NewEmptyRoot();
+    return new ImageImpl(shared, QString());
+}
+
+} // namespace imaging::detail
+
+namespace imaging {
+
+DicomImagesPtr CreateImages()
+{
+    return std::make_shared<detail::ImagesImpl>();
+}
+
+DicomImagePtr CreateImage()
+{
+    auto shared = std::make_shared<detail::ImageShared>();
+    shared->root = detail::NewEmptyRoot();
+    return detail::MakeImage(shared, QString());
+}
+
+} // namespace imaging

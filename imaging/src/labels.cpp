@@ -1,0 +1,358 @@
+// Labels, label collections and the measurements made with them.
+
+#include "internal.h"
+
+#include <cmath>
+#include <limits>
+
+namespace imaging::detail {
+
+namespace {
+
+inline int To16(int v)
+{
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+}
+
+class LabelImpl final : public DicomLabel
+{
+public:
+    const char *ClassName() const override { return kClassName; }
+
+    int Left() const override { return left_; }
+    void SetLeft(int v) override { left_ = To16(v); }
+    int Top() const override { return top_; }
+    void SetTop(int v) override { top_ = To16(v); }
+    int Width() const override { return width_; }
+    void SetWidth(int v) override { width_ = To16(v); }
+    int Height() const override { return height_; }
+    void SetHeight(int v) override { height_ = To16(v); }
+    int LabelType() const override { return type_; }
+    void SetLabelType(int v) override { type_ = v; }
+    QString Text() const override { return text_; }
+    void SetText(const QString &v) override { text_ = v; }
+    QString FontName() const override { return fontName_; }
+    void SetFontName(const QString &v) override { fontName_ = v; }
+    int FontSize() const override { return fontSize_; }
+    void SetFontSize(int v) override { fontSize_ = v; }
+    int Alignment() const override { return alignment_; }
+    void SetAlignment(int v) override { alignment_ = v; }
+    int ForeColour() const override { return fore_; }
+    void SetForeColour(int v) override { fore_ = v; }
+    int BackColour() const override { return back_; }
+    void SetBackColour(int v) override { back_ = v; }
+    bool Transparent() const override { return transparent_; }
+    void SetTransparent(bool v) override { transparent_ = v; }
+    int LineWidth() const override { return lineWidth_; }
+    void SetLineWidth(int v) override { lineWidth_ = v; }
+    int LineStyle() const override { return lineStyle_; }
+    void SetLineStyle(int v) override { lineStyle_ = v; }
+    bool XOR() const override { return xor_; }
+    void SetXOR(bool v) override { xor_ = v; }
+    bool Visible() const override { return visible_; }
+    void SetVisible(bool v) override { visible_ = v; }
+    bool AutoSize() const override { return autoSize_; }
+    void SetAutoSize(bool v) override { autoSize_ = v; }
+    int SelectMode() const override { return selectMode_; }
+    void SetSelectMode(int v) override { selectMode_ = v; }
+    bool ImageTied() const override { return imageTied_; }
+    void SetImageTied(bool v) override { imageTied_ = v; }
+    bool ScaleWithCell() const override { return scaleWithCell_; }
+    void SetScaleWithCell(bool v) override { scaleWithCell_ = v; }
+    bool ScaleFontSize() const override { return scaleFontSize_; }
+    void SetScaleFontSize(bool v) override { scaleFontSize_ = v; }
+    bool RotateTextWithImage() const override { return rotateText_; }
+    void SetRotateTextWithImage(bool v) override { rotateText_ = v; }
+    int Shadow() const override { return shadow_; }
+    void SetShadow(int v) override { shadow_ = v; }
+    QVariant Tag() const override { return tag_; }
+    void SetTag(const QVariant &v) override { tag_ = v; }
+
+    void AddPoint(double x, double y) override { points_.emplace_back(x, y); }
+    int PointCount() const override { return static_cast<int>(points_.size()); }
+    QPointF PointAt(int index) const override
+    {
+        if (index < 1 || index > PointCount())
+            return QPointF();
+        return points_[static_cast<std::size_t>(index - 1)];
+    }
+    void ClearPoints() override { points_.clear(); }
+
+    void Rescale(const DicomImage &image) override { RescaleWith(image.Geometry()); }
+
+    void RescaleWith(const DisplayGeometry &g) override
+    {
+        if (imageTied_)
+            return;
+        auto toImage = [&](QPointF p) {
+            QPointF client = scaleWithCell_ ? CellUnitsToClient(g.cell, p) : p;
+            return ClientToImage(g, client);
+        };
+        const QPointF a = toImage(QPointF(left_, top_));
+        const QPointF b = toImage(QPointF(left_ + width_, top_ + height_));
+        // Image positions are the pixels under the points, as the control reports them.
+        const int ax = static_cast<int>(std::floor(a.x())), ay = static_cast<int>(std::floor(a.y()));
+        const int bx = static_cast<int>(std::floor(b.x())), by = static_cast<int>(std::floor(b.y()));
+        left_ = To16(ax);
+        top_ = To16(ay);
+        width_ = To16(bx - ax);
+        height_ = To16(by - ay);
+        for (QPointF &p : points_) {
+            const QPointF q = toImage(p);
+            p = QPointF(std::floor(q.x()), std::floor(q.y()));
+        }
+        imageTied_ = true;
+    }
+
+    double ROILength() const override
+    {
+        double rs = 1, cs = 1;
+        spacing(rs, cs);
+        auto seg = [&](QPointF p, QPointF q) {
+            const double dx = (q.x() - p.x()) * cs, dy = (q.y() - p.y()) * rs;
+            return std::sqrt(dx * dx + dy * dy);
+        };
+        if ((type_ == TypePolyline || type_ == TypePolygon) && points_.size() >= 2) {
+            double sum = 0;
+            for (std::size_t i = 1; i < points_.size(); ++i)
+                sum += seg(points_[i - 1], points_[i]);
+            if (type_ == TypePolygon)
+                sum += seg(points_.back(), points_.front());
+            return sum;
+        }
+        if (type_ == TypeEllipse) {
+            const double a = std::fabs(width_) * cs / 2, b = std::fabs(height_) * rs / 2;
+            return M_PI * (3 * (a + b) - std::sqrt((3 * a + b) * (a + 3 * b)));
+        }
+        if (type_ == TypeRectangle)
+            return 2 * (std::fabs(width_) * cs + std::fabs(height_) * rs);
+        return seg(QPointF(left_, top_), QPointF(left_ + width_, top_ + height_));
+    }
+
+    double ROIArea() const override
+    {
+        double rs = 1, cs = 1;
+        spacing(rs, cs);
+        if (type_ == TypePolygon && points_.size() >= 3) {
+            double s = 0;
+            for (std::size_t i = 0; i < points_.size(); ++i) {
+                const QPointF &p = points_[i], &q = points_[(i + 1) % points_.size()];
+                s += p.x() * q.y() - q.x() * p.y();
+            }
+            return std::fabs(s) / 2 * rs * cs;
+        }
+        if (type_ == TypeEllipse)
+            return M_PI * std::fabs(width_) / 2 * std::fabs(height_) / 2 * rs * cs;
+        if (type_ == TypeRectangle)
+            return std::fabs(static_cast<double>(width_) * height_) * rs * cs;
+        return 0;
+    }
+
+    double ROIMean() const override { return statistics().first; }
+    double ROIStandardDeviation() const override { return statistics().second; }
+
+    QString ROIDistanceUnits() const override
+    {
+        double rs, cs;
+        return spacing(rs, cs) ? QStringLiteral("mm") : QStringLiteral("pixels");
+    }
+
+    DicomLabelPtr Clone() const override
+    {
+        auto c = std::make_shared<LabelImpl>(*this);
+        c->owner_.reset();
+        return c;
+    }
+
+    std::weak_ptr<EntryState> owner_;
+
+private:
+    // Millimetres per pixel between rows and between columns; false (1, 1) without
+    // Pixel Spacing. Imager Pixel Spacing is the detector's and is not used.
+    bool spacing(double &rowSpacing, double &columnSpacing) const
+    {
+        rowSpacing = columnSpacing = 1;
+        auto owner = owner_.lock();
+        if (!owner || !imageTied_)
+            return false;
+        std::lock_guard lock(owner->shared->root->mutex);
+        return PatientPixelSpacing(owner->shared->root->dataset(), rowSpacing, columnSpacing);
+    }
+
+    std::pair<double, double> statistics() const
+    {
+        auto owner = owner_.lock();
+        if (!owner || !owner->shared->pixels)
+            throw DicomError(QStringLiteral("La mesure n'est posée sur aucune image."));
+        PixelSource &src = *owner->shared->pixels;
+        FramePtr f = src.frame(owner->frame);
+        const bool useLut = owner->modalityLut != 0;
+        auto value = [&](int x, int y) {
+            const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(f->width) + static_cast<std::size_t>(x);
+            if (f->colour) {
+                const std::uint32_t c = f->rgb[i];
+                return (((c >> 16) & 0xFF) + ((c >> 8) & 0xFF) + (c & 0xFF)) / 3.0;
+            }
+            return src.rescale(f->mono[i], useLut);
+        };
+        // One point: the value of the pixel under it.
+        if (type_ != TypeEllipse && type_ != TypeRectangle && (type_ != TypePolygon || points_.size() < 3)) {
+            QPointF p = points_.empty() ? QPointF(left_, top_) : points_.front();
+            const int x = static_cast<int>(std::floor(p.x())), y = static_cast<int>(std::floor(p.y()));
+            if (x < 0 || y < 0 || x >= f->width || y >= f->height)
+                throw DicomError(QStringLiteral("Le point mesuré est hors de l'image."));
+            return {value(x, y), 0.0};
+        }
+        double x0 = std::min<double>(left_, left_ + width_), x1 = std::max<double>(left_, left_ + width_);
+        double y0 = std::min<double>(top_, top_ + height_), y1 = std::max<double>(top_, top_ + height_);
+        if (type_ == TypePolygon) {
+            x0 = y0 = std::numeric_limits<double>::max();
+            x1 = y1 = std::numeric_limits<double>::lowest();
+            for (const QPointF &p : points_) {
+                x0 = std::min(x0, p.x()); x1 = std::max(x1, p.x());
+                y0 = std::min(y0, p.y()); y1 = std::max(y1, p.y());
+            }
+        }
+        const double cx = (x0 + x1) / 2, cy = (y0 + y1) / 2, a = (x1 - x0) / 2, b = (y1 - y0) / 2;
+        auto inside = [&](double px, double py) {
+            switch (type_) {
+            case TypeEllipse: {
+                if (a <= 0 || b <= 0)
+                    return false;
+                const double u = (px - cx) / a, v = (py - cy) / b;
+                return u * u + v * v <= 1.0;
+            }
+            case TypeRectangle:
+                return px >= x0 && px <= x1 && py >= y0 && py <= y1;
+            default: { // polygon, even-odd rule
+                bool in = false;
+                for (std::size_t i = 0, j = points_.size() - 1; i < points_.size(); j = i++) {
+                    const QPointF &pi = points_[i], &pj = points_[j];
+                    if ((pi.y() > py) != (pj.y() > py)
+                        && px < (pj.x() - pi.x()) * (py - pi.y()) / (pj.y() - pi.y()) + pi.x())
+                        in = !in;
+                }
+                return in;
+            }
+            }
+        };
+        const int ix0 = std::max(0, static_cast<int>(std::floor(x0))), ix1 = std::min(f->width - 1, static_cast<int>(std::ceil(x1)));
+        const int iy0 = std::max(0, static_cast<int>(std::floor(y0))), iy1 = std::min(f->height - 1, static_cast<int>(std::ceil(y1)));
+        double mean = 0, m2 = 0;
+        std::size_t n = 0;
+        for (int y = iy0; y <= iy1; ++y) {
+            for (int x = ix0; x <= ix1; ++x) {
+                if (!inside(x + 0.5, y + 0.5))
+                    continue;
+                const double v = value(x, y);
+                ++n;
+                const double d = v - mean;
+                mean += d / static_cast<double>(n);
+                m2 += d * (v - mean);
+            }
+        }
+        if (n == 0)
+            throw DicomError(QStringLiteral("La région mesurée ne contient aucun pixel de l'image."));
+        return {mean, std::sqrt(m2 / static_cast<double>(n))};
+    }
+
+    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    int type_ = TypeText;
+    QString text_;
+    QString fontName_ = QStringLiteral("Arial");
+    int fontSize_ = 12;
+    int alignment_ = 0;
+    int fore_ = 0xFFFFFF, back_ = 0;
+    bool transparent_ = true;
+    int lineWidth_ = 1, lineStyle_ = 0;
+    bool xor_ = false, visible_ = true, autoSize_ = false;
+    int selectMode_ = 0;
+    bool imageTied_ = false, scaleWithCell_ = true, scaleFontSize_ = false, rotateText_ = false;
+    int shadow_ = 0;
+    QVariant tag_;
+    std::vector<QPointF> points_;
+};
+
+class LabelsImpl final : public DicomLabels
+{
+public:
+    explicit LabelsImpl(std::weak_ptr<EntryState> owner) : owner_(std::move(owner)) {}
+    const char *ClassName() const override { return kClassName; }
+    int Count() const override { return static_cast<int>(items_.size()); }
+    DicomLabelPtr Item(int index) const override
+    {
+        if (index < 1 || index > Count())
+            return nullptr;
+        return items_[static_cast<std::size_t>(index - 1)];
+    }
+    DicomLabelPtr AddNew() override
+    {
+        DicomLabelPtr l = CreateLabel();
+        Add(l);
+        return l;
+    }
+    void Add(const DicomLabelPtr &label) override
+    {
+        if (!label)
+            return;
+        if (!owner_.expired())
+            SetLabelOwner(*label, owner_);
+        items_.push_back(label);
+    }
+    void Remove(int index) override
+    {
+        if (index >= 1 && index <= Count())
+            items_.erase(items_.begin() + (index - 1));
+    }
+    void Clear() override { items_.clear(); }
+    int IndexOf(const DicomLabel *label) const override
+    {
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            if (items_[i].get() == label)
+                return static_cast<int>(i) + 1;
+        return 0;
+    }
+
+private:
+    std::weak_ptr<EntryState> owner_;
+    std::vector<DicomLabelPtr> items_;
+};
+
+} // namespace
+
+DicomLabelsPtr MakeLabels(std::weak_ptr<EntryState> owner)
+{
+    return std::make_shared<LabelsImpl>(std::move(owner));
+}
+
+void SetLabelOwner(DicomLabel &label, std::weak_ptr<EntryState> owner)
+{
+    if (auto *impl = dynamic_cast<LabelImpl *>(&label))
+        impl->owner_ = std::move(owner);
+}
+
+ComponentObject *NewLabelObject()
+{
+    return new LabelImpl();
+}
+
+ComponentObject *NewLabelsObject()
+{
+    return new LabelsImpl(std::weak_ptr<EntryState>());
+}
+
+} // namespace imaging::detail
+
+namespace imaging {
+
+DicomLabelPtr CreateLabel()
+{
+    return std::make_shared<detail::LabelImpl>();
+}
+
+DicomLabelsPtr CreateLabels()
+{
+    return detail::MakeLabels(std::weak_ptr<detail::EntryState>());
+}
+
+} // namespace imaging
