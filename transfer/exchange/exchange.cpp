@@ -501,11 +501,11 @@ void Exchange::sendDictations(TFormUploadWav &window)
         ownSoap = std::make_unique<strandel::SoapClient>();
         soap = ownSoap.get();
     }
+    // The call's own event loop repaints the windows; processing events from
+    // inside the notification would re-enter the network code mid-send.
     soap->setPostingDataHandler([this](qint64 sent, qint64 total) {
-        if (m_uploadWindow) {
+        if (m_uploadWindow)
             m_uploadWindow->showSent(sent, total);
-            pump();
-        }
     });
     auto service = [&]() -> IEchoService & {
         return strandel::ServiceProxy(*soap, s.AdresseIp, s.Port, s.Alias);

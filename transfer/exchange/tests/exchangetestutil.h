@@ -10,18 +10,71 @@
 #include "ziptestkit.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
+// The loopback test server as a child process on a free port, user
+// CLINIQUE/U1/SECRET; its log goes to a file (a pipe nobody reads would fill).
+class ExchangeServer
+{
+public:
+    explicit ExchangeServer(int prepareMs = 100)
+    {
+        m_process.setProgram(QStringLiteral(KORVANE_TESTSERVER));
+        m_process.setArguments({m_root.path(), QStringLiteral("0"), QStringLiteral("CLINIQUE/U1/SECRET"),
+                                QStringLiteral("--prepare-ms"), QString::number(prepareMs)});
+        m_process.setStandardErrorFile(m_root.filePath(QStringLiteral("server.log")));
+        m_process.start();
+        if (!m_process.waitForStarted(10000))
+            return;
+        while (m_port == 0 && m_process.waitForReadyRead(10000)) {
+            const QByteArray line = m_process.readLine().trimmed();
+            if (line.startsWith("PORT "))
+                m_port = line.mid(5).toInt();
+        }
+    }
+    ~ExchangeServer()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    int port() const { return m_port; }
+    QString root() const { return m_root.path(); }
+    QString userFolder() const { return m_root.filePath(QStringLiteral("users/CLINIQUE")); }
+    QByteArray log() const { return ziptest::readAll(m_root.filePath(QStringLiteral("server.log"))); }
+    QString control(const QString &text)
+    {
+        QNetworkAccessManager net;
+        QNetworkRequest req(QUrl(QStringLiteral("http://127.0.0.1:%1/__control").arg(m_port)));
+        req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/plain"));
+        QNetworkReply *reply = net.post(req, text.toUtf8());
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        const QString answer = QString::fromUtf8(reply->readAll()).trimmed();
+        reply->deleteLater();
+        return answer;
+    }
+
+private:
+    QTemporaryDir m_root;
+    QProcess m_process;
+    int m_port = 0;
+};
+
 struct ExchangeFixture : ::testing::Test
 {
     QTemporaryDir dir;
     QString work;
     clienttest::UiRecorder rec;
-    std::unique_ptr<clienttest::TestServer> server;
+    std::unique_ptr<ExchangeServer> server;
     std::unique_ptr<strandel::TClientForm> form;
     exchange::Exchange *x = nullptr;
     QList<int> waits;
@@ -38,7 +91,7 @@ struct ExchangeFixture : ::testing::Test
     {
         work = dir.path() + QStringLiteral("/KorvaneCD");
         QDir().mkpath(work);
-        server = std::make_unique<clienttest::TestServer>(100);
+        server = std::make_unique<ExchangeServer>(100);
         ASSERT_GT(server->port(), 0) << "test server did not start";
         clienttest::writeFile(work + "/Strandel.ini",
                               "[parametres]\r\nAdresseIp=127.0.0.1\r\nPort=" + QByteArray::number(server->port())

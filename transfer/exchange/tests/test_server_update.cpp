@@ -1,0 +1,172 @@
+// Self-update through the updater, news window, purge window and shortcuts
+// of the first-time configuration.
+#include "exchangetestutil.h"
+
+#include "transfer/exchange/housekeeping.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTextEdit>
+
+using namespace exchange;
+using strandel::MessageKind;
+
+using Update = ExchangeFixture;
+
+namespace {
+void writeUpdater(const QString &path, const QString &record)
+{
+    ziptest::writeFile(path, ("#!/bin/sh\nprintf '%s' \"$*\" > '" + record + "'\n").toUtf8());
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+}
+QByteArray waitForFile(const QString &path)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!QFile::exists(path) && t.elapsed() < 10000)
+        QTest::qWait(20);
+    QTest::qWait(50);
+    return ziptest::readAll(path);
+}
+} // namespace
+
+TEST_F(Update, OfferedInstalledAndTheUpdaterStarted)
+{
+    start("Version=Strandel__50\r\n");
+    ASSERT_TRUE(ziptest::writeZip(server->root() + "/updates/Strandel__51.zip",
+                                  {{"Strandel__51", "#!/bin/sh\n"}, {"StrandelNews.txt", "Quoi de neuf"}}));
+    const QString record = dir.path() + "/args.txt";
+    writeUpdater(work + "/StrandelMaj", record);
+    x->CheckForUpdate(true, form.get());
+    ASSERT_EQ(texts(MessageKind::Confirmation).size(), 2) << rec.texts().join(" | ").toStdString();
+    EXPECT_EQ(texts(MessageKind::Confirmation)[0],
+              "Une mise à jour de Strandel est disponible sur le serveur : Strandel__51.zip\r\rVoulez-vous procéder maintenant ?");
+    EXPECT_EQ(texts(MessageKind::Confirmation)[1], "Strandel va maintenant être fermé puis réouvert.");
+    EXPECT_EQ(waitForFile(record), QByteArray("Strandel/Strandel__51"));
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(form->settings().Version, "Strandel__51");
+    EXPECT_TRUE(clienttest::readFile(work + "/Strandel.ini").contains("Version=Strandel__51"));
+    EXPECT_TRUE(QFile::exists(work + "/Strandel__51"));
+    EXPECT_TRUE(QFile::exists(work + "/StrandelNews.txt"));
+}
+
+TEST_F(Update, SameVersionDeclinedOrMissingUpdater)
+{
+    start("Version=Strandel__50\r\n");
+    x->CheckForUpdate(true, form.get());
+    EXPECT_EQ(rec.texts(), QStringList{"Il n'y a pas de fichier de mise à jour sur le serveur."});
+
+    ASSERT_TRUE(ziptest::writeZip(server->root() + "/updates/STRANDEL__50.ZIP", {{"a", "b"}}));
+    rec.messages.clear();
+    x->CheckForUpdate(true, form.get());
+    EXPECT_EQ(rec.texts(), QStringList{"La version trouvée sur le serveur : STRANDEL__50.ZIP\ra déjà été installée sur votre poste."});
+    rec.messages.clear();
+    x->CheckForUpdate(false, form.get()); // without messages: nothing at all
+    EXPECT_TRUE(rec.messages.isEmpty());
+
+    ASSERT_TRUE(ziptest::writeZip(server->root() + "/updates/Strandel__51.zip", {{"Strandel__51", "x"}}));
+    rec.messages.clear();
+    rec.answers = {false};
+    x->CheckForUpdate(true, form.get());
+    EXPECT_FALSE(QFile::exists(work + "/Strandel__51.zip"));
+
+    rec.messages.clear();
+    x->CheckForUpdate(true, form.get()); // no updater in the folder
+    EXPECT_EQ(texts(MessageKind::Error).value(0).left(65),
+              QString("ERREUR: Le programme utilisé pour faire la mise à jour est absent.").left(65));
+    EXPECT_EQ(form->settings().Version, "Strandel__50");
+    EXPECT_EQ(quits, 0);
+}
+
+TEST_F(Update, FirstUseCheckRunsOncePerRunBeforeADownload)
+{
+    start("Version=Strandel__50\r\n");
+    form->settings().MajAuto = true;
+    ASSERT_TRUE(ziptest::writeZip(server->root() + "/updates/Strandel__51.zip", {{"Strandel__51", "x"}}));
+    rec.answers = {false}; // "No" to the update
+    onDialog = [](QDialog &) { return int(QDialog::Rejected); };
+    form->downloadClicked();
+    EXPECT_TRUE(form->updateCheckMade());
+    const int asked = texts(MessageKind::Confirmation).size();
+    EXPECT_EQ(asked, 1);
+    form->downloadClicked();
+    EXPECT_EQ(texts(MessageKind::Confirmation).size(), asked);
+}
+
+TEST(RunProgram, MissingProgramSaysPathNotFound)
+{
+    const RunResult r = RunProgram("/nonexistent/StrandelMaj", "Strandel/Strandel__51", false);
+    EXPECT_FALSE(r.started);
+    EXPECT_EQ(r.error, "Impossible d'exécuter le programme suivant :\r/nonexistent/StrandelMaj Strandel/Strandel__51\rChemin non trouvé !");
+    const RunResult t = RunProgram("/bin/sh", "-c", true);
+    EXPECT_TRUE(t.started);
+    EXPECT_NE(t.exitCode, 0); // "sh -c" without a command fails
+}
+
+using Housekeeping = ExchangeFixture;
+
+TEST_F(Housekeeping, NewsShowOnceUnlessTheBoxIsUnticked)
+{
+    start();
+    ziptest::writeFile(work + "/StrandelNews.txt", "Version 4.3.4 : corrections");
+    QString shown;
+    onDialog = [&](QDialog &d) {
+        if (auto *n = qobject_cast<TFormNews *>(&d)) {
+            shown = n->text()->toPlainText();
+            n->dontShowAgain()->setChecked(false);
+            n->accept();
+        }
+        return d.result();
+    };
+    x->showNews();
+    EXPECT_EQ(shown, "Version 4.3.4 : corrections");
+    EXPECT_TRUE(QFile::exists(work + "/StrandelNews.txt"));
+    onDialog = [&](QDialog &d) {
+        d.accept(); // box left ticked
+        return d.result();
+    };
+    x->showNews();
+    EXPECT_FALSE(QFile::exists(work + "/StrandelNews.txt"));
+}
+
+TEST_F(Housekeeping, AutomaticCheckOpensThePurgeWindow)
+{
+    start("Epurer=30\r\n");
+    ziptest::writeFile(work + "/OLD/I.dcm", "d");
+    ziptest::writeFile(work + "/DICOMDIR", "d");
+    ziptest::writeFile(work + "/x.ok2", "");
+    QFile f(work + "/DICOMDIR");
+    f.open(QIODevice::ReadWrite);
+    f.setFileTime(QDateTime::currentDateTime().addDays(-40), QFileDevice::FileModificationTime);
+    f.close();
+    QStringList listed;
+    onDialog = [&](QDialog &d) {
+        if (auto *e = qobject_cast<TFormEpuration *>(&d)) {
+            for (int i = 0; i < e->list()->count(); ++i)
+                listed << e->list()->item(i)->text();
+            e->purgeButton()->click();
+            e->purgeButton()->click(); // now empty
+        }
+        return int(QDialog::Rejected);
+    };
+    x->automaticPurgeCheck();
+    EXPECT_TRUE(texts(MessageKind::Confirmation).value(0).startsWith("Épuration automatique des images."));
+    EXPECT_TRUE(texts(MessageKind::Confirmation).value(0).contains("paramètres :30 j.\r"));
+    EXPECT_EQ(listed, QStringList{"DICOMDIR"}); // OLD is dated today
+    EXPECT_EQ(texts(MessageKind::Information), (QStringList{"Épuration terminée.", "Aucun fichier à épurer."}));
+    EXPECT_FALSE(QFile::exists(work + "/DICOMDIR"));
+    EXPECT_FALSE(QFile::exists(work + "/x.ok2"));
+    EXPECT_TRUE(QFile::exists(work + "/OLD/I.dcm"));
+}
+
+TEST_F(Housekeeping, ShortcutsFollowTheTickedBoxes)
+{
+    start();
+    form->features().createShortcuts(*form, true, false);
+    EXPECT_EQ(QDir(dir.path() + "/Bureau").entryList(QDir::Files), QStringList{"Strandel.desktop"});
+    EXPECT_TRUE(ziptest::readAll(dir.path() + "/Bureau/Strandel.desktop").contains(("Exec=\"" + work + "/Strandel\"").toUtf8()));
+}

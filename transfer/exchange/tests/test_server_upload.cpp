@@ -1,0 +1,127 @@
+// Dictation upload to the loopback server: naming, pieces, retries, and when
+// the WAV files may go.
+#include "exchangetestutil.h"
+
+#include "transfer/exchange/fragments.h"
+#include "transfer/exchange/zipcomponent.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QProgressBar>
+
+using namespace exchange;
+using strandel::MessageKind;
+
+struct Upload : ExchangeFixture
+{
+    QString wavs;
+    QString dictees() const { return serverUser() + "/dictees"; }
+    void startWith(int files)
+    {
+        wavs = dir.path() + "/dictees";
+        QDir().mkpath(wavs);
+        for (int i = 1; i <= files; ++i)
+            ziptest::writeFile(wavs + QString("/A%1.wav").arg(i), ziptest::noise(700000, i));
+        ziptest::writeFile(wavs + "/notes.txt", "not a dictation");
+        start("DicteeActif=1\r\nDirDictee=" + wavs.toUtf8() + "\r\nTrUpload=0.22\r\n");
+        QDir().mkpath(dictees());
+    }
+    // Opens the window and presses "Envoyer" with every line selected.
+    void send()
+    {
+        auto previous = onDialog;
+        onDialog = [&, previous](QDialog &d) {
+            if (auto *w = qobject_cast<TFormUploadWav *>(&d)) {
+                w->sendButton()->click();
+                return int(QDialog::Rejected);
+            }
+            return previous ? previous(d) : defaultAnswer(d);
+        };
+        form->dictationButton()->click();
+        onDialog = previous;
+    }
+};
+
+TEST_F(Upload, ArchiveTakesTheFirstFreeNameAndTheWavFilesGoAfterOK)
+{
+    startWith(3);
+    ziptest::writeFile(dictees() + "/CLINIQUE_wav.ZIP", "older");
+    ziptest::writeFile(dictees() + "/CLINIQUE_wav__1.zip", "older");
+    QString confirmed;
+    onDialog = [&](QDialog &d) {
+        if (auto *a = qobject_cast<TFormAttente *>(&d))
+            confirmed = a->nameField()->text() + "|" + a->rateField()->text() + "|" + a->minutesField()->text().trimmed();
+        return defaultAnswer(d);
+    };
+    send();
+    EXPECT_EQ(confirmed, "CLINIQUE_wav__2.zip|0.22|1");
+    EXPECT_EQ(texts(MessageKind::Information), QStringList{"Téléchargement complété avec succès."});
+    EXPECT_EQ(QDir(wavs).entryList(QDir::Files), QStringList{"notes.txt"}); // WAVs and the local archive gone
+    // The server joined the pieces into a readable archive of the three files.
+    QStringList names;
+    RecordingSink sink;
+    ASSERT_TRUE(ListArchive(dictees() + "/CLINIQUE_wav__2.zip", names, sink));
+    EXPECT_EQ(names, (QStringList{"A1.wav", "A2.wav", "A3.wav"}));
+    ASSERT_EQ(extractZip(dictees() + "/CLINIQUE_wav__2.zip", dir.path() + "/check", ArchivePassword).code, ExtractOk);
+    EXPECT_EQ(ziptest::readAll(dir.path() + "/check/A2.wav"), ziptest::noise(700000, 2));
+    EXPECT_TRUE(QDir(dictees()).entryList({"*.0*"}).isEmpty());
+    EXPECT_TRUE(waits.isEmpty());
+}
+
+TEST_F(Upload, SixFailedAttemptsStillAskTheServerToJoin)
+{
+    startWith(1);
+    ASSERT_EQ(server->control("mode SendAttachment fault Disque plein"), "OK");
+    send();
+    const QStringList errors = texts(MessageKind::Error);
+    EXPECT_EQ(errors.count("Erreur envoi du fichier sur site distant: CLINIQUE_wav.zip.001"), 6);
+    EXPECT_EQ(errors.count("Erreur Upload5Essais : Attente de 10 secondes avant autre essais: CLINIQUE_wav.zip.001"), 6);
+    EXPECT_EQ(waits, QList<int>(6, 10000));
+    // FinEnvoiSplit was asked and refused: its answer is shown, the WAV stays.
+    ASSERT_FALSE(errors.isEmpty());
+    EXPECT_TRUE(errors.last().startsWith("ERREUR: ERREUR")) << errors.last().toStdString();
+    EXPECT_TRUE(QFile::exists(wavs + "/A1.wav"));
+    EXPECT_FALSE(QFile::exists(wavs + "/CLINIQUE_wav.zip"));
+    EXPECT_TRUE(QDir(wavs).entryList({"*.001"}).isEmpty());
+}
+
+TEST_F(Upload, CancelKeepsTheWavFilesAndLeavesNoArchive)
+{
+    startWith(2);
+    onDialog = [](QDialog &d) {
+        return qobject_cast<TFormAttente *>(&d) ? int(QDialog::Rejected) : defaultAnswer(d);
+    };
+    send();
+    EXPECT_EQ(texts(MessageKind::Information), QStringList{"Téléchargement annulé"});
+    EXPECT_EQ(QDir(wavs).entryList(QDir::Files), (QStringList{"A1.wav", "A2.wav", "notes.txt"}));
+    EXPECT_TRUE(QDir(dictees()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(Upload, EmptyFolderAndReload)
+{
+    startWith(0);
+    send();
+    EXPECT_EQ(texts(MessageKind::Information), QStringList{"Il n'y a présentement aucun fichier à télécharger"});
+    rec.messages.clear();
+    onDialog = [](QDialog &d) {
+        if (auto *w = qobject_cast<TFormUploadWav *>(&d)) {
+            w->reloadButton()->click();
+            return int(QDialog::Rejected);
+        }
+        return defaultAnswer(d);
+    };
+    form->dictationButton()->click();
+    EXPECT_EQ(texts(MessageKind::Information), QStringList{"Je ne trouve aucun fichier WAV dans le répertoire : " + wavs});
+}
+
+TEST_F(Upload, StartFaultIsShownAndTheWavFilesStay)
+{
+    startWith(1);
+    ASSERT_EQ(server->control("mode DebutEnvoiSplit fault Service arrêté"), "OK");
+    send();
+    EXPECT_TRUE(said("Service arrêté"));
+    EXPECT_TRUE(QFile::exists(wavs + "/A1.wav"));
+    EXPECT_FALSE(QFile::exists(wavs + "/CLINIQUE_wav.zip"));
+    EXPECT_TRUE(QDir(wavs).entryList({"*.001"}).isEmpty());
+}
