@@ -490,17 +490,24 @@ bool LabelHit(const DicomLabel &label, const LabelSpace &space, QPointF client)
 
 QImage FrameConverter::Prepared(const DicomImage &image)
 {
-    const QImage frame = image.DisplayFrame();
+    const State state{image.Frame(), image.Width(), image.Level(), image.ModalityLUT(), image.VOILUT(),
+                      image.PresentationLUT()};
     auto it = std::find_if(entries_.begin(), entries_.end(),
                            [&](const Entry &e) { return e.image == &image; });
-    if (it != entries_.end() && it->sourceKey == frame.cacheKey())
+    if (it != entries_.end() && it->state == state && image.CacheDisplay())
         return it->prepared;
+    const QImage frame = image.DisplayFrame();
+    if (it != entries_.end() && it->sourceKey == frame.cacheKey()) {
+        it->state = state;
+        return it->prepared;
+    }
     // The raster engine's transformed, filtered fetch is fastest from 32-bit pixels.
     QImage prepared = frame.format() == QImage::Format_RGB32 ? frame
                                                              : frame.convertToFormat(QImage::Format_RGB32);
     if (it == entries_.end()) {
-        entries_.push_back({&image, frame.cacheKey(), prepared});
+        entries_.push_back({&image, state, frame.cacheKey(), prepared});
     } else {
+        it->state = state;
         it->sourceKey = frame.cacheKey();
         it->prepared = prepared;
     }

@@ -60,7 +60,11 @@ void DrawLabel(QPainter &painter, DicomLabel &label, const LabelSpace &space,
 // a few pixels).
 bool LabelHit(const DicomLabel &label, const LabelSpace &space, QPointF client);
 
-// Frames converted for fast drawing, per image, so a repaint does not convert again.
+// Display frames kept converted for fast drawing, per image, so that a repaint that
+// changes only the framing (zoom, scroll, rotation, labels) neither recomputes the
+// window nor converts again. An entry is reused while the image's frame, window and LUT
+// switches are unchanged and its CacheDisplay is true; Clear() drops everything (the
+// control does so on Refresh, after which pixels changed in place show).
 class FrameConverter
 {
 public:
@@ -70,9 +74,17 @@ public:
     void Clear() { entries_.clear(); }
 
 private:
+    struct State
+    {
+        int frame = 0;
+        double width = 0, level = 0;
+        int modalityLut = 0, voiLut = 0, presentationLut = 0;
+        bool operator==(const State &) const = default;
+    };
     struct Entry
     {
         const DicomImage *image;
+        State state;
         qint64 sourceKey;
         QImage prepared;
     };

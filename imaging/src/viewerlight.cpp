@@ -19,6 +19,10 @@ namespace imaging::detail {
 namespace {
 
 constexpr int kMaxGrid = 16;
+// Set while a control writes an image's DisplayCell. An image shown by two controls at
+// once (a frame and the magnifier) gets a cell from each; the notifications of these
+// writes are ignored by every control, or the two would repaint each other forever.
+thread_local bool tWritingCells = false;
 // A one-pixel frame around each cell's slot with BorderStyle 1.
 const QColor kSlotFrameColour(128, 128, 128);
 
@@ -270,6 +274,7 @@ DicomLabelsPtr ViewerLight::LabelHits(int x, int y, bool imageLabels, bool contr
 void ViewerLight::Refresh()
 {
     xorMarks_.clear();
+    converter_.Clear();
     SyncCells();
     repaint();
 }
@@ -334,8 +339,11 @@ void ViewerLight::SyncCells()
             continue;
         shown.emplace(image.get(), image);
         const QRectF cell = CellRect(k);
-        if (!cell.isEmpty() && image->DisplayCell() != cell)
+        if (!cell.isEmpty() && image->DisplayCell() != cell) {
+            tWritingCells = true;
             image->SetDisplayCell(cell);
+            tWritingCells = false;
+        }
     }
     // Stop listening to images that left the cells.
     for (auto it = watches_.begin(); it != watches_.end();) {
@@ -357,6 +365,8 @@ void ViewerLight::SyncCells()
         std::weak_ptr<bool> alive = alive_;
         QThread *guiThread = thread();
         const int id = image->AddChangeListener([this, alive, guiThread] {
+            if (tWritingCells)
+                return;
             if (QThread::currentThread() == guiThread) {
                 if (!alive.expired())
                     ImageChanged();

@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <memory>
+#include <thread>
 
 using namespace imaging;
 using viewerlight_test::AxialGeometry;
@@ -609,4 +610,60 @@ TEST(ViewerLight, ImageBordersAndShowLabels)
     image->SetShowLabels(false);
     shot = Grab(*control);
     EXPECT_EQ(Grey(shot, 30, 29) + Grey(shot, 30, 30), 0);
+}
+
+namespace {
+// Counts the paint events of a widget.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+} // namespace
+
+TEST(ViewerLight, SharedImageSettlesAndChangesFromAnotherThreadRepaint)
+{
+    // One image object in two controls of different sizes (a frame and its magnifier):
+    // each writes its own DisplayCell, which must not make them repaint each other forever.
+    auto image = MakeMonoImage(32, 32, [](int x, int, int) { return x * 30; }, 1, 500, 1000);
+    auto frame = MakeControl(200, 150);
+    auto magnifier = MakeControl(90, 70);
+    ASSERT_TRUE(frame && magnifier);
+    frame->Images()->Add(image);
+    magnifier->Images()->Add(image);
+    image->SetStretchToFit(true);
+    PaintCounter frameCounter, magnifierCounter;
+    frame->installEventFilter(&frameCounter);
+    magnifier->installEventFilter(&magnifierCounter);
+    frame->show();
+    magnifier->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(magnifier.get()));
+    QTest::qWait(100);
+    const int settled = frameCounter.paints + magnifierCounter.paints;
+    QTest::qWait(200);
+    EXPECT_EQ(frameCounter.paints + magnifierCounter.paints, settled);
+    EXPECT_TRUE(image->OnScreen());
+
+    // A display change made by another thread reaches both controls through the event loop.
+    std::thread worker([&] { image->SetWidth(400); });
+    worker.join();
+    QTRY_VERIFY(frameCounter.paints + magnifierCounter.paints >= settled + 2);
+    // Both pictures fit the image into their own cell.
+    EXPECT_EQ(frame->ImageXPosition(174, 75), 31);
+    EXPECT_EQ(frame->ImageXPosition(176, 75), -1);
+    EXPECT_EQ(magnifier->ImageXPosition(79, 35), 31);
+
+    // Leaving the cells releases the image.
+    frame->Images()->Clear();
+    magnifier->Images()->Clear();
+    frame->Refresh();
+    magnifier->Refresh();
+    EXPECT_FALSE(image->OnScreen());
 }
