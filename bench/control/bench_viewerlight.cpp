@@ -193,7 +193,7 @@ void BM_StepSeries(benchmark::State &state)
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_StepSeries)->Unit(benchmark::kMillisecond)->Iterations(500);
+BENCHMARK(BM_StepSeries)->Unit(benchmark::kMillisecond)->Iterations(500)->UseRealTime();
 #endif
 
 } // namespace

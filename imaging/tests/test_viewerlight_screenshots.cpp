@@ -5,6 +5,7 @@
 #include "imaging/viewerlight.h"
 
 #include <QDir>
+#include <QLibrary>
 #include <QFileInfo>
 #include <QTest>
 
@@ -242,4 +243,38 @@ TEST(ViewerLightScreenshots, RulerAndMeasurementShapes)
     // The AutoSize text now knows its extent in image pixels.
     EXPECT_GT(text->Width(), 5);
     EXPECT_GT(text->Height(), 3);
+}
+
+TEST(ViewerLightScreenshots, ControlFromTheLoadedModuleShowsAnImage)
+{
+    // The way the viewer gets the control: from the module's one entry point.
+    QLibrary library(QStringLiteral(KORVANE_IMAGING_MODULE));
+    ASSERT_TRUE(library.load()) << library.errorString().toStdString();
+    auto entry = reinterpret_cast<KorvaneGetClassObjectFn>(library.resolve(KORVANE_IMAGING_ENTRY_POINT));
+    ASSERT_TRUE(entry);
+    ClassFactory *factory = nullptr;
+    ASSERT_EQ(entry("DicomViewerLight", &factory), 0);
+    QWidget window;
+    window.resize(300, 300);
+    ComponentObject *object = factory->CreateInstance(&window);
+    DicomViewerLight *control = component_cast<DicomViewerLight>(object);
+    ASSERT_NE(control, nullptr) << "the module's factory made no control";
+    EXPECT_EQ(dynamic_cast<QWidget *>(control), static_cast<QWidget *>(control));
+    control->resize(256, 256);
+    DicomImagePtr image = control->Images()->ReadFile(CtFile(10));
+    image->SetStretchToFit(true);
+    image->SetWidth(400);
+    image->SetLevel(40);
+    int downs = 0;
+    control->OnMouseDown = [&](Qt::MouseButton, Qt::KeyboardModifiers, int, int) { ++downs; };
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QImage shot = Shoot(*control, QStringLiteral("viewerlight_module.png"));
+    // The phantom's body (grey) fills the middle of the cell; its corners stay black.
+    EXPECT_GT(qGray(shot.pixel(128, 128)), 40);
+    EXPECT_EQ(qGray(shot.pixel(2, 2)), 0);
+    EXPECT_EQ(control->ImageIndex(128, 128), 1);
+    EXPECT_EQ(control->ImageXPosition(128, 128), 257); // centre 128.5 at zoom 0.5
+    QTest::mouseClick(control, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    EXPECT_EQ(downs, 1);
 }
