@@ -85,6 +85,125 @@ inline std::uint32_t YbrToRgb(int y, int cb, int cr, bool partial)
     return 0xFF000000u | (Clamp8(r) << 16) | (Clamp8(g) << 8) | Clamp8(b);
 }
 
+bool FragmentBytes(DcmPixelSequence *seq, unsigned long i, std::vector<std::uint8_t> &into)
+{
+    DcmPixelItem *item = nullptr;
+    if (seq->getItem(item, i).bad() || !item)
+        return false;
+    const Uint32 len = item->getLength();
+    if (len == 0)
+        return true;
+    Uint8 *b = nullptr;
+    if (item->getUint8Array(b).bad() || !b)
+        return false;
+    into.insert(into.end(), b, b + len);
+    return true;
+}
+
+// The compressed bytes of frame n (1-based): by the basic offset table when there is
+// one, else one fragment per frame, else (single frame) every fragment; JPEG 2000 frames
+// may also be found by their start markers.
+std::vector<std::uint8_t> FrameCode(DcmPixelSequence *seq, int n, int frames, bool j2k, const QString &file)
+{
+    std::vector<std::uint8_t> code;
+    const unsigned long fragments = seq->card() > 0 ? seq->card() - 1 : 0;
+    std::vector<std::uint8_t> table;
+    FragmentBytes(seq, 0, table);
+    const std::size_t entries = table.size() / 4;
+    auto fail = [&] { Fail(file, QStringLiteral("fragments compressés illisibles.")); };
+    if (frames == 1) {
+        for (unsigned long i = 1; i <= fragments; ++i)
+            if (!FragmentBytes(seq, i, code))
+                fail();
+    } else if (entries >= static_cast<std::size_t>(frames)) {
+        auto entry = [&](std::size_t k) {
+            Uint32 v;
+            std::memcpy(&v, table.data() + 4 * k, 4);
+            return static_cast<std::uint64_t>(v);
+        };
+        const std::uint64_t begin = entry(static_cast<std::size_t>(n - 1));
+        const std::uint64_t end = n < frames ? entry(static_cast<std::size_t>(n)) : UINT64_MAX;
+        std::uint64_t pos = 0;
+        for (unsigned long i = 1; i <= fragments; ++i) {
+            DcmPixelItem *item = nullptr;
+            if (seq->getItem(item, i).bad() || !item)
+                fail();
+            if (pos >= begin && pos < end && !FragmentBytes(seq, i, code))
+                fail();
+            pos += 8ull + item->getLength();
+        }
+    } else if (fragments == static_cast<unsigned long>(frames)) {
+        if (!FragmentBytes(seq, static_cast<unsigned long>(n), code))
+            fail();
+    } else if (j2k) {
+        int current = 0;
+        for (unsigned long i = 1; i <= fragments && current <= n; ++i) {
+            std::vector<std::uint8_t> frag;
+            if (!FragmentBytes(seq, i, frag))
+                fail();
+            const bool starts = frag.size() >= 4
+                                && ((frag[0] == 0xFF && frag[1] == 0x4F && frag[2] == 0xFF && frag[3] == 0x51)
+                                    || (frag[0] == 0 && frag[1] == 0 && frag[2] == 0 && frag[3] == 0x0C));
+            if (starts)
+                ++current;
+            if (current == n)
+                code.insert(code.end(), frag.begin(), frag.end());
+        }
+    }
+    if (code.empty())
+        Fail(file, QStringLiteral("image %1 absente des données compressées.").arg(n));
+    return code;
+}
+
+// DICOM RLE (PackBits segments, one per byte of each sample, most significant first)
+// into native little-endian samples, colour by pixel. Every read and write is checked.
+void DecodeRle(const std::vector<std::uint8_t> &code, std::size_t pixels, int samples, int bytesPerSample,
+               std::vector<std::uint8_t> &out, const QString &file)
+{
+    if (code.size() < 64)
+        Fail(file, QStringLiteral("en-tête RLE trop court."));
+    auto ul = [&](std::size_t at) {
+        Uint32 v;
+        std::memcpy(&v, code.data() + at, 4);
+        return static_cast<std::size_t>(v);
+    };
+    const std::size_t segments = ul(0);
+    if (segments != static_cast<std::size_t>(samples * bytesPerSample) || segments > 15)
+        Fail(file, QStringLiteral("nombre de segments RLE incohérent."));
+    out.assign(pixels * static_cast<std::size_t>(samples * bytesPerSample), 0);
+    for (std::size_t s = 0; s < segments; ++s) {
+        std::size_t pos = ul(4 + 4 * s);
+        const std::size_t end = s + 1 < segments ? ul(8 + 4 * s) : code.size();
+        if (pos < 64 || pos > code.size() || end > code.size() || end < pos)
+            Fail(file, QStringLiteral("segment RLE hors des données."));
+        const std::size_t sample = s / static_cast<std::size_t>(bytesPerSample);
+        const std::size_t byte = static_cast<std::size_t>(bytesPerSample) - 1 - s % static_cast<std::size_t>(bytesPerSample);
+        const std::size_t stride = static_cast<std::size_t>(samples * bytesPerSample);
+        std::uint8_t *dst = out.data() + sample * static_cast<std::size_t>(bytesPerSample) + byte;
+        std::size_t written = 0;
+        while (pos < end && written < pixels) {
+            const auto n = static_cast<std::int8_t>(code[pos++]);
+            if (n >= 0) {
+                const std::size_t count = static_cast<std::size_t>(n) + 1;
+                if (pos + count > end)
+                    break;
+                for (std::size_t k = 0; k < count && written < pixels; ++k)
+                    dst[stride * written++] = code[pos + k];
+                pos += count;
+            } else if (n != -128) {
+                if (pos >= end)
+                    break;
+                const std::size_t count = static_cast<std::size_t>(-n) + 1;
+                const std::uint8_t v = code[pos++];
+                for (std::size_t k = 0; k < count && written < pixels; ++k)
+                    dst[stride * written++] = v;
+            }
+        }
+        if (written < pixels)
+            Fail(file, QStringLiteral("segment RLE incomplet."));
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -412,54 +531,20 @@ FramePtr PixelSource::decode(int n)
                 for (std::size_t i = 0; i + 1 < buf.size() / 2; i += 2)
                     std::swap(w[i], w[i + 1]);
             }
-        } else if (p.jpeg2000) {
+        } else if (p.jpeg2000 || ds->getOriginalXfer() == EXS_RLELossless) {
             DcmPixelData *pix = dynamic_cast<DcmPixelData *>(pd);
             DcmPixelSequence *seq = nullptr;
             if (!pix || pix->getEncapsulatedRepresentation(ds->getOriginalXfer(), nullptr, seq).bad() || !seq)
-                Fail(file, QStringLiteral("données JPEG 2000 sans fragments."));
-            const unsigned long fragments = seq->card() > 0 ? seq->card() - 1 : 0;
-            auto fragmentBytes = [&](unsigned long i, std::vector<std::uint8_t> &into) {
-                DcmPixelItem *item = nullptr;
-                if (seq->getItem(item, i).bad() || !item)
-                    return false;
-                Uint8 *b = nullptr;
-                const Uint32 len = item->getLength();
-                if (len == 0)
-                    return true;
-                if (item->getUint8Array(b).bad() || !b)
-                    return false;
-                into.insert(into.end(), b, b + len);
-                return true;
-            };
-            std::vector<std::uint8_t> code;
-            if (p.frames == 1) {
-                for (unsigned long i = 1; i <= fragments; ++i)
-                    if (!fragmentBytes(i, code))
-                        Fail(file, QStringLiteral("fragment JPEG 2000 illisible."));
-            } else if (fragments == static_cast<unsigned long>(p.frames)) {
-                if (!fragmentBytes(static_cast<unsigned long>(n), code))
-                    Fail(file, QStringLiteral("fragment JPEG 2000 illisible."));
+                Fail(file, QStringLiteral("données compressées sans fragments."));
+            std::vector<std::uint8_t> code = FrameCode(seq, n, p.frames, p.jpeg2000, file);
+            if (!p.jpeg2000) {
+                // Our own RLE decoder: DCMTK's reads past its buffers on damaged segments.
+                DecodeRle(code, count, p.samples, p.bitsAllocated / 8, buf, file);
+                planar = false;
             } else {
-                // Several fragments per frame: a frame starts with the code stream marker
-                // (FF 4F FF 51) or a JP2 signature box.
-                int current = 0;
-                for (unsigned long i = 1; i <= fragments && current <= n; ++i) {
-                    std::vector<std::uint8_t> frag;
-                    if (!fragmentBytes(i, frag))
-                        Fail(file, QStringLiteral("fragment JPEG 2000 illisible."));
-                    const bool starts = frag.size() >= 4
-                                        && ((frag[0] == 0xFF && frag[1] == 0x4F && frag[2] == 0xFF && frag[3] == 0x51)
-                                            || (frag[0] == 0 && frag[1] == 0 && frag[2] == 0 && frag[3] == 0x0C));
-                    if (starts)
-                        ++current;
-                    if (current == n)
-                        code.insert(code.end(), frag.begin(), frag.end());
-                }
+                j2k = DecodeJpeg2000(code.data(), code.size(), p.frameBytes * 2 + 1024 * 1024);
+                fromJ2k = true;
             }
-            if (code.empty())
-                Fail(file, QStringLiteral("image %1 absente des données JPEG 2000.").arg(n));
-            j2k = DecodeJpeg2000(code.data(), code.size(), p.frameBytes * 2 + 1024 * 1024);
-            fromJ2k = true;
         } else {
             DcmPixelData *pix = dynamic_cast<DcmPixelData *>(pd);
             if (!pix)
