@@ -19,6 +19,7 @@ namespace imaging::detail {
 namespace {
 
 constexpr int kMaxGrid = 16;
+constexpr int kCinePollMilliseconds = 100;
 // Set while a control writes an image's DisplayCell. An image shown by two controls at
 // once (a frame and the magnifier) gets a cell from each; the notifications of these
 // writes are ignored by every control, or the two would repaint each other forever.
@@ -92,6 +93,8 @@ ViewerLight::ViewerLight(QWidget *parent)
     setFocusPolicy(Qt::StrongFocus);
     cineTimer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&cineTimer_, &QTimer::timeout, this, [this] { CineTick(); });
+    cinePoll_.setInterval(kCinePollMilliseconds);
+    QObject::connect(&cinePoll_, &QTimer::timeout, this, [this] { SyncCines(); });
 }
 
 ViewerLight::~ViewerLight()
@@ -440,6 +443,15 @@ void ViewerLight::SyncCines()
 
 void ViewerLight::CineTick()
 {
+    // A cine whose image was switched to another mode or rate (or stopped) since the last
+    // tick takes no further step in its old way.
+    for (auto &[key, cine] : cines_) {
+        const DicomImagePtr image = cine.image.lock();
+        if (!image || image->CineMode() != cine.mode || image->CineRate() != cine.rate) {
+            SyncCines();
+            break;
+        }
+    }
     bool any = false;
     bool changed = false;
     for (auto &[key, cine] : cines_) {
@@ -574,6 +586,18 @@ void ViewerLight::focusOutEvent(QFocusEvent *event)
     DicomViewerLight::focusOutEvent(event);
     if (OnFocusOut)
         OnFocusOut();
+}
+
+void ViewerLight::showEvent(QShowEvent *event)
+{
+    DicomViewerLight::showEvent(event);
+    cinePoll_.start();
+}
+
+void ViewerLight::hideEvent(QHideEvent *event)
+{
+    DicomViewerLight::hideEvent(event);
+    cinePoll_.stop();
 }
 
 QImage ViewerLight::Picture(const DicomImagePtr &image, QSize size) const

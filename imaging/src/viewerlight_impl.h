@@ -69,6 +69,8 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     struct Watch
@@ -122,6 +124,9 @@ private:
     std::map<const DicomImage *, Cine> cines_;
     std::vector<XorMark> xorMarks_;
     QTimer cineTimer_;
+    // Setting CineMode or CineRate need not notify the listeners: a visible control looks
+    // at its images' cine settings a few times a second.
+    QTimer cinePoll_;
     mutable FrameConverter converter_;
     std::shared_ptr<bool> alive_;
 };
