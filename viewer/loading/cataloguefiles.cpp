@@ -1,0 +1,135 @@
+#include "viewer/loading/cataloguefiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+namespace loading {
+
+QStringList DicomDirNames(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext()) {
+        it.next();
+        const QString name = it.fileName();
+        if (name.compare(QLatin1String("DICOMDIR"), Qt::CaseInsensitive) == 0
+            || name.startsWith(QLatin1String("DICOMDIR."), Qt::CaseInsensitive)) {
+            names << name;
+        }
+    }
+    return names;
+}
+
+bool IsSafeComponent(const QString &component)
+{
+    if (component.isEmpty() || component == QLatin1String(".") || component == QLatin1String(".."))
+        return false;
+    if (component.contains(QLatin1Char('/')) || component.contains(QLatin1Char('\\'))
+        || component.contains(QChar(0)))
+        return false;
+    if (component.size() >= 2 && component.at(1) == QLatin1Char(':'))
+        return false; // a drive letter
+    return true;
+}
+
+FolderLookup::FolderLookup(QString root) : root_(std::move(root))
+{
+    while (root_.size() > 1 && (root_.endsWith(QLatin1Char('/')) || root_.endsWith(QLatin1Char('\\'))))
+        root_.chop(1);
+    canonicalRoot_ = QFileInfo(root_).canonicalFilePath();
+}
+
+bool FolderLookup::Inside(const QString &path) const
+{
+    if (canonicalRoot_.isEmpty())
+        return false;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty())
+        return false;
+    return canonical == canonicalRoot_
+           || canonical.startsWith(canonicalRoot_ == QLatin1String("/") ? canonicalRoot_ : canonicalRoot_ + QLatin1Char('/'));
+}
+
+QString FolderLookup::FindEntry(const QString &folder, const QString &name, bool wantFolder)
+{
+    const QString direct = folder + QLatin1Char('/') + name;
+    const QFileInfo info(direct);
+    if (info.exists() && (wantFolder ? info.isDir() : true))
+        return direct;
+    auto listing = listings_.find(folder);
+    if (listing == listings_.end()) {
+        QHash<QString, QString> entries;
+        QDir dir(folder);
+        const QStringList all = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                                              QDir::Name);
+        for (const QString &entry : all) {
+            const QString key = entry.toLower();
+            if (!entries.contains(key))
+                entries.insert(key, entry);
+        }
+        listing = listings_.insert(folder, entries);
+    }
+    const auto found = listing->constFind(name.toLower());
+    if (found == listing->constEnd())
+        return QString();
+    const QString path = folder + QLatin1Char('/') + *found;
+    if (wantFolder && !QFileInfo(path).isDir())
+        return QString();
+    return path;
+}
+
+QString FolderLookup::Find(const QStringList &components, bool wantFolder)
+{
+    QString current = root_;
+    for (int i = 0; i < components.size(); ++i) {
+        if (!IsSafeComponent(components.at(i)))
+            return QString();
+        const bool last = i == components.size() - 1;
+        current = FindEntry(current, components.at(i), last ? wantFolder : true);
+        if (current.isEmpty())
+            return QString();
+    }
+    if (wantFolder ? !QFileInfo(current).isDir() : !QFileInfo(current).isFile())
+        return QString();
+    if (!Inside(current))
+        return QString();
+    return current;
+}
+
+QString FolderLookup::ReferencedFile(const QStringList &values, bool *unsafe)
+{
+    if (unsafe)
+        *unsafe = false;
+    QStringList components;
+    for (const QString &value : values) {
+        const QString trimmed = value.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        if (!IsSafeComponent(trimmed)) {
+            if (unsafe)
+                *unsafe = true;
+            return QString();
+        }
+        components << trimmed;
+    }
+    if (components.isEmpty())
+        return QString(); // the catalogue's own folder: not a file
+    QString path = Find(components);
+    if (path.isEmpty()) {
+        QStringList withExtension = components;
+        withExtension.last() += QStringLiteral(".dcm");
+        path = Find(withExtension);
+    }
+    if (path.isEmpty() && unsafe) {
+        // Found as a file but outside the root (a link): report it as unsafe.
+        QString literal = root_;
+        for (const QString &c : components)
+            literal += QLatin1Char('/') + c;
+        if (QFileInfo(literal).isFile() && !Inside(literal))
+            *unsafe = true;
+    }
+    return path;
+}
+
+} // namespace loading

@@ -1,0 +1,222 @@
+#pragma once
+// The viewer's main window: a black multiple-document frame with seven toolbars, the
+// main menu and the status bar. It remembers the tool of each mouse button, keeps the
+// buttons' enabled and pressed states in step with the image on screen (UpdateControls),
+// opens visits (through TVisitOpening), shows them in a child window of image frames,
+// and frees the tool windows when their closing messages arrive.
+//
+// Commands act on CurrentFrame, the frame that has the focus, and through it on the
+// active child window. The frames reach the window through TFrameHost.
+
+#include "viewer/frame/framehost.h"
+#include "viewer/loading/visitopening.h"
+#include "viewer/shell/forms.h"
+#include "viewer/window/formmagnify.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QToolBar;
+class QToolButton;
+class QUrl;
+class TFormChildMDI;
+class TFormMagnify;
+class TFormMagnify2;
+class TFormWinMultiple;
+class TFrameDicomViewer;
+
+class TFormViewer : public TTemplate1, public TFrameHost, public TVisitWindow
+{
+    Q_OBJECT
+public:
+    explicit TFormViewer(QWidget *parent = nullptr);
+    ~TFormViewer() override;
+
+    bool StartupFinished = false;
+    QMdiArea *MdiArea() const { return mdiArea_; }
+
+    // ---- Components, by their names ("TBScroll", "ToolBar3", "PopupMenuMagnify") ----
+    QAction *Action(const QString &name) const { return actions_.value(name); }
+    QToolBar *ToolBar(int number) const; // 1 .. 7
+    QToolButton *Button(const QString &name) const;
+    QMenu *Menu(const QString &name) const { return menus_.value(name); }
+    QString StatusPanel(int panel) const;
+    QLabel *StatusLabel(int panel) const;
+    // Whether a command is built in this edition (the others stay disabled).
+    bool IsBuilt(const QString &name) const { return !notBuilt_.contains(name); }
+    QStringList NotBuiltCommands() const;
+
+    // ---- State ----
+    int ShortcutColumnWidth = 0;
+    int MagnifyZoomValue = 2;
+    int LoupeZoomValue = 2;
+    int SyncMode = 0;
+    void SetLeftTool(int tool) { leftTool_ = static_cast<quint8>(tool); }
+    void SetRightTool(int tool) { rightTool_ = static_cast<quint8>(tool); }
+    bool Down(const QString &button) const;
+    void SetDown(const QString &button, bool down);
+
+    TFormChildMDI *ActiveChild() const;
+    QMdiSubWindow *ActiveSubWindow() const;
+    TFormMagnify *FormMagnify() const { return magnify_; }
+    TFormMagnify2 *FormMagnify2() const { return loupe_; }
+    TVisitOpening &Opening() { return *opening_; }
+
+    // ---- TFrameHost ----
+    int LeftTool() const override { return leftTool_; }
+    int RightTool() const override { return rightTool_; }
+    int MagnifyZoom() const override { return MagnifyZoomValue; }
+    int LoupeZoom() const override { return LoupeZoomValue; }
+    bool ButtonDown(TFrameButton button) const override;
+    void SetLabelOvlDown(bool down) override;
+    void SetStatusText(const QString &text) override { SetStatusPanel(0, text); }
+    TFrameDicomViewer *CurrentFrame() const override { return currentFrame_; }
+    void SetCurrentFrame(TFrameDicomViewer *frame) override;
+    void UpdateControls() override;
+    void DrawReferenceLines() override;
+    void ClearReferenceLines() override;
+    void SynchroniseFrames() override;
+    void RecordSyncOffsets() override;
+    void SetChildCaption(TFrameDicomViewer *frame, const QString &caption) override;
+    void PopupSeriesMenu(TFrameDicomViewer *frame, const QPoint &globalPos) override;
+    void ShareSeriesState(TFrameDicomViewer *frame) override;
+    imaging::DicomViewerLight *Magnifier() const override;
+    void PrepareMagnifier() override;
+    void ReleaseMagnifier() override;
+    imaging::DicomViewerLight *CreateLoupe() override;
+    imaging::DicomViewerLight *Loupe() const override;
+    void ReleaseLoupe() override;
+
+    // ---- TVisitWindow ----
+    QWidget *Widget() override { return this; }
+    bool StackDown() const override;
+    void RaiseStack() override;
+    int OpenButtonImage() const override { return openButtonImage_; }
+    void SetOpenButtonImage(int image) override;
+    void SetStatusPanel(int panel, const QString &text) override;
+    bool HasChildWindow() const override;
+    void CloseActiveChildWindow() override;
+    void ShowVisit(const QString &firstKey, const QString &secondKey) override;
+
+    // ---- Series into frames and back ----
+    void LoadSeries(const QString &key);
+    void LoadFrame(TFrameDicomViewer *frame, const QString &key);
+    void SaveFrameState(TFrameDicomViewer *frame);
+    void SaveCurrentFrame();
+
+    // ---- Commands ----
+    void TBVisiteOuvrirClick();
+    void TBVisiteFermerClick();
+    void TBSerieFirstClick();
+    void TBSeriePriorClick();
+    void TBSerieNextClick();
+    void TBSerieLastClick();
+    void TBImageFirstClick();
+    void TBImagePriorClick();
+    void TBImageNextClick();
+    void TBImageLastClick();
+    void TBScrollClick();
+    void TBZoomClick();
+    void TBMoveClick();
+    void TBMagnifyClick();
+    void TBMagnify2Click();
+    void TBImageIntensiteClick();
+    void TBStretchClick();
+    void TBSmoothingClick();
+    void TBInvertClick();
+    void TBLabelOvlClick();
+    void TBImageResetClick();
+    void Rotationgauchede901Click();
+    void Rotationdroitede901Click();
+    void Effetmiroirhorizontal1Click();
+    void Effetmiroirvertical1Click();
+    void TBStudyExplodeClick();
+    void TBWinSimpleClick();
+    void TBWinMultipleClick();
+    void Personnaliser2Click();
+    void SetMagnifyZoom(int value);
+    void SetLoupeZoom(int value);
+    void Aproposde1Click();
+    void CourrielKorvane1Click();
+    void CourrielOmbrix1Click();
+
+    // Pops up one of the button menus (PopupMenuMagnify ...) with its check marks set;
+    // answers the menu.
+    QMenu *PreparePopup(const QString &name);
+
+    // How dialogs and the mail program are run (tests replace them).
+    std::function<int(TFormWinMultiple &)> RunWinMultiple;
+    std::function<bool(const QUrl &)> OpenUrl;
+    std::function<void(QMenu *, const QPoint &)> RunPopup;
+
+    static constexpr const char *kSupportKorvane = "support@korvane.quellarix.fr";
+    static constexpr const char *kSupportOmbrix = "support@ombrix.quellarix.fr";
+
+signals:
+    // The visit is on screen and its load has ended (the screenshot may be taken).
+    void screenshotReady();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    void CreateActions();
+    void CreateToolBars();
+    void CreateMenus();
+    void CreateStatusBar();
+    QAction *NewAction(const QString &name, const QString &hint, const QString &iconName,
+                       bool checkable = false);
+    QMenu *NewPopupMenu(const QString &name, bool shortcutColumn);
+    void AttachRightMenu(const QString &button, const QString &menu);
+    void Enable(const QString &name, bool enabled);
+    void EnableAll(const QStringList &names, bool enabled);
+    bool NeedsChild() const;
+    void Mail(const QString &address);
+
+    // The application-wide message handler.
+    bool AppMessage(QObject *receiver, QEvent *event);
+    bool WheelOverFrame(QObject *receiver, QEvent *event);
+    void MagnifierClosed();
+    void ScreenIfIdle();
+    void ChildWindowClosed();
+
+    QMdiArea *mdiArea_ = nullptr;
+    QHash<QString, QAction *> actions_;
+    QHash<QString, QMenu *> menus_;
+    QList<QToolBar *> toolBars_;
+    QList<QLabel *> panels_;
+    QActionGroup *leftGroup_ = nullptr;
+    QActionGroup *rightGroup_ = nullptr;
+    QActionGroup *refGroup_ = nullptr;
+    QActionGroup *syncGroup_ = nullptr;
+    QActionGroup *winGroup_ = nullptr;
+    QStringList notBuilt_;
+    QHash<QString, QEvent::Type> messages_;
+
+    quint8 leftTool_ = toolScroll;
+    quint8 rightTool_ = toolIntensite;
+    int openButtonImage_ = 0;
+    QPointer<TFrameDicomViewer> currentFrame_;
+    QPointer<TFormMagnify> magnify_;
+    QPointer<TFormMagnify2> loupe_;
+    std::unique_ptr<TVisitOpening> opening_;
+    int hookId_ = 0;
+    bool visitShown_ = false;
+    bool activatedOnce_ = false;
+    std::function<void()> rotationRepeat_;
+};
+
+// The process's main window, when one exists.
+TFormViewer *FormViewer();

@@ -1,0 +1,292 @@
+// The main window's series routines: putting a series into a frame, writing a frame's
+// display state back into the visit, moving from series to series and from image to
+// image, and the reference lines of the current frame's images on the other frames.
+
+#include "viewer/frame/framedicomviewer.h"
+#include "viewer/loading/cornertext.h"
+#include "viewer/loading/visitdata.h"
+#include "viewer/window/formchildmdi.h"
+#include "viewer/window/formviewer.h"
+
+#include <QMdiSubWindow>
+#include <QScrollBar>
+
+namespace {
+
+constexpr int kOrange = 0x80FF;
+constexpr int kSilver = 12632256;
+
+struct HighlightStyle
+{
+    int borderWidth = 1;
+    int borderStyle = 2;
+    int borderColour = kOrange;
+    int lineStyle = 2;
+    int foreColour = kOrange;
+};
+
+// Steps 2 to 5 of filling a frame: the images of the run, their window, smoothing and
+// text lines, and the scroll bar on image 1.
+void FillFrame(TFrameDicomViewer &frame, const QString &key)
+{
+    TVisitData &visit = VisitData();
+    const auto images = frame.DicomViewer()->Images();
+    images->Clear();
+    const auto visitImages = visit.VisitImages();
+    const int count = visit.SeriesImageCount(key);
+    const int first = visit.SeriesFirstIndex(key);
+    const int last = count > 0 ? visit.SeriesLastIndex(key) : first - 1;
+    for (int i = first; i <= last; ++i) {
+        const auto added = images->Add(visitImages->Item(i));
+        if (!added)
+            continue;
+        const auto attributes = added->Attributes();
+        if (added->SOPClass() == QLatin1String(loading::kSopClassCR)
+            && !loading::AttributeText(*attributes, 0x0028, 0x1052).isEmpty()
+            && !loading::AttributeText(*attributes, 0x0028, 0x1053).isEmpty())
+            loading::DefaultWindow(*added);
+        added->SetMinificationMode(3);
+        added->SetMagnificationMode(3);
+        TFrameDicomViewer::WriteWindowLine(*added);
+        TFrameDicomViewer::WriteZoomLine(*added);
+    }
+    frame.SetScrollRange(images->Count());
+    frame.ScrollBar()->setVisible(count >= 2);
+}
+
+} // namespace
+
+void TFormViewer::LoadSeries(const QString &key)
+{
+    TFrameDicomViewer *frame = currentFrame_;
+    if (!frame)
+        return;
+    FillFrame(*frame, key);
+    TFrameDicomViewer::MarkImage(*frame->DicomViewer(), frame->DicomViewer()->CurrentIndex(), true);
+
+    const auto current = frame->DicomViewer()->CurrentImage();
+    if (current && current->FrameCount() >= 2) {
+        // A multi-frame image opens exploded (thumbnails and cine are not part of this
+        // edition).
+        if (!Down(QStringLiteral("TBStudyExplode"))) {
+            SetDown(QStringLiteral("TBStudyExplode"), true);
+            TBStudyExplodeClick();
+        }
+    }
+    if (VisitData().SeriesCount() == 1) {
+        SetDown(QStringLiteral("TBStudyExplode"), true);
+        TBStudyExplodeClick();
+    }
+    frame->DicomViewer()->Refresh();
+    if (const auto first = frame->DicomViewer()->Images()->Item(1))
+        SetChildCaption(frame, loading::StudyCaption(*first));
+}
+
+void TFormViewer::LoadFrame(TFrameDicomViewer *frame, const QString &key)
+{
+    if (!frame)
+        return;
+    HighlightStyle style;
+    imaging::DicomViewerLight &control = *frame->DicomViewer();
+    if (control.Images()->Count() > 0) {
+        if (const auto image = control.Images()->Item(frame->CurrentImageIndex)) {
+            style.borderWidth = image->BorderWidth();
+            style.borderStyle = image->BorderStyle();
+            style.borderColour = image->BorderColour();
+            if (const auto marker = image->Labels()->Item(loading::kLabelSelection)) {
+                style.lineStyle = marker->LineStyle();
+                style.foreColour = marker->ForeColour();
+            }
+        }
+    }
+    FillFrame(*frame, key);
+    control.SetCellSpacing(style.borderWidth > 4 ? style.borderWidth : 4);
+    if (const auto image = control.CurrentImage()) {
+        image->SetBorderWidth(style.borderWidth);
+        image->SetBorderStyle(style.borderStyle);
+        image->SetBorderColour(style.borderColour);
+        if (const auto marker = image->Labels()->Item(loading::kLabelSelection)) {
+            marker->SetLineStyle(style.lineStyle);
+            marker->SetForeColour(style.foreColour);
+        }
+    }
+    control.Refresh();
+}
+
+void TFormViewer::SaveFrameState(TFrameDicomViewer *frame)
+{
+    if (!frame)
+        return;
+    const auto images = frame->DicomViewer()->Images();
+    if (images->Count() == 0)
+        return;
+    TVisitData &visit = VisitData();
+    const auto head = images->Item(1);
+    const QString key = StackDown() ? head->StudyUID() : head->SeriesUID();
+    const int first = visit.SeriesFirstIndex(key);
+    const auto visitImages = visit.VisitImages();
+    for (int c = 1; c <= images->Count(); ++c) {
+        const auto source = images->Item(c);
+        const auto target = visitImages->Item(first - 1 + c);
+        if (!source || !target)
+            continue;
+        if (target != source) {
+            // A separate entry: copy the display state and the labels over. (The frame
+            // usually holds the visit's own entries, which need nothing copied.)
+            target->SetWidth(source->Width());
+            target->SetLevel(source->Level());
+            target->SetShowLabels(source->ShowLabels());
+            target->SetFlipState(source->FlipState());
+            target->SetRotateState(source->RotateState());
+            target->SetMinificationMode(source->MinificationMode());
+            target->SetMagnificationMode(source->MagnificationMode());
+            const auto labels = target->Labels();
+            labels->Clear();
+            for (int l = 1; l <= source->Labels()->Count(); ++l)
+                labels->Add(source->Labels()->Item(l));
+        }
+        if (const auto marker = target->Labels()->Item(loading::kLabelSelection)) {
+            marker->SetLineStyle(0);
+            marker->SetForeColour(kSilver);
+        }
+        target->SetBorderWidth(1);
+        target->SetBorderStyle(0);
+        target->SetBorderColour(kSilver);
+    }
+}
+
+void TFormViewer::SaveCurrentFrame() { SaveFrameState(currentFrame_); }
+
+// ---------------------------------------------------------------------------------------
+// Series and image navigation
+
+namespace {
+
+void RaiseReferenceButtons(TFormViewer &viewer)
+{
+    for (const char *name : {"TBAllRef", "TBFirstLastRef", "TBCurrentRef"})
+        viewer.SetDown(QLatin1String(name), false);
+}
+
+} // namespace
+
+void TFormViewer::TBSerieFirstClick()
+{
+    const auto images = VisitData().VisitImages();
+    if (!currentFrame_ || images->Count() == 0)
+        return;
+    ClearReferenceLines();
+    RaiseReferenceButtons(*this);
+    SaveCurrentFrame();
+    LoadSeries(images->Item(1)->SeriesUID());
+    UpdateControls();
+}
+
+void TFormViewer::TBSerieLastClick()
+{
+    const auto images = VisitData().VisitImages();
+    if (!currentFrame_ || images->Count() == 0)
+        return;
+    ClearReferenceLines();
+    RaiseReferenceButtons(*this);
+    SaveCurrentFrame();
+    LoadSeries(images->Item(images->Count())->SeriesUID());
+    UpdateControls();
+}
+
+void TFormViewer::TBSerieNextClick()
+{
+    if (!currentFrame_)
+        return;
+    const auto image = currentFrame_->DicomViewer()->Images()->Item(currentFrame_->CurrentImageIndex);
+    if (!image)
+        return;
+    const QString key = VisitData().NextSeriesKey(image->SeriesUID());
+    if (key.isEmpty())
+        return;
+    ClearReferenceLines();
+    RaiseReferenceButtons(*this);
+    SaveCurrentFrame();
+    LoadSeries(key);
+    UpdateControls();
+}
+
+void TFormViewer::TBSeriePriorClick()
+{
+    if (!currentFrame_)
+        return;
+    const auto image = currentFrame_->DicomViewer()->Images()->Item(currentFrame_->CurrentImageIndex);
+    if (!image)
+        return;
+    const QString key = VisitData().PriorSeriesKey(image->SeriesUID());
+    if (key.isEmpty())
+        return;
+    ClearReferenceLines();
+    RaiseReferenceButtons(*this);
+    SaveCurrentFrame();
+    LoadSeries(key);
+    UpdateControls();
+}
+
+void TFormViewer::TBImageFirstClick()
+{
+    if (currentFrame_)
+        currentFrame_->ScrollBar()->setValue(currentFrame_->ScrollBar()->minimum());
+}
+
+void TFormViewer::TBImagePriorClick()
+{
+    if (currentFrame_)
+        currentFrame_->ScrollBar()->setValue(currentFrame_->ScrollBar()->value() - 1);
+}
+
+void TFormViewer::TBImageNextClick()
+{
+    if (currentFrame_)
+        currentFrame_->ScrollBar()->setValue(currentFrame_->ScrollBar()->value() + 1);
+}
+
+void TFormViewer::TBImageLastClick()
+{
+    if (currentFrame_)
+        currentFrame_->ScrollBar()->setValue(currentFrame_->ScrollBar()->maximum());
+}
+
+// ---------------------------------------------------------------------------------------
+// Reference lines and synchronisation
+
+void TFormViewer::ClearReferenceLines()
+{
+    TFormChildMDI *child = ActiveChild();
+    if (!child)
+        return;
+    const bool anyDown = Down(QStringLiteral("TBAllRef")) || Down(QStringLiteral("TBCurrentRef"))
+                         || Down(QStringLiteral("TBFirstLastRef"));
+    for (TFrameDicomViewer *frame : child->Frames()) {
+        const auto image = frame->DicomViewer()->CurrentImage();
+        if (!image)
+            continue;
+        const auto labels = image->Labels();
+        for (int i = labels->Count(); i >= 12; --i)
+            if (labels->Item(i)->ForeColour() == kOrange)
+                labels->Remove(i);
+        if (!anyDown)
+            image->Refresh();
+    }
+}
+
+void TFormViewer::DrawReferenceLines()
+{
+    // Reference lines come with the navigation commands; their buttons stay disabled
+    // in this edition, so nothing asks for them yet.
+}
+
+void TFormViewer::SynchroniseFrames()
+{
+    // Series synchronisation comes with the navigation commands (buttons disabled).
+}
+
+void TFormViewer::RecordSyncOffsets()
+{
+    // See SynchroniseFrames.
+}

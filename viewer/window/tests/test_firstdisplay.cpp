@@ -1,0 +1,175 @@
+// The first display of a loaded visit: the child window with its first two frames
+// in a 2 x 1 grid, each control showing its series; and pictures of the windows of
+// the loading steps, written under the build folder for a person to look at.
+#include "viewer/frame/framedicomviewer.h"
+#include "viewer/loading/formouvrirvisite.h"
+#include "viewer/loading/loadprogressform.h"
+#include "viewer/loading/tests/loadingtesting.h"
+#include "viewer/loading/visitopening.h"
+#include "viewer/window/formchildmdi.h"
+
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace loadingtest;
+
+namespace {
+
+// A main window reduced to what opening a visit uses.
+class MdiWindow : public QMainWindow, public TVisitWindow
+{
+public:
+    MdiWindow()
+    {
+        area = new QMdiArea(this);
+        area->setBackground(Qt::black);
+        setCentralWidget(area);
+        resize(1000, 600);
+    }
+    QWidget *Widget() override { return this; }
+    bool StackDown() const override { return false; }
+    void RaiseStack() override {}
+    int OpenButtonImage() const override { return image; }
+    void SetOpenButtonImage(int i) override { image = i; }
+    void SetStatusPanel(int panel, const QString &text) override { status[panel] = text; }
+    bool HasChildWindow() const override { return !area->subWindowList().isEmpty(); }
+    void CloseActiveChildWindow() override
+    {
+        if (QMdiSubWindow *sub = area->activeSubWindow() ? area->activeSubWindow() : area->subWindowList().value(0))
+            sub->close();
+    }
+    void ShowVisit(const QString &first, const QString &second) override
+    {
+        child = ShowVisitInChildWindow(area, VisitData(), first, second, &current);
+    }
+
+    QMdiArea *area = nullptr;
+    TFormChildMDI *child = nullptr;
+    TFrameDicomViewer *current = nullptr;
+    int image = 0;
+    QString status[4];
+};
+
+QString Shots()
+{
+    const QString folder = QStringLiteral(KORVANE_BINARY_DIR "/screenshots/loading");
+    QDir().mkpath(folder);
+    return folder;
+}
+
+bool WaitForLoaders()
+{
+    QDeadlineTimer deadline(60000);
+    while (TChargement::LiveCount() > 0 && !deadline.hasExpired())
+        QTest::qWait(10);
+    QTest::qWait(50);
+    return TChargement::LiveCount() == 0;
+}
+
+class FirstDisplay : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        folder = dir.filePath("Visite");
+        ASSERT_TRUE(CopyTree(TestVisit("demo"), folder));
+        module = std::make_unique<DataModule>(folder);
+    }
+    void TearDown() override { EXPECT_TRUE(TChargement::StopAll()); }
+
+    QTemporaryDir dir;
+    QString folder;
+    std::unique_ptr<DataModule> module;
+};
+
+} // namespace
+
+TEST_F(FirstDisplay, TwoFramesInATwoByOneGridShowTheFirstSeries)
+{
+    MdiWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    TVisitOpening opening(window);
+    opening.SetDialogRunner([](TFormOuvrirVisite &dialog) {
+        if (!dialog.ShowList())
+            return int(mrCancel);
+        for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i)
+            if (dialog.List()->topLevelItem(i)->text(loading::colDossier) == "KV000123")
+                dialog.List()->topLevelItem(i)->setSelected(true);
+        dialog.OKClick();
+        return dialog.ModalResult;
+    });
+    opening.TBVisiteOuvrirClick();
+    ASSERT_TRUE(WaitForLoaders());
+    ASSERT_TRUE(window.child);
+    const auto frames = window.child->Frames();
+    ASSERT_EQ(frames.size(), 2);
+    EXPECT_EQ(frames[0]->objectName(), "FrameDicomViewer1");
+    EXPECT_EQ(frames[1]->objectName(), "FrameDicomViewer2");
+    EXPECT_EQ(window.current, frames[0]);
+    const QSize box = window.child->ScrollBox()->size();
+    EXPECT_EQ(frames[0]->geometry(), QRect(0, 0, box.width() / 2, box.height()));
+    EXPECT_EQ(frames[1]->geometry(), QRect(box.width() / 2, 0, box.width() / 2, box.height()));
+    EXPECT_TRUE(window.area->subWindowList().first()->isMaximized());
+
+    // Frame 1: the axial CT, 20 images, scroll bar on image 1, marked.
+    const auto viewer1 = frames[0]->DicomViewer();
+    EXPECT_EQ(viewer1->Images()->Count(), 20);
+    EXPECT_EQ(viewer1->CurrentImage(), VisitData().VisitImages()->Item(1));
+    EXPECT_FALSE(frames[0]->ScrollBar()->isHidden());
+    EXPECT_EQ(frames[0]->ScrollBar()->maximum(), 20);
+    EXPECT_EQ(frames[0]->ScrollBar()->value(), 1);
+    EXPECT_EQ(viewer1->CurrentImage()->BorderStyle(), 2);
+    EXPECT_TRUE(TopLeft(*viewer1->CurrentImage()).contains("Im: 1/20"));
+    EXPECT_TRUE(TopLeft(*viewer1->CurrentImage()).contains("Ax: I85.5"));
+    // Frame 2: the coronal series, not marked.
+    const auto viewer2 = frames[1]->DicomViewer();
+    EXPECT_EQ(viewer2->Images()->Count(), 5);
+    EXPECT_EQ(viewer2->CurrentImage()->SeriesUID(), "2.25.100000024");
+    EXPECT_EQ(viewer2->CurrentImage()->BorderStyle(), 0);
+    // The scroll bar moves through the series.
+    frames[0]->ScrollBar()->setValue(7);
+    EXPECT_EQ(viewer1->CurrentIndex(), 7);
+    EXPECT_EQ(window.status[2], "V: 2");
+
+    QTest::qWait(100);
+    frames[0]->ScrollBar()->setValue(10);
+    QTest::qWait(100);
+    EXPECT_TRUE(window.grab().save(Shots() + "/first-child-window.png"));
+    // The window's own picture shows the CT: the cell is not a flat black.
+    const QImage picture = viewer1->grab().toImage();
+    EXPECT_GT(picture.pixelColor(picture.width() / 2, picture.height() / 2).lightness(), 20);
+}
+
+TEST_F(FirstDisplay, PicturesOfTheDialogAndTheProgressWindow)
+{
+    TFormOuvrirVisite dialog;
+    dialog.resize(1100, 500);
+    ASSERT_TRUE(dialog.ShowList());
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QTest::qWait(50);
+    EXPECT_TRUE(dialog.grab().save(Shots() + "/open-visit-list.png"));
+    // The folder changed meanwhile: the notice.
+    ASSERT_TRUE(QFile::copy(folder + "/DICOMDIR", folder + "/DICOMDIR.003"));
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Notice()->isHidden(), 3000);
+    EXPECT_TRUE(dialog.grab().save(Shots() + "/open-visit-notice.png"));
+    dialog.List()->topLevelItem(0)->setSelected(true);
+    dialog.Pages()->setCurrentIndex(1);
+    QTest::qWait(100);
+    EXPECT_GT(dialog.ThumbnailBox()->widget()->findChildren<QFrame *>(QString(), Qt::FindDirectChildrenOnly).size(), 0);
+    EXPECT_TRUE(dialog.grab().save(Shots() + "/open-visit-images.png"));
+    dialog.hide();
+
+    LoadProgressForm progress;
+    progress.SetProgress(2, 17);
+    progress.ShowAt(0);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&progress));
+    EXPECT_TRUE(progress.grab().save(Shots() + "/progress.png"));
+}
