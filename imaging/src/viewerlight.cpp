@@ -558,7 +558,11 @@ void ViewerLight::mouseReleaseEvent(QMouseEvent *event)
 
 void ViewerLight::mouseDoubleClickEvent(QMouseEvent *event)
 {
+    // The second press of a double click is still a press: the owner sees press and
+    // release in pairs, then the double click.
     const QPoint p = event->position().toPoint();
+    if (OnMouseDown)
+        OnMouseDown(event->button(), event->modifiers(), p.x(), p.y());
     if (OnDoubleClick)
         OnDoubleClick(event->button(), event->modifiers(), p.x(), p.y());
 }

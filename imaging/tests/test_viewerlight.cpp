@@ -492,6 +492,26 @@ TEST(ViewerLight, MouseWheelAndFocusReachTheOwner)
     EXPECT_TRUE(std::any_of(events.begin(), events.end(),
                             [](const QString &e) { return e.startsWith(QStringLiteral("move")) && e.endsWith(QStringLiteral("30 40")); }));
 
+    // A double click: press, release, press, double click, release.
+    events.clear();
+    control->OnDoubleClick = [&](Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
+        events << QStringLiteral("double %1 %2").arg(x).arg(y);
+    };
+    control->OnMouseMove = nullptr;
+    auto send = [&](QEvent::Type type, Qt::MouseButtons held) {
+        QMouseEvent e(type, QPointF(7, 8), control->mapToGlobal(QPointF(7, 8)), Qt::LeftButton, held,
+                      Qt::NoModifier);
+        QApplication::sendEvent(control.get(), &e);
+    };
+    // What a window system delivers for a double click.
+    send(QEvent::MouseButtonPress, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, Qt::NoButton);
+    send(QEvent::MouseButtonDblClick, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, Qt::NoButton);
+    const QString down = QStringLiteral("down %1 0 7 8").arg(int(Qt::LeftButton));
+    const QString up = QStringLiteral("up %1 7 8").arg(int(Qt::LeftButton));
+    EXPECT_EQ(events, (QStringList{down, up, down, QStringLiteral("double 7 8"), up}));
+
     bool focused = false;
     control->OnFocusIn = [&] { focused = true; };
     QWidget other;

@@ -122,6 +122,8 @@ public:
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)> OnMouseUp;
     // Buttons held during the move, modifiers, client point.
     std::function<void(Qt::MouseButtons, Qt::KeyboardModifiers, int x, int y)> OnMouseMove;
+    // A double click: the second press is reported to OnMouseDown first, so presses and
+    // releases always come in pairs.
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)> OnDoubleClick;
     // Wheel: angle in eighths of a degree (120 per notch, positive away from the user).
     std::function<void(int delta, Qt::KeyboardModifiers, int x, int y)> OnMouseWheel;
