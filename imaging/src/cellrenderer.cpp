@@ -272,6 +272,58 @@ void DrawShape(QPainter &painter, const DicomLabel &label, int type, const Label
     }
 }
 
+// Handles of a selected label: small squares on its key points.
+constexpr double kHandleSize = 5.0;
+
+QPolygonF HandlePoints(const DicomLabel &label, int type, const LabelSpace &space, const QRectF &textBounds)
+{
+    QPolygonF points;
+    auto corners = [&](const QRectF &r) { points << r.topLeft() << r.topRight() << r.bottomRight() << r.bottomLeft(); };
+    switch (type) {
+    case DicomLabel::TypeLine:
+    case DicomLabel::TypeArrow:
+        points << StartPoint(label, space) << EndPoint(label, space);
+        break;
+    case DicomLabel::TypeRectangle:
+    case DicomLabel::TypeEllipse:
+        corners(BoxRect(label, space));
+        break;
+    case DicomLabel::TypePolyline:
+    case DicomLabel::TypePolygon:
+        points = PolyPoints(label, space);
+        break;
+    case DicomLabel::TypePoint:
+        points << PointLabelPosition(label, space);
+        break;
+    case DicomLabel::TypeRuler: {
+        RulerShape ruler;
+        if (LayOutRuler(label, space, ruler))
+            points << ruler.main.p1() << ruler.main.p2();
+        break;
+    }
+    case DicomLabel::TypeText:
+    case DicomLabel::TypeOrientation:
+        if (!textBounds.isEmpty())
+            corners(textBounds);
+        break;
+    default:
+        break;
+    }
+    return points;
+}
+
+void DrawHandles(QPainter &painter, const DicomLabel &label, const QPolygonF &points)
+{
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(Colour(label.BackColour()), 1));
+    painter.setBrush(Colour(label.ForeColour()));
+    for (const QPointF &p : points)
+        painter.drawRect(QRectF(p.x() - kHandleSize / 2, p.y() - kHandleSize / 2, kHandleSize, kHandleSize));
+    painter.restore();
+}
+
 } // namespace
 
 QPointF LabelPointToClient(const DicomLabel &label, const LabelSpace &space, QPointF point)
@@ -405,6 +457,8 @@ void DrawLabel(QPainter &painter, DicomLabel &label, const LabelSpace &space,
                 if (h != label.Height())
                     label.SetHeight(h);
             }
+            if (label.SelectMode() != 0 && !options.outlineOnly)
+                DrawHandles(painter, label, HandlePoints(label, type, space, layout.bounds));
         }
         painter.restore();
         return;
@@ -421,6 +475,8 @@ void DrawLabel(QPainter &painter, DicomLabel &label, const LabelSpace &space,
         painter.restore();
     }
     DrawShape(painter, label, type, space, LabelPen(label, fore), fill, xorMode);
+    if (label.SelectMode() != 0 && !options.outlineOnly)
+        DrawHandles(painter, label, HandlePoints(label, type, space, QRectF()));
     painter.restore();
 }
 

@@ -629,6 +629,17 @@ TEST(ViewerLight, ImageBordersAndShowLabels)
     image->SetShowLabels(false);
     shot = Grab(*control);
     EXPECT_EQ(Grey(shot, 30, 29) + Grey(shot, 30, 30), 0);
+
+    // A selected label shows handles at its ends.
+    image->SetShowLabels(true);
+    line->SetLeft(200);
+    line->SetWidth(600);
+    const QImage unselected = Grab(*control);
+    line->SetSelectMode(2);
+    const QImage selected = Grab(*control);
+    const QPointF end = CellUnitsToClient(QRectF(2, 2, 56, 56), QPointF(800, 500));
+    EXPECT_EQ(Grey(unselected, int(end.x()), int(end.y()) + 1), 0);
+    EXPECT_EQ(Grey(selected, int(end.x()), int(end.y()) + 1), 255);
 }
 
 namespace {

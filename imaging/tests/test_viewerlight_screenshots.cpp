@@ -217,7 +217,7 @@ TEST(ViewerLightScreenshots, RulerAndMeasurementShapes)
         label->SetShadow(1);
         return label;
     };
-    tied(DicomLabel::TypeLine, 200, 230, 80, 40);
+    tied(DicomLabel::TypeLine, 200, 230, 80, 40)->SetSelectMode(2); // selected: handles
     tied(DicomLabel::TypeEllipse, 300, 200, 60, 40);
     tied(DicomLabel::TypeArrow, 250, 320, 40, 30);
     DicomLabelPtr text = tied(DicomLabel::TypeText, 290, 350, 0, 0);
