@@ -94,7 +94,7 @@ ViewerLight::ViewerLight(QWidget *parent)
     cineTimer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&cineTimer_, &QTimer::timeout, this, [this] { CineTick(); });
     cinePoll_.setInterval(kCinePollMilliseconds);
-    QObject::connect(&cinePoll_, &QTimer::timeout, this, [this] { SyncCines(); });
+    QObject::connect(&cinePoll_, &QTimer::timeout, this, [this] { Poll(); });
 }
 
 ViewerLight::~ViewerLight()
@@ -501,6 +501,8 @@ void ViewerLight::paintEvent(QPaintEvent *)
         const QRectF cell = CellRect(k);
         const DicomImagePtr image = ImageOfCell(k);
         if (image && !cell.isEmpty()) {
+            if (auto it = watches_.find(image.get()); it != watches_.end())
+                it->second.shown = Shown::Of(*image);
             CellDrawOptions options;
             options.updateAutoSize = true;
             options.borderClip = QRectF(slot);
@@ -590,6 +592,46 @@ void ViewerLight::focusOutEvent(QFocusEvent *event)
     DicomViewerLight::focusOutEvent(event);
     if (OnFocusOut)
         OnFocusOut();
+}
+
+ViewerLight::Shown ViewerLight::Shown::Of(const DicomImage &image)
+{
+    Shown s;
+    s.zoom = image.Zoom();
+    s.width = image.Width();
+    s.level = image.Level();
+    s.scrollX = image.ScrollX();
+    s.scrollY = image.ScrollY();
+    s.frame = image.Frame();
+    s.rotate = image.RotateState();
+    s.flip = image.FlipState();
+    s.magnification = image.MagnificationMode();
+    s.minification = image.MinificationMode();
+    s.borderWidth = image.BorderWidth();
+    s.borderStyle = image.BorderStyle();
+    s.borderColour = image.BorderColour();
+    const DicomLabelsPtr labels = image.Labels();
+    s.labelCount = labels ? labels->Count() : 0;
+    s.stretch = image.StretchToFit();
+    s.showLabels = image.ShowLabels();
+    return s;
+}
+
+void ViewerLight::Poll()
+{
+    SyncCines();
+    // Changes made while an image's ShowUpdates was false were not announced: draw them
+    // once it is true again.
+    for (int k = 0; k < CellCount(); ++k) {
+        const DicomImagePtr image = ImageOfCell(k);
+        if (!image || !image->ShowUpdates())
+            continue;
+        auto it = watches_.find(image.get());
+        if (it == watches_.end() || !(it->second.shown == Shown::Of(*image))) {
+            update();
+            return;
+        }
+    }
 }
 
 void ViewerLight::showEvent(QShowEvent *event)

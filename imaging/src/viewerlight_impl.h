@@ -73,10 +73,22 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    // What a cell showed of its image when it was last drawn.
+    struct Shown
+    {
+        double zoom = 0, width = 0, level = 0;
+        int scrollX = 0, scrollY = 0, frame = 0, rotate = 0, flip = 0;
+        int magnification = 0, minification = 0, borderWidth = 0, borderStyle = 0, borderColour = 0;
+        int labelCount = 0;
+        bool stretch = false, showLabels = false;
+        bool operator==(const Shown &) const = default;
+        static Shown Of(const DicomImage &image);
+    };
     struct Watch
     {
         std::weak_ptr<DicomImage> image;
         int listenerId = 0;
+        Shown shown;
     };
     struct Cine
     {
@@ -124,9 +136,11 @@ private:
     std::map<const DicomImage *, Cine> cines_;
     std::vector<XorMark> xorMarks_;
     QTimer cineTimer_;
-    // Setting CineMode or CineRate need not notify the listeners: a visible control looks
-    // at its images' cine settings a few times a second.
+    // Setting CineMode or CineRate need not notify the listeners, nor does turning
+    // ShowUpdates back on: a visible control looks at its images' cine settings and at
+    // what changed since it drew them a few times a second.
     QTimer cinePoll_;
+    void Poll();
     mutable FrameConverter converter_;
     std::shared_ptr<bool> alive_;
 };

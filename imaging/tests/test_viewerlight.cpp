@@ -697,3 +697,28 @@ TEST(ViewerLight, SharedImageSettlesAndChangesFromAnotherThreadRepaint)
     magnifier->Refresh();
     EXPECT_FALSE(image->OnScreen());
 }
+
+TEST(ViewerLight, ChangesMadeWithShowUpdatesOffAreDrawnOnceItIsBackOn)
+{
+    auto image = MakeMonoImage(40, 40, [](int, int, int) { return 250; }, 1, 500, 1000);
+    auto control = MakeControl(40, 40);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    PlainDisplay(*image);
+    PaintCounter counter;
+    control->installEventFilter(&counter);
+    control->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(control.get()));
+    QTest::qWait(50);
+    EXPECT_NEAR(Grey(control->grab().toImage(), 20, 20), 64, 2);
+    const int before = counter.paints;
+    // A drag step: updates off, change, updates on again (which announces nothing).
+    image->SetShowUpdates(false);
+    image->SetWidth(200);
+    QTest::qWait(250);
+    EXPECT_EQ(counter.paints, before); // deferred
+    image->SetShowUpdates(true);
+    QTRY_VERIFY_WITH_TIMEOUT(counter.paints > before, 1000);
+    // Stored 250 was grey in the 0..1000 window; in 400..600 it is black.
+    EXPECT_LE(Grey(control->grab().toImage(), 20, 20), 2);
+}
