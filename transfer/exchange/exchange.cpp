@@ -353,6 +353,7 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
                 break;
             }
             m_form.setStatusText(QStringLiteral("  3/4 E - Télécharger fragments ..."));
+            window->showCounter();
             window->tick(i);
             pump();
         }

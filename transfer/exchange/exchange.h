@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/exchange/exchangeforms.h"
 #include "transfer/exchange/messagesink.h"
 #include "transfer/exchange/zipcomponent.h"
 
@@ -15,10 +16,6 @@ class TClientForm;
 } // namespace strandel
 
 namespace exchange {
-
-class TFormDownLoad;
-class TFormUploadWav;
-class TFormUpload;
 
 // What the file exchange takes from its surroundings; tests replace the clock,
 // the waits and the end of the program.

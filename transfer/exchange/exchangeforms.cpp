@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStringDecoder>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -286,20 +287,31 @@ bool TFormDownLoad::ticked(int row) const
 void TFormDownLoad::resetCounter()
 {
     m_received = 0;
+    m_shown.invalidate();
     m_progress->setValue(0);
     m_counter->setText(QStringLiteral("  0/1000000"));
 }
 
 void TFormDownLoad::addBlock(qint64 bytes)
 {
+    // Every block is counted; the window is redrawn at most every 50 ms, as
+    // a block comes every 2048 bytes and each redraw costs far more than that.
     m_received += bytes;
+    if (m_shown.isValid() && m_shown.elapsed() < 50 && m_received < m_progress->maximum())
+        return;
+    m_shown.start();
+    showCounter();
+}
+
+void TFormDownLoad::showCounter()
+{
     m_progress->setValue(int(qMin<qint64>(m_received, m_progress->maximum())));
     m_counter->setText(QStringLiteral("  %1/%2").arg(m_received).arg(m_progress->maximum()));
 }
 
 QString TFormDownLoad::counterText() const
 {
-    return m_counter->text();
+    return QStringLiteral("  %1/%2").arg(m_received).arg(m_progress->maximum());
 }
 
 // ----------------------------------------------------------------- TFormUpload
@@ -372,7 +384,13 @@ TFormNews::TFormNews(const QString &newsFile, QWidget *parent) : QDialog(parent)
     m_text->setReadOnly(true);
     QFile f(newsFile);
     if (f.open(QIODevice::ReadOnly)) {
-        const QString text = common::fromCp1252(f.read(4 * 1024 * 1024));
+        // Windows-1252 as the server's tools write it; a file that is valid
+        // UTF-8 is read as such (Windows-1252 accents never form valid UTF-8).
+        const QByteArray bytes = f.read(4 * 1024 * 1024);
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString text = utf8(bytes);
+        if (utf8.hasError())
+            text = common::fromCp1252(bytes);
         if (text.trimmed().startsWith(QLatin1String("{\\rtf")) || !Qt::mightBeRichText(text))
             m_text->setPlainText(text);
         else

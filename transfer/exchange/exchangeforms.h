@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <functional>
@@ -109,13 +110,17 @@ public:
     void addBlock(qint64 bytes);
     QListWidget *list() const { return m_list; }
     QProgressBar *progress() const { return m_progress; }
+    // The count of bytes received for the fragment ("  n/1000000").
     QString counterText() const;
+    // Shows the count now (it is otherwise redrawn at most every 50 ms).
+    void showCounter();
 
 private:
     QLabel *m_title, *m_status, *m_counter;
     QListWidget *m_list;
     QProgressBar *m_progress;
     qint64 m_received = 0;
+    QElapsedTimer m_shown;
 };
 
 // Progress of the pieces of one dictation upload.
