@@ -324,10 +324,21 @@ void ViewerLight::ReleaseWatches()
     cineTimer_.stop();
 }
 
-void ViewerLight::ImageChanged()
+void ViewerLight::ImageChanged(const DicomImage *key)
 {
     if (syncing_)
         return;
+    auto it = watches_.find(key);
+    if (it != watches_.end()) {
+        if (const DicomImagePtr image = it->second.image.lock()) {
+            // A notification that changed nothing of the display state is a refresh of
+            // the image (its pixels may have changed in place): convert its frame anew.
+            const Shown now = Shown::Of(*image);
+            if (now == it->second.seen)
+                converter_.Forget(key);
+            it->second.seen = now;
+        }
+    }
     SyncCines();
     update();
 }
@@ -367,22 +378,24 @@ void ViewerLight::SyncCells()
             continue;
         std::weak_ptr<bool> alive = alive_;
         QThread *guiThread = thread();
-        const int id = image->AddChangeListener([this, alive, guiThread] {
+        const DicomImage *watched = key;
+        const int id = image->AddChangeListener([this, alive, guiThread, watched] {
             if (tWritingCells)
                 return;
             if (QThread::currentThread() == guiThread) {
                 if (!alive.expired())
-                    ImageChanged();
+                    ImageChanged(watched);
                 return;
             }
             // Changes made by another thread reach the control through the event loop.
-            QMetaObject::invokeMethod(qApp, [this, alive] {
+            QMetaObject::invokeMethod(qApp, [this, alive, watched] {
                 if (!alive.expired())
-                    ImageChanged();
+                    ImageChanged(watched);
             }, Qt::QueuedConnection);
         });
         image->SetOnScreen(true);
-        watches_[key] = Watch{image, id};
+        const Shown now = Shown::Of(*image);
+        watches_[key] = Watch{image, id, now, now};
     }
     syncing_ = false;
     SyncCines();
@@ -502,7 +515,7 @@ void ViewerLight::paintEvent(QPaintEvent *)
         const DicomImagePtr image = ImageOfCell(k);
         if (image && !cell.isEmpty()) {
             if (auto it = watches_.find(image.get()); it != watches_.end())
-                it->second.shown = Shown::Of(*image);
+                it->second.shown = it->second.seen = Shown::Of(*image);
             CellDrawOptions options;
             options.updateAutoSize = true;
             options.borderClip = QRectF(slot);

@@ -88,7 +88,8 @@ private:
     {
         std::weak_ptr<DicomImage> image;
         int listenerId = 0;
-        Shown shown;
+        Shown shown; // when last drawn
+        Shown seen;  // at the last drawing or notification
     };
     struct Cine
     {
@@ -118,7 +119,7 @@ private:
     // Listeners, on-screen marks, display cells and cines of the images in the cells.
     void SyncCells();
     void ReleaseWatches();
-    void ImageChanged();
+    void ImageChanged(const DicomImage *key);
     void SyncCines();
     void CineTick();
     static bool SameSnapshot(const DicomLabel &a, const DicomLabel &b);
