@@ -155,6 +155,8 @@ DicomDataSetPtr DataSetsImpl::ReadDirectory(const QString &path)
     if (fi.size() == 0)
         throw DicomError(CatalogueError(path, QStringLiteral("le fichier est vide.")));
 
+    if (!MetaHeaderFits(path))
+        throw DicomError(CatalogueError(path, QStringLiteral("en-tête de fichier tronqué ou invalide.")));
     auto root = std::make_shared<DataRoot>();
     root->file = std::make_unique<DcmFileFormat>();
     root->fileName = path;

@@ -8,6 +8,7 @@
 #include <dcmtk/dcmjpls/djdecode.h>
 #include <dcmtk/oflog/oflog.h>
 
+#include <QFile>
 #include <QHash>
 
 #include <mutex>
@@ -82,6 +83,51 @@ QString Convert(const OFString &charset, const OFString &raw)
 }
 
 } // namespace
+
+bool MetaHeaderFits(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return true; // the reader reports what is wrong with it
+    const qint64 size = f.size();
+    const QByteArray head = f.read(16 * 1024);
+    if (head.size() < 132 || head.mid(128, 4) != "DICM")
+        return true;
+    auto u16 = [&](qsizetype at) {
+        return static_cast<quint32>(static_cast<quint8>(head[at])) | (static_cast<quint32>(static_cast<quint8>(head[at + 1])) << 8);
+    };
+    static const char *shortVRs[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FL", "FD", "IS", "LO",
+                                      "LT", "PN", "SH", "SL", "SS", "ST", "TM", "UI", "UL", "US"};
+    // DCMTK loads every value of the meta header (and the element that ends it) whole,
+    // at the length it declares: check those lengths against the file first.
+    qsizetype pos = 132;
+    while (pos + 8 <= head.size()) {
+        const quint32 group = u16(pos);
+        const QByteArray vr = head.mid(pos + 4, 2);
+        bool shortLength = false;
+        for (const char *v : shortVRs)
+            shortLength = shortLength || vr == v;
+        quint64 length;
+        qsizetype header;
+        if (shortLength) {
+            length = u16(pos + 6);
+            header = 8;
+        } else {
+            if (pos + 12 > head.size())
+                return true;
+            length = u16(pos + 8) | (static_cast<quint64>(u16(pos + 10)) << 16);
+            header = 12;
+        }
+        if (length != 0xFFFFFFFFu && pos + header + static_cast<qint64>(length) > size)
+            return false;
+        if (group != 0x0002)
+            return true;
+        if (length == 0xFFFFFFFFu)
+            return true;
+        pos += header + static_cast<qsizetype>(length);
+    }
+    return true;
+}
 
 QString DecodeText(DcmItem *item, const OFString &raw)
 {

@@ -714,6 +714,8 @@ DicomImagePtr ReadImageFile(const QString &path)
         throw DicomError(FileError(path, QStringLiteral("c'est un dossier.")));
     if (fi.size() == 0)
         throw DicomError(FileError(path, QStringLiteral("le fichier est vide.")));
+    if (!MetaHeaderFits(path))
+        throw DicomError(FileError(path, QStringLiteral("en-tête de fichier tronqué ou invalide.")));
     try {
         auto root = std::make_shared<DataRoot>();
         root->file = std::make_unique<DcmFileFormat>();

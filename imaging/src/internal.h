@@ -47,6 +47,10 @@ struct ItemRef
 
 DataRootPtr NewEmptyRoot();
 
+// False when the file's meta header declares a value running past the end of the file
+// (DCMTK would allocate the declared length before noticing).
+bool MetaHeaderFits(const QString &path);
+
 // Text of an element decoded by the Specific Character Set in force for its item.
 QString DecodeText(DcmItem *item, const OFString &raw);
 // A known attribute stored as UN, as an element of its dictionary VR (kept in `holder`);
