@@ -237,6 +237,8 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
 
     QPointer<QNetworkReply> reply = d.nam.post(request, body.get());
     body.release()->setParent(reply); // the reply reads it until it is gone
+    // Back-pressure: the network side stops reading when this much waits for us.
+    reply->setReadBufferSize(512 * 1024);
     QEventLoop loop;
 
     auto notify = [&](bool last) {
