@@ -597,9 +597,12 @@ bool DrawImageCell(QPainter &painter, DicomImage &image, const DisplayGeometry &
     if (image.SizeX() > 0 && image.SizeY() > 0) {
         try {
             const QImage frame = options.converter ? options.converter->Prepared(image) : image.DisplayFrame();
+            // The painter may itself scale (a picture for printing): what counts is the
+            // size of an image pixel on the device.
+            const double deviceScale = std::sqrt(std::abs(painter.worldTransform().determinant()));
             painter.save();
             painter.setTransform(toClient, true);
-            const bool smooth = SmoothDrawing(ActualZoom(geometry), image.MagnificationMode(),
+            const bool smooth = SmoothDrawing(ActualZoom(geometry) * deviceScale, image.MagnificationMode(),
                                               image.MinificationMode());
             painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
             painter.drawImage(QPointF(0, 0), frame);
