@@ -449,11 +449,10 @@ void Exchange::fillWavList(TFormUploadWav &window)
 {
     const QString folder = m_form.settings().DirDictee;
     window.list()->clear();
+    // A folder that does not exist simply holds no dictation ("Relire" says so).
     QDir dir(folder);
-    if (folder.isEmpty() || !dir.exists()) {
-        m_sink.error(QStringLiteral("*** ERROR Exception : FindFirst ChargerListBoxRep"));
+    if (folder.isEmpty() || !dir.exists())
         return;
-    }
     const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.wav")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo &fi : files)
         window.list()->addItem(wavListLine(fi.lastModified(), fi.size(), fi.fileName()));

@@ -261,3 +261,15 @@ TEST_F(Download, DebugUnzipUnpacksTheLocalArchive)
     EXPECT_TRUE(QFile::exists(work + "/SERIE1/SUB/IM3.dcm"));
     EXPECT_TRUE(rec.messages.isEmpty());
 }
+
+TEST_F(Download, ReminderOffersToCloseAfterwards)
+{
+    start("Rappel=1\r\n");
+    offerStudy(studyEntries("r"));
+    rec.answers = {true};
+    form->downloadClicked();
+    EXPECT_EQ(texts(MessageKind::Confirmation),
+              QStringList{"Vous pouvez maintenant fermer Strandel et ouvrir KorvaneCD.\r\rVoulez-vous fermer Strandel maintenant ?"});
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(form->isVisible());
+}
