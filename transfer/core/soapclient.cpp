@@ -222,6 +222,7 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
     bool started = false;
     bool multipart = false;
     std::unique_ptr<soap::MimeParser> parser;
+    bool haveRoot = false;
     qint64 received = 0;
     qint64 notified = 0;
     qint64 total = -1;
@@ -268,8 +269,15 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
                 parser = std::make_unique<soap::MimeParser>(
                     boundary,
                     [&](int index, const soap::PartHeaders &h, QString *error) -> std::unique_ptr<soap::PartSink> {
-                        if (index == 0)
+                        // The envelope is the XML part (normally the first one);
+                        // every other part is an attachment.
+                        const bool xmlPart = h.contentType().toLower().startsWith("text/xml")
+                                             || QByteArray("<" + h.contentId().toLatin1() + ">") == soap::kRootContentId
+                                             || (index == 0 && h.contentType().isEmpty());
+                        if (!haveRoot && xmlPart) {
+                            haveRoot = true;
                             return std::make_unique<soap::MemorySink>(&xml, maxXml);
+                        }
                         auto file = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/soap-XXXXXX.part"));
                         file->setAutoRemove(false);
                         if (!file->open()) {

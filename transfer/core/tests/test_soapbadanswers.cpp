@@ -185,6 +185,23 @@ TEST(SoapRawPeer, ClosedSilentAndShortAnswers)
         EXPECT_TRUE(QDir(work.path()).entryList(QDir::Files).isEmpty());
     }
     {
+        // The attachment before the envelope, known by its Content-Location only.
+        const QByteArray xml = "<S:Envelope xmlns:S=\"http://schemas.xmlsoap.org/soap/envelope/\"><S:Body>"
+                               "<n:GetAttachmentResponse xmlns:n=\"urn:EchoServiceIntf-IEchoService\"><return href=\"cid:piece\"/>"
+                               "</n:GetAttachmentResponse></S:Body></S:Envelope>";
+        const QByteArray body = "--B\r\nContent-Location: piece\r\nContent-Type: application/binary\r\n\r\nBYTES\r\n"
+                                "--B\r\nContent-Type: text/xml\r\n\r\n" + xml + "\r\n--B--\r\n";
+        RawPeer peer("HTTP/1.1 200 OK\r\nContent-Type: multipart/related; type=\"text/xml\"; boundary=\"B\"\r\nContent-Length: "
+                         + QByteArray::number(body.size()) + "\r\n\r\n" + body,
+                     false);
+        ServiceProxy(client, "127.0.0.1", QString::number(peer.port()), "a");
+        SoapAttachmentPtr a = client.service().GetAttachment("piece", "U1");
+        ASSERT_TRUE(a);
+        QFile f(a->temporaryPath());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), QByteArray("BYTES"));
+    }
+    {
         // A correct answer in chunked transfer coding and without declaration is fine.
         const QByteArray xml = "<S:Envelope xmlns:S=\"http://schemas.xmlsoap.org/soap/envelope/\"><S:Body>"
                                "<n:echoConnexionResponse xmlns:n=\"urn:EchoServiceIntf-IEchoService\"><return>OK</return>"
