@@ -177,31 +177,65 @@ QString arrayTypeAttributes(const Value &v)
 
 // One value element written inline (multi-reference arrays add their
 // target to `trailer`, placed after the operation element).
+// The four fields of one SoapStruct, from items[first .. first + 3].
+QString structFields(const QStringList &items, int first)
+{
+    static const char *fields[] = {"varString", "varWString", "varInt", "varDouble"};
+    static const char *types[] = {"xsd:string", "xsd:string", "xsd:int", "xsd:double"};
+    QString out;
+    for (int i = 0; i < 4; ++i)
+        out += QStringLiteral("<%1 xsi:type=\"%2\">%3</%1>")
+                   .arg(QLatin1String(fields[i]), QLatin1String(types[i]), xmlEscape(items.value(first + i)));
+    return out;
+}
+
+// A SoapStruct written as a multi-reference element; returns its id.
+int addStructTarget(const QStringList &items, int first, QString *trailer, int *nextId)
+{
+    const int id = (*nextId)++;
+    *trailer += QStringLiteral("<NS2:SoapStruct id=\"%1\" xsi:type=\"NS2:SoapStruct\" xmlns:NS2=\"%2\">")
+                    .arg(id)
+                    .arg(QLatin1String(kTypesNamespace))
+                + structFields(items, first) + QLatin1String("</NS2:SoapStruct>");
+    return id;
+}
+
+// One value element. Objects (SoapStruct) go as multi-reference elements
+// added to `trailer`, which the caller places after the operation element;
+// arrays are written inline unless `v.multiRef` asks for a reference too.
 QString writeValue(const Value &v, QString *trailer, int *nextId)
 {
     const QString n = v.name;
     if (v.type == Type::Attachment)
         return QStringLiteral("<%1 href=\"cid:%2\"/>").arg(n, xmlEscape(v.text));
     if (v.type == Type::Struct) {
-        static const char *fields[] = {"varString", "varWString", "varInt", "varDouble"};
-        static const char *types[] = {"xsd:string", "xsd:string", "xsd:int", "xsd:double"};
-        QString out = QStringLiteral("<%1 xsi:type=\"NS2:SoapStruct\" xmlns:NS2=\"%2\">")
-                          .arg(n, QLatin1String(kTypesNamespace));
-        for (int i = 0; i < 4; ++i)
-            out += QStringLiteral("<%1 xsi:type=\"%2\">%3</%1>")
-                       .arg(QLatin1String(fields[i]), QLatin1String(types[i]),
-                            xmlEscape(v.items.value(i)));
-        return out + QStringLiteral("</%1>").arg(n);
+        if (trailer && nextId)
+            return QStringLiteral("<%1 href=\"#%2\"/>").arg(n).arg(addStructTarget(v.items, 0, trailer, nextId));
+        return QStringLiteral("<%1 xsi:type=\"NS2:SoapStruct\" xmlns:NS2=\"%2\">").arg(n, QLatin1String(kTypesNamespace))
+               + structFields(v.items, 0) + QStringLiteral("</%1>").arg(n);
     }
     if (isArray(v.type)) {
+        QString items;
+        if (v.type == Type::StructArray) {
+            const int count = int(v.items.size() / 4);
+            for (int i = 0; i < count; ++i)
+                items += trailer && nextId
+                             ? QStringLiteral("<item href=\"#%1\"/>").arg(addStructTarget(v.items, 4 * i, trailer, nextId))
+                             : QLatin1String("<item>") + structFields(v.items, 4 * i) + QLatin1String("</item>");
+        } else {
+            items = arrayItems(v);
+        }
+        Value counted = v;
+        if (v.type == Type::StructArray)
+            counted.items = v.items.mid(0, int(v.items.size() / 4)); // only the count matters
         if (v.multiRef && trailer && nextId) {
             const int id = (*nextId)++;
-            *trailer += QStringLiteral("<SOAP-ENC:Array id=\"%1\"").arg(id) + arrayTypeAttributes(v)
-                        + QLatin1Char('>') + arrayItems(v) + QLatin1String("</SOAP-ENC:Array>");
+            *trailer += QStringLiteral("<SOAP-ENC:Array id=\"%1\"").arg(id) + arrayTypeAttributes(counted)
+                        + QLatin1Char('>') + items + QLatin1String("</SOAP-ENC:Array>");
             return QStringLiteral("<%1 href=\"#%2\"/>").arg(n).arg(id);
         }
-        return QLatin1Char('<') + n + QLatin1String(" xsi:type=\"SOAP-ENC:Array\"") + arrayTypeAttributes(v) + QLatin1Char('>') + arrayItems(v)
-               + QLatin1String("</") + n + QLatin1Char('>');
+        return QLatin1Char('<') + n + QLatin1String(" xsi:type=\"SOAP-ENC:Array\"") + arrayTypeAttributes(counted)
+               + QLatin1Char('>') + items + QLatin1String("</") + n + QLatin1Char('>');
     }
     return QStringLiteral("<%1 xsi:type=\"%2\">%3</%1>")
         .arg(n, QLatin1String(scalarXsiType(v.type)), xmlEscape(v.text));
@@ -226,10 +260,15 @@ QByteArray requestEnvelope(const QString &operation, const QList<Value> &params)
     s += QLatin1Char(' ') + QLatin1String(kBodyOpen) + QLatin1Char('\n');
     s += QStringLiteral("  <NS1:%1 xmlns:NS1=\"%2\">\n").arg(operation, QLatin1String(kServiceNamespace));
     s += QLatin1String("   ");
+    QString trailer;
+    int nextId = 1;
     for (const Value &v : params)
-        s += writeValue(v, nullptr, nullptr);
+        s += writeValue(v, &trailer, &nextId);
     s += QLatin1Char('\n');
     s += QStringLiteral("  </NS1:%1>\n").arg(operation);
+    // Objects follow the operation element, referenced from it.
+    if (!trailer.isEmpty())
+        s += QLatin1String("  ") + trailer + QLatin1Char('\n');
     s += QLatin1String(" </SOAP-ENV:Body>\n");
     s += QLatin1String("</SOAP-ENV:Envelope>");
     return s.toUtf8();

@@ -369,3 +369,30 @@ TEST(SoapWire, TextBeforeTheOperationIsNoticed)
                             &m, &error));
     EXPECT_TRUE(m.body->contentBeforeFirstChild);
 }
+
+TEST(SoapWire, ObjectsGoAsMultiReferencesAfterTheOperation)
+{
+    Value s;
+    s.name = QStringLiteral("value");
+    s.type = Type::Struct;
+    s.items = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("3"), QStringLiteral("4.5")};
+    const QByteArray env = requestEnvelope(QStringLiteral("echoSoapStruct"), {s});
+    EXPECT_TRUE(env.contains("   <value href=\"#1\"/>\n  </NS1:echoSoapStruct>\n  <NS2:SoapStruct id=\"1\" "
+                             "xsi:type=\"NS2:SoapStruct\" xmlns:NS2=\"urn:EchoServiceIntf\"><varString xsi:type=\"xsd:string\">a"))
+        << env.constData();
+    Message m;
+    QString error;
+    ASSERT_TRUE(readMessage(env, &m, &error)) << qPrintable(error);
+    EXPECT_EQ(m.operation->name, QStringLiteral("echoSoapStruct"));
+    EXPECT_EQ(m.stringArray(m.parameter(QStringLiteral("value"), Qt::CaseSensitive)),
+              (QStringList{"a", "b", "3", "4.5"}));
+
+    Value list = s;
+    list.type = Type::StructArray;
+    list.items += QStringList{"c", "d", "5", "6"};
+    ASSERT_TRUE(readMessage(requestEnvelope(QStringLiteral("echoSoapStructArray"), {list}), &m, &error));
+    const XmlNode *array = m.resolve(m.parameter(QStringLiteral("value"), Qt::CaseSensitive));
+    ASSERT_NE(array, nullptr);
+    ASSERT_EQ(array->children.size(), 2u);
+    EXPECT_EQ(m.stringArray(&array->children[1]), (QStringList{"c", "d", "5", "6"}));
+}
