@@ -71,6 +71,18 @@ bool TSettingsStore::WriteUserInteger(const QString &name, int value) const
     return true;
 }
 
+int TSettingsStore::LabelLineWidth() const
+{
+    const int value = ReadUserInteger(QStringLiteral("LineWidth"));
+    return value < 1 ? 2 : value;
+}
+
+int TSettingsStore::LabelFontSize() const
+{
+    const int value = ReadUserInteger(QStringLiteral("FontSize"));
+    return value < 1 ? 15 : value;
+}
+
 bool TSettingsStore::PresetExists(const QString &modality, const QString &name) const
 {
     QString error;

@@ -37,6 +37,11 @@ public:
     int ReadUserInteger(const QString &name) const;
     bool WriteUserInteger(const QString &name, int value) const;
 
+    // The user's label preferences as used: "LineWidth" below 1 counts as 2,
+    // "FontSize" below 1 as 15.
+    int LabelLineWidth() const;
+    int LabelFontSize() const;
+
     bool PresetExists(const QString &modality, const QString &name) const;
     // Width, level and shortcut of a preset; nothing when it is missing or the
     // store fails (the failure is reported).

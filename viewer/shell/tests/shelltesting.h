@@ -6,7 +6,9 @@
 #include "platform/settingsscope.h"
 #include "viewer/shell/templatedm.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QTimer>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -63,3 +65,27 @@ public:
     int answer = mrOk;
     std::unique_ptr<TTemplateDM> dm;
 };
+
+// Once a modal window shows and is active (checked every 20 ms, so a slow
+// start cannot be missed; keyboard shortcuts need the active window), hands it
+// to `answer`, which must close it.
+inline void WhenModalShows(std::function<void(QWidget *)> answer)
+{
+    auto *timer = new QTimer();
+    QObject::connect(timer, &QTimer::timeout, [timer, answer]() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        if (qEnvironmentVariableIsSet("KORVANE_DEBUG_MODAL"))
+            qInfo("modal %s active=%d activeWindow=%p", modal->metaObject()->className(), modal->isActiveWindow(),
+                  static_cast<void *>(QApplication::activeWindow()));
+        if (!modal->isActiveWindow()) {
+            modal->activateWindow();
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        answer(modal);
+    });
+    timer->start(20);
+}

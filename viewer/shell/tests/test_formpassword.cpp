@@ -29,11 +29,7 @@ QString ScreenshotFolder()
 // Answers the form's modal loop with a key once it shows.
 void PressWhenShown(int key)
 {
-    QTimer::singleShot(50, [key]() {
-        QWidget *form = QApplication::activeModalWidget();
-        ASSERT_TRUE(form);
-        QTest::keyClick(form, Qt::Key(key));
-    });
+    WhenModalShows([key](QWidget *form) { QTest::keyClick(form, Qt::Key(key)); });
 }
 } // namespace
 
@@ -119,12 +115,13 @@ TEST(FormPassword, AboutBoxHasOnlyOKWhereCancelWas)
     ASSERT_TRUE(about.grab().save(ScreenshotFolder() + "/about.png"));
     about.hide();
     // Escape does nothing on the About box; Enter closes it with OK.
-    QTimer::singleShot(50, [&about]() {
-        QTest::keyClick(&about, Qt::Key_Escape);
-        EXPECT_TRUE(about.isVisible());
-        QTest::keyClick(&about, Qt::Key_Enter);
+    TFormPassword modal(true);
+    WhenModalShows([&modal](QWidget *) {
+        QTest::keyClick(&modal, Qt::Key_Escape);
+        EXPECT_TRUE(modal.isVisible());
+        QTest::keyClick(&modal, Qt::Key_Enter);
     });
-    EXPECT_EQ(about.ShowModal(), mrOk);
+    EXPECT_EQ(modal.ShowModal(), mrOk);
 }
 
 #ifdef KORVANE_HAVE_MODULE

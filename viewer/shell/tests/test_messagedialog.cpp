@@ -58,6 +58,9 @@ TEST(MessageDialog, ThreeLinesMakeItTwoTextLinesTallerThanQtsOwnBox)
     ASSERT_TRUE(box.FirstButton());
     EXPECT_EQ(box.FirstButton()->text().remove('&'), "Oui");
     EXPECT_EQ(box.button(QMessageBox::No)->text().remove('&'), "Non");
+    QDir().mkpath(KORVANE_BINARY_DIR "/screenshots");
+    box.grab().save(KORVANE_BINARY_DIR "/screenshots/message.png");
+    plain.grab().save(KORVANE_BINARY_DIR "/screenshots/message-qt.png");
     plain.close();
 }
 
@@ -69,8 +72,8 @@ TEST(MessageDialog, OneLineKeepsQtsHeightAndAnswersTheButtonPressed)
     // No recording function: the real dialog, answered by a timer.
     TemplateDM().SetMessageDialogFunction({});
     bool answered = false;
-    QTimer::singleShot(50, [&answered]() {
-        auto *box = qobject_cast<TKorvaneMessageBox *>(QApplication::activeModalWidget());
+    WhenModalShows([&answered](QWidget *modal) {
+        auto *box = qobject_cast<TKorvaneMessageBox *>(modal);
         ASSERT_TRUE(box);
         EXPECT_EQ(box->height(), box->PlatformSize().height());
         EXPECT_EQ(box->windowTitle(), "Erreur");

@@ -49,6 +49,14 @@ TEST(SettingsStore, MissingAndMalformedIntegersGiveTheirDefaults)
     EXPECT_EQ(s.store.ReadUserInteger("LineWidth"), 0);
     EXPECT_TRUE(s.store.WriteUserInteger("LineWidth", -3));
     EXPECT_EQ(s.store.ReadUserInteger("LineWidth"), -3);
+    EXPECT_EQ(s.store.LabelLineWidth(), 2);
+    EXPECT_EQ(s.store.LabelFontSize(), 15);
+    EXPECT_TRUE(s.store.WriteUserInteger("FontSize", 0));
+    EXPECT_EQ(s.store.LabelFontSize(), 15);
+    EXPECT_TRUE(s.store.WriteUserInteger("LineWidth", 3));
+    EXPECT_TRUE(s.store.WriteUserInteger("FontSize", 11));
+    EXPECT_EQ(s.store.LabelLineWidth(), 3);
+    EXPECT_EQ(s.store.LabelFontSize(), 11);
     // Machine and user scopes are apart.
     EXPECT_EQ(s.store.ReadMachineInteger("LineWidth"), 0);
     EXPECT_TRUE(s.messages.isEmpty());
