@@ -76,9 +76,6 @@ inline void WhenModalShows(std::function<void(QWidget *)> answer)
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible())
             return;
-        if (qEnvironmentVariableIsSet("KORVANE_DEBUG_MODAL"))
-            qInfo("modal %s active=%d activeWindow=%p", modal->metaObject()->className(), modal->isActiveWindow(),
-                  static_cast<void *>(QApplication::activeWindow()));
         if (!modal->isActiveWindow()) {
             modal->activateWindow();
             return;

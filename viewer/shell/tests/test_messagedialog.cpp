@@ -54,8 +54,9 @@ TEST(MessageDialog, ThreeLinesMakeItTwoTextLinesTallerThanQtsOwnBox)
     EXPECT_EQ(box.x(), TemplateDM().MonitorLeft(box.width(), 1));
     EXPECT_EQ(box.y(), (984 - box.height()) / 2);
 
-    // French buttons, the first one offered first.
+    // French buttons, the first one offered first, with the mouse on it.
     ASSERT_TRUE(box.FirstButton());
+    QTRY_COMPARE(QCursor::pos(), box.FirstButton()->mapToGlobal(box.FirstButton()->rect().center()));
     EXPECT_EQ(box.FirstButton()->text().remove('&'), "Oui");
     EXPECT_EQ(box.button(QMessageBox::No)->text().remove('&'), "Non");
     QDir().mkpath(KORVANE_BINARY_DIR "/screenshots");
