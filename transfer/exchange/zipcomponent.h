@@ -28,12 +28,15 @@ enum ExtractCode : int {
 };
 
 // Caps against archives that expand without bound (zip bombs, nested ones
-// included). The ratio is checked only once more than ratioFloorBytes have been
-// written, so small archives of tiny files are never refused for it.
+// included). Deflate cannot expand data more than about 1032 times, so a
+// ratio above 1100 over the archive received means archives nested to expand
+// (or overlapping entries): a real study, however many black pixels it holds,
+// stays below it. The ratio is checked only once more than ratioFloorBytes
+// have been written, so small archives of tiny files are never refused for it.
 struct ExtractLimits
 {
     qint64 maxTotalBytes = 16LL * 1024 * 1024 * 1024;
-    double maxRatio = 200.0;
+    double maxRatio = 1100.0;
     qint64 ratioFloorBytes = 64LL * 1024 * 1024;
     int maxEntries = 200000;
 };

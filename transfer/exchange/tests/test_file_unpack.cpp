@@ -118,8 +118,15 @@ TEST(UnpackArchive, NestedExpansionCountsAgainstTheOuterArchive)
 {
     Study s;
     // Each level small, the sum of all levels far beyond the outer archive.
-    const QByteArray inner = zipBytes({{"z.bin", QByteArray(3 << 20, '\0')}});
-    const QByteArray middle = zipBytes({{"a.zip", inner}, {"b.zip", inner}, {"c.zip", inner}});
+    // Unencrypted inside, so that the copies compress against each other.
+    QTemporaryDir t;
+    ASSERT_TRUE(ziptest::writeZip(t.path() + "/inner.zip", {{"z.bin", QByteArray(3 << 20, '\0')}}, QString()));
+    const QByteArray inner = ziptest::readAll(t.path() + "/inner.zip");
+    QList<Entry> copies;
+    for (int i = 0; i < 8; ++i)
+        copies.append(Entry{QString("z%1.zip").arg(i), inner});
+    ASSERT_TRUE(ziptest::writeZip(t.path() + "/middle.zip", copies, QString()));
+    const QByteArray middle = ziptest::readAll(t.path() + "/middle.zip");
     ASSERT_TRUE(ziptest::writeZip(s.work + "/CLINIQUE.zip", {{"ftp.ok", ""}, {"N.zip", middle}}));
     s.ctx.limits.ratioFloorBytes = 4 << 20;
     EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
