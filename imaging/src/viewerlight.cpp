@@ -2,13 +2,12 @@
 
 #include "internal.h"
 
-#include <dcmtk/dcmdata/dcuid.h>
-
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QThread>
+#include <QUuid>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -40,10 +39,19 @@ double AttributeNumber(const DicomImage &image, int group, int element)
     return ok && std::isfinite(v) ? v : 0;
 }
 
+// A UID of the "2.25" arc: a random UUID written as one decimal integer.
 QString NewUid()
 {
-    char buffer[100];
-    return QString::fromLatin1(dcmGenerateUniqueIdentifier(buffer, SITE_INSTANCE_UID_ROOT));
+    const QByteArray bytes = QUuid::createUuid().toRfc4122();
+    unsigned __int128 value = 0;
+    for (char b : bytes)
+        value = (value << 8) | static_cast<unsigned char>(b);
+    QString digits;
+    do {
+        digits.prepend(QChar('0' + int(value % 10)));
+        value /= 10;
+    } while (value != 0);
+    return QStringLiteral("2.25.") + digits;
 }
 
 } // namespace

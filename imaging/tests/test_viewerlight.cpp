@@ -182,10 +182,11 @@ TEST(ViewerLight, PositionsInvertTheDrawingForEveryRotationFlipZoomAndScroll)
                         }
                 const double z = ActualZoom(g);
                 const QPointF spot = ImageToClient(g, QPointF(5.5, 7.5));
-                if (QRectF(0, 0, 160, 120).adjusted(z, z, -z, -z).contains(spot))
+                if (QRectF(0, 0, 160, 120).adjusted(z, z, -z, -z).contains(spot)) {
                     EXPECT_NEAR(bright, z * z, 2 * z + 2);
-                else if (!QRectF(0, 0, 160, 120).adjusted(-z, -z, z, z).contains(spot))
+                } else if (!QRectF(0, 0, 160, 120).adjusted(-z, -z, z, z).contains(spot)) {
                     EXPECT_EQ(bright, 0);
+                }
                 // ... and every image pixel's centre comes back to that pixel.
                 for (int py = 0; py < 30; py += 3)
                     for (int px = 0; px < 40; px += 3) {
@@ -581,6 +582,9 @@ TEST(ViewerLight, SubImageCopiesARegionOfAFrameAsANewImage)
     EXPECT_EQ(sub->SOPClass(), QStringLiteral("1.2.840.10008.5.1.4.1.1.7"));
     EXPECT_EQ(sub->StudyUID(), image->StudyUID());
     EXPECT_EQ(sub->PatientID(), image->PatientID());
+    EXPECT_TRUE(sub->InstanceUID().startsWith(QStringLiteral("2.25.")));
+    EXPECT_LE(sub->InstanceUID().size(), 64);
+    EXPECT_NE(control->SubImage(image, 1, 1, 4, 4, 1.0, 1)->InstanceUID(), sub->InstanceUID());
     const QImage frame = sub->DisplayFrame();
     // Frame 3 (value 300) windowed 0..1000: about 77; the bright pixel (20, 10) lands at
     // ((20 - 10) * 2, (10 - 5) * 2) = (20, 10) in the sub-image, 2 x 2 pixels.
