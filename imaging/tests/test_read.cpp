@@ -320,6 +320,22 @@ TEST(BadFiles, ClearErrorsNeverCrashes)
             EXPECT_TRUE(e.Message().contains(c.reason)) << e.what();
         }
     }
+    // A meta header value declared longer than the file (DCMTK would allocate it whole).
+    QByteArray meta(128, '\0');
+    meta += "DICM";
+    meta += QByteArray("\x02\x00\x00\x00UL\x04\x00\x20\x00\x00\x00", 12);
+    meta += QByteArray("\x02\x00\x01\x00OB\x00\x00\x00\x00\x00\xF0", 12);
+    meta += QByteArray(200, 'A');
+    for (const QString &name : {QStringLiteral("meta.dcm"), QStringLiteral("DICOMDIR")}) {
+        const QString path = WriteBytes(dir, name, meta);
+        EXPECT_THROW(images->ReadFile(path), DicomError);
+        EXPECT_THROW(CreateDataSets()->ReadDirectory(path), DicomError);
+    }
+    // A deflated data set (found by fuzzing) whose first element declares 3 GB: DCMTK
+    // would reserve that much; the file is refused after inflating and checking it.
+    const QString deflated = QStringLiteral(KORVANE_IMAGING_TESTS_DIR "/data/deflated-huge-element.dcm");
+    EXPECT_THROW(images->ReadFile(deflated), DicomError);
+    EXPECT_THROW(CreateDataSets()->ReadDirectory(deflated), DicomError);
     EXPECT_THROW(images->ReadFile(dir.filePath("IM000001")), DicomError);
     EXPECT_THROW(images->ReadFile(dir.filePath("absent.dcm")), DicomError);
     EXPECT_THROW(images->ReadFile(PydicomFile("MR_truncated.dcm")), DicomError);
