@@ -287,6 +287,7 @@ void ViewerLight::Refresh()
     xorMarks_.clear();
     converter_.Clear();
     SyncCells();
+    SyncCines();
     repaint();
 }
 
@@ -406,10 +407,20 @@ void ViewerLight::SyncCells()
         watches_[key] = Watch{image, id, now, now};
     }
     syncing_ = false;
-    SyncCines();
 }
 
 void ViewerLight::SyncCines()
+{
+    // Owner callbacks run from here (frame changes) may refresh the image and so come
+    // back here; the outer call finishes the work.
+    if (inCine_)
+        return;
+    inCine_ = true;
+    SyncCinesNow();
+    inCine_ = false;
+}
+
+void ViewerLight::SyncCinesNow()
 {
     std::map<const DicomImage *, DicomImagePtr> playing;
     for (int k = 0; k < CellCount(); ++k) {
@@ -464,15 +475,16 @@ void ViewerLight::SyncCines()
 
 void ViewerLight::CineTick()
 {
-    // A cine whose image was switched to another mode or rate (or stopped) since the last
-    // tick takes no further step in its old way.
-    for (auto &[key, cine] : cines_) {
-        const DicomImagePtr image = cine.image.lock();
-        if (!image || image->CineMode() != cine.mode || image->CineRate() != cine.rate) {
-            SyncCines();
-            break;
-        }
-    }
+    if (inCine_)
+        return;
+    SyncCines(); // picks up mode or rate changes that were not announced
+    inCine_ = true;
+    CineStep();
+    inCine_ = false;
+}
+
+void ViewerLight::CineStep()
+{
     bool any = false;
     bool changed = false;
     for (auto &[key, cine] : cines_) {

@@ -121,6 +121,8 @@ private:
     void ReleaseWatches();
     void ImageChanged(const DicomImage *key);
     void SyncCines();
+    void SyncCinesNow();
+    void CineStep();
     void CineTick();
     static bool SameSnapshot(const DicomLabel &a, const DicomLabel &b);
 
@@ -133,6 +135,7 @@ private:
     int cellSpacing_ = 0;
     int backColour_ = 0;
     bool syncing_ = false;
+    bool inCine_ = false;
     std::map<const DicomImage *, Watch> watches_;
     std::map<const DicomImage *, Cine> cines_;
     std::vector<XorMark> xorMarks_;

@@ -429,6 +429,7 @@ TEST(ViewerLight, CinePlaysTwentyFramesInAboutOneSecondAndNotifiesEachChange)
         EXPECT_EQ(index, 1);
         notifiedBeforeChange = notifiedBeforeChange && image->Frame() == frame - 1;
         notified << frame;
+        image->Refresh(false); // what the image frame does after rewriting its "Fr:" line
     };
     image->SetFrame(1);
     image->SetCineRate(1.0);
