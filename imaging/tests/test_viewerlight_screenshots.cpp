@@ -143,7 +143,13 @@ TEST(ViewerLightScreenshots, CtCellWithCornerTextsMarkersAndRulers)
     const QString saved = global->DirectionStrings();
     global->SetDirectionStrings(QStringLiteral("D\\G\\A\\P\\I\\S"));
     const QImage shot = Shoot(*control, QStringLiteral("viewerlight_ct_cell.png"));
+    // The same cell as a picture for a printer page: scaled up, centred, labels included.
+    const QImage print = control->Picture(image, QSize(1536, 1024));
+    EXPECT_TRUE(print.save(ScreenshotDir() + QStringLiteral("/viewerlight_picture_print.png")));
     global->SetDirectionStrings(saved);
+    ASSERT_EQ(print.size(), QSize(1536, 1024));
+    EXPECT_GT(CountColour(print, QRect(256, 0, 240, 120), IsWhite), 200); // corner text, twice the size
+    EXPECT_EQ(CountColour(print, QRect(0, 0, 250, 1024), IsWhite), 0);    // margin left of the cell
     // White text in all four corners, yellow letters at the four edges' middles.
     EXPECT_GT(CountColour(shot, QRect(0, 0, 120, 60), IsWhite), 50);
     EXPECT_GT(CountColour(shot, QRect(0, 440, 120, 70), IsWhite), 50);
