@@ -40,11 +40,28 @@ FolderLookup::FolderLookup(QString root) : root_(std::move(root))
     canonicalRoot_ = QFileInfo(root_).canonicalFilePath();
 }
 
+QString FolderLookup::CanonicalFolder(const QString &folder) const
+{
+    auto found = canonicalFolders_.constFind(folder);
+    if (found == canonicalFolders_.constEnd())
+        found = canonicalFolders_.insert(folder, QFileInfo(folder).canonicalFilePath());
+    return *found;
+}
+
 bool FolderLookup::Inside(const QString &path) const
 {
     if (canonicalRoot_.isEmpty())
         return false;
-    const QString canonical = QFileInfo(path).canonicalFilePath();
+    // Links are resolved once per folder; a file that is itself a link is resolved on
+    // its own.
+    const QFileInfo info(path);
+    QString canonical;
+    if (info.isSymLink() || info.isDir())
+        canonical = info.canonicalFilePath();
+    else {
+        const QString folder = CanonicalFolder(info.path());
+        canonical = folder.isEmpty() ? QString() : folder + QLatin1Char('/') + info.fileName();
+    }
     if (canonical.isEmpty())
         return false;
     return canonical == canonicalRoot_
@@ -81,17 +98,26 @@ QString FolderLookup::FindEntry(const QString &folder, const QString &name, bool
 
 QString FolderLookup::Find(const QStringList &components, bool wantFolder)
 {
-    QString current = root_;
-    for (int i = 0; i < components.size(); ++i) {
-        if (!IsSafeComponent(components.at(i)))
-            return QString();
-        const bool last = i == components.size() - 1;
-        current = FindEntry(current, components.at(i), last ? wantFolder : true);
-        if (current.isEmpty())
+    for (const QString &component : components) {
+        if (!IsSafeComponent(component))
             return QString();
     }
-    if (wantFolder ? !QFileInfo(current).isDir() : !QFileInfo(current).isFile())
-        return QString();
+    // The path as written, in one look-up; else component by component.
+    QString current = root_;
+    for (const QString &component : components)
+        current += QLatin1Char('/') + component;
+    const QFileInfo direct(current);
+    if (!(wantFolder ? direct.isDir() : direct.isFile())) {
+        current = root_;
+        for (int i = 0; i < components.size(); ++i) {
+            const bool last = i == components.size() - 1;
+            current = FindEntry(current, components.at(i), last ? wantFolder : true);
+            if (current.isEmpty())
+                return QString();
+        }
+        if (wantFolder ? !QFileInfo(current).isDir() : !QFileInfo(current).isFile())
+            return QString();
+    }
     if (!Inside(current))
         return QString();
     return current;

@@ -46,11 +46,14 @@ public:
 
 private:
     QString FindEntry(const QString &folder, const QString &name, bool wantFolder);
+    QString CanonicalFolder(const QString &folder) const;
 
     QString root_;
     QString canonicalRoot_;
     // folder -> lower-case name -> the entry's real name
     QHash<QString, QHash<QString, QString>> listings_;
+    // folder -> its path with links resolved
+    mutable QHash<QString, QString> canonicalFolders_;
 };
 
 } // namespace loading

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QSet>
 
@@ -38,8 +39,14 @@ public:
     {
         loader_.progressSeries_.store(series);
         loader_.progressImage_.store(image);
-        if (!loader_.progressPending_.exchange(true))
+        // At most one update every 40 ms: the window and the button cannot show more,
+        // and each repaint would take time from the load.
+        if (sinceUpdate_.isValid() && sinceUpdate_.elapsed() < 40)
+            return;
+        if (!loader_.progressPending_.exchange(true)) {
+            sinceUpdate_.start();
             QMetaObject::invokeMethod(&loader_, [l = &loader_]() { l->ShowProgress(); }, Qt::QueuedConnection);
+        }
     }
 
     void HandOver() override
@@ -53,6 +60,7 @@ public:
 
 private:
     TChargement &loader_;
+    QElapsedTimer sinceUpdate_;
 };
 
 TChargement::TChargement(const QString &patientId, const QString &studyUid, const QString &catalogue,

@@ -2,6 +2,7 @@
 
 #include "viewer/loading/visitdata.h"
 
+#include <QHash>
 #include <QLocale>
 #include <QStringList>
 
@@ -21,6 +22,39 @@ constexpr int kYellow = 0x00FFFF; // RGB 255, 255, 0 as a Windows colour
 constexpr int kWhite = 0xFFFFFF;
 constexpr int kSilver = 0xC0C0C0;
 constexpr int kBlue = 0xFF0000; // RGB 0, 0, 255
+
+// The attributes of one image, each fetched from the data set once: composing the
+// texts asks for some of them several times, and every fetch copies the value.
+class CachedAttributes final : public DicomAttributes
+{
+public:
+    explicit CachedAttributes(imaging::DicomAttributesPtr inner) : inner_(std::move(inner)) {}
+    const char *ClassName() const override { return kClassName; }
+    int Count() const override { return inner_->Count(); }
+    imaging::DicomAttributePtr Item(int group, int element) const override
+    {
+        const quint32 key = (quint32(group) << 16) | quint32(element & 0xFFFF);
+        auto found = cache_.constFind(key);
+        if (found == cache_.constEnd())
+            found = cache_.insert(key, inner_->Item(group, element));
+        return *found;
+    }
+    imaging::DicomAttributePtr ItemByIndex(int index) const override { return inner_->ItemByIndex(index); }
+    imaging::DicomAttributePtr Add(int group, int element, const QVariant &value, const QString &vr) override
+    {
+        cache_.remove((quint32(group) << 16) | quint32(element & 0xFFFF));
+        return inner_->Add(group, element, value, vr);
+    }
+    bool Remove(int group, int element) override
+    {
+        cache_.remove((quint32(group) << 16) | quint32(element & 0xFFFF));
+        return inner_->Remove(group, element);
+    }
+
+private:
+    imaging::DicomAttributesPtr inner_;
+    mutable QHash<quint32, imaging::DicomAttributePtr> cache_;
+};
 
 QString Tag(int group, int element)
 {
@@ -153,8 +187,9 @@ QString SlicePositionLine(const DicomAttributes &attributes)
 
 QString TopLeftText(DicomImage &image, CornerTextContext &context)
 {
-    const auto attributes = image.Attributes();
-    const DicomAttributes &a = *attributes;
+    CachedAttributes cached(image.Attributes());
+    CachedAttributes *attributes = &cached;
+    const DicomAttributes &a = cached;
     QStringList lines;
     for (const auto &[group, element] : {std::pair{0x0008, 0x0060}, {0x0020, 0x0010}, {0x0008, 0x103E}}) {
         const QString value = Present(a, group, element);
@@ -190,8 +225,8 @@ QString TopLeftText(DicomImage &image, CornerTextContext &context)
 
 QString BottomLeftText(const DicomImage &image)
 {
-    const auto attributes = image.Attributes();
-    const DicomAttributes &a = *attributes;
+    const CachedAttributes cached(image.Attributes());
+    const DicomAttributes &a = cached;
     QStringList lines{QStringLiteral("Lgd:")};
     const QString sopClass = image.SOPClass();
 
@@ -236,8 +271,8 @@ QString BottomLeftText(const DicomImage &image)
 
 QString TopRightText(const DicomImage &image, bool demo)
 {
-    const auto attributes = image.Attributes();
-    const DicomAttributes &a = *attributes;
+    const CachedAttributes cached(image.Attributes());
+    const DicomAttributes &a = cached;
     QStringList lines;
     if (demo) {
         lines << QStringLiteral("NOM INSTITUTION") << QStringLiteral("NOM PATIENT");
@@ -271,8 +306,8 @@ QString TopRightText(const DicomImage &image, bool demo)
 
 QString BottomRightText(const DicomImage &image)
 {
-    const auto attributes = image.Attributes();
-    const DicomAttributes &a = *attributes;
+    const CachedAttributes cached(image.Attributes());
+    const DicomAttributes &a = cached;
     QString text;
 
     const QString derivation = Present(a, 0x0008, 0x2111);
