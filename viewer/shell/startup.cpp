@@ -9,6 +9,7 @@
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 #include <QTranslator>
 #include <QWindow>
@@ -137,6 +138,14 @@ int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &crea
             ScheduleScreenshot(application, data.MainWindow(), dm.OptionValue(QStringLiteral("/SCREENSHOT=")));
         exitCode = application.exec();
     }
+    // Windows still open may hold component objects: they go before the component.
+    // (A window's destructor may free another: each is checked just before.)
+    QList<QPointer<QWidget>> remaining;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (!window->parentWidget())
+            remaining.append(window);
+    for (const QPointer<QWidget> &window : remaining)
+        delete window.data();
     dm.ReleaseComponent();
     return exitCode;
 }
