@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QTimer>
+#include <QWidget>
 #include <QTemporaryDir>
 
 #include <memory>
