@@ -185,9 +185,10 @@ QString SlicePositionLine(const DicomAttributes &attributes)
     return line;
 }
 
-QString TopLeftText(DicomImage &image, CornerTextContext &context)
+namespace {
+
+QString TopLeftWith(DicomImage &image, CornerTextContext &context, CachedAttributes &cached)
 {
-    CachedAttributes cached(image.Attributes());
     CachedAttributes *attributes = &cached;
     const DicomAttributes &a = cached;
     QStringList lines;
@@ -223,9 +224,8 @@ QString TopLeftText(DicomImage &image, CornerTextContext &context)
     return Lines(lines);
 }
 
-QString BottomLeftText(const DicomImage &image)
+QString BottomLeftWith(const DicomImage &image, const CachedAttributes &cached)
 {
-    const CachedAttributes cached(image.Attributes());
     const DicomAttributes &a = cached;
     QStringList lines{QStringLiteral("Lgd:")};
     const QString sopClass = image.SOPClass();
@@ -269,9 +269,8 @@ QString BottomLeftText(const DicomImage &image)
     return Lines(lines);
 }
 
-QString TopRightText(const DicomImage &image, bool demo)
+QString TopRightWith(const DicomImage &image, bool demo, const CachedAttributes &cached)
 {
-    const CachedAttributes cached(image.Attributes());
     const DicomAttributes &a = cached;
     QStringList lines;
     if (demo) {
@@ -304,9 +303,8 @@ QString TopRightText(const DicomImage &image, bool demo)
     return Lines(lines);
 }
 
-QString BottomRightText(const DicomImage &image)
+QString BottomRightWith(const DicomImage &image, const CachedAttributes &cached)
 {
-    const CachedAttributes cached(image.Attributes());
     const DicomAttributes &a = cached;
     QString text;
 
@@ -356,19 +354,43 @@ QString BottomRightText(const DicomImage &image)
     return text;
 }
 
+} // namespace
+
+QString TopLeftText(DicomImage &image, CornerTextContext &context)
+{
+    CachedAttributes cached(image.Attributes());
+    return TopLeftWith(image, context, cached);
+}
+
+QString BottomLeftText(const DicomImage &image)
+{
+    return BottomLeftWith(image, CachedAttributes(image.Attributes()));
+}
+
+QString TopRightText(const DicomImage &image, bool demo)
+{
+    return TopRightWith(image, demo, CachedAttributes(image.Attributes()));
+}
+
+QString BottomRightText(const DicomImage &image)
+{
+    return BottomRightWith(image, CachedAttributes(image.Attributes()));
+}
+
 void AddImageLabels(DicomImage &image, CornerTextContext &context)
 {
     // Compose everything first: a value that is not a number leaves the image untouched.
     CornerTextContext working = context;
-    const QString topLeft = TopLeftText(image, working);
+    CachedAttributes cached(image.Attributes());
+    const QString topLeft = TopLeftWith(image, working, cached);
     if (image.SOPClass() == QLatin1String(kSopClassXA))
         image.SetCacheDisplay(false);
     image.SetVOILUT(0);
     image.SetModalityLUT(0);
     image.SetPresentationLUT(0);
-    const QString bottomLeft = BottomLeftText(image);
-    const QString topRight = TopRightText(image, context.demo);
-    const QString bottomRight = BottomRightText(image);
+    const QString bottomLeft = BottomLeftWith(image, cached);
+    const QString topRight = TopRightWith(image, context.demo, cached);
+    const QString bottomRight = BottomRightWith(image, cached);
     context = working;
 
     struct Marker { const char *text; int top; int alignment; };
