@@ -264,8 +264,10 @@ void TClientForm::setTransferring(bool on)
 void TClientForm::setDownloadFlag(bool on)
 {
     m_downloading = on;
-    if (on)
+    if (on) {
         m_received = 0;
+        m_lastShown.invalidate();
+    }
 }
 
 void TClientForm::receivedData()
@@ -277,7 +279,12 @@ void TClientForm::receivedData()
     setStatusText(QStringLiteral("  %1/%2").arg(m_received).arg(m_progress->maximum()));
     if (m_features.receivedBlock)
         m_features.receivedBlock(*this);
-    QCoreApplication::processEvents();
+    // Every block is counted and shown, but pending window events are run at
+    // most every 50 ms: a study arrives in tens of thousands of blocks.
+    if (!m_lastShown.isValid() || m_lastShown.elapsed() >= 50 || m_received >= m_progress->maximum()) {
+        m_lastShown.start();
+        QCoreApplication::processEvents();
+    }
 }
 
 void TClientForm::downloadClicked()

@@ -5,6 +5,7 @@
 #include "transfer/core/transfersettings.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -159,6 +160,7 @@ private:
     bool m_downloading = false;
     bool m_transferring = false;
     qint64 m_received = 0;
+    QElapsedTimer m_lastShown; // last redraw of the download counter
     int m_counter = 0;
     QString m_requestName;
     bool m_centred = false;
