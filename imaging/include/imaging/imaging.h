@@ -10,8 +10,9 @@
 //   int (red in the low byte, 0x80FF is orange); ColourToQColor() converts.
 // - Errors the caller must show or handle (an unreadable file or catalogue, a
 //   measurement that cannot be computed) are thrown as imaging::DicomError, whose
-//   what() is an English sentence naming the file or the reason. Other members do not
-//   throw: an index out of range gives an empty result (null pointer, empty QVariant).
+//   what() is a French sentence (UTF-8) naming the file and the reason, fit to show to
+//   the user as it is. Other members do not throw: an index out of range gives an
+//   empty result (null pointer, empty QVariant).
 // - Objects may be used from any thread, one thread at a time per object, except the
 //   image collection (DicomImages), which may be appended to by one thread while others
 //   read it: Count and Item never see a half-added entry.
