@@ -1,6 +1,6 @@
 // KorvaneCD: the DICOM viewer.
-#include "viewer/app/formviewer.h"
 #include "viewer/shell/startup.h"
+#include "viewer/window/formviewer.h"
 
 #include <QApplication>
 

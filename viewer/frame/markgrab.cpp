@@ -58,7 +58,7 @@ bool TMarkGrab::GrabTest(imaging::DicomLabel &label, int px, int py)
         const struct { long x, y; int end; } handles[] = {
             {left + qx, top + qy, 1}, {right - qx, top + qy, 1}, {left + qx, bottom - qy, 0}, {right - qx, bottom - qy, 0}};
         for (const auto &h : handles) {
-            if (std::abs(h.x - px) < std::labs(tx) && std::abs(h.y - py) < std::labs(ty)) {
+            if (std::abs(h.x - px) < tx && std::abs(h.y - py) < ty) {
                 GrabbedEnd = h.end;
                 return false;
             }

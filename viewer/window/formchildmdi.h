@@ -1,29 +1,35 @@
 #pragma once
 // The child window that shows a visit: a black box holding a grid of image frames
-// (SeriesColumns x SeriesRows, 2 x 1 at first), one series per frame.
+// (SeriesColumns x SeriesRows, 2 x 1 at first), one series per frame (one study per
+// frame in stack mode); the explode view that shows the current frame alone; the single
+// and multiple image layouts of a frame; the layout dialog; the series menu; and the
+// propagation of a display change to the other frames of the same series.
 //
-// This first version builds the window the loader's hand-over needs (the first two
-// frames, placed in their grid cells) and reports its destruction with
-// "WM_CLOSECHILDMDI". The series menu, the explode view, the layouts and the
-// frame-grid rebuilding build on it.
+// Destroying the window posts "WM_CLOSECHILDMDI" (the main window then forgets the
+// current frame and empties the visit).
+
+#include "imaging/imaging.h"
 
 #include <QString>
 #include <QWidget>
 
-class QMdiArea;
-class QMdiSubWindow;
+#include <functional>
+
+class QMenu;
+class QAction;
+class TFormViewer;
+class TFormWinMultiple;
 class TFrameDicomViewer;
-class TVisitData;
 
 class TFormChildMDI : public QWidget
 {
     Q_OBJECT
 public:
-    explicit TFormChildMDI(QWidget *parent = nullptr);
+    explicit TFormChildMDI(TFormViewer &viewer, QWidget *parent = nullptr);
     ~TFormChildMDI() override;
 
-    // The box that holds the frames.
     QWidget *ScrollBox() const { return scrollBox_; }
+    QMenu *PopupMenuSeries() const { return popupMenuSeries_; }
     QString FirstKey;
     int SeriesColumns = 2;
     int SeriesRows = 1;
@@ -32,21 +38,38 @@ public:
     QList<TFrameDicomViewer *> Frames() const;
     // 1 without frames, else the number ending the last frame's name plus 1.
     int NextFrameNumber() const;
-    // A new frame "FrameDicomViewer" + NextFrameNumber() in the box.
-    TFrameDicomViewer *CreateFrame();
-    // Places the frames in their grid cells, in creation order.
+    // A new frame "FrameDicomViewer" + number in the box, inactive, on image 1.
+    TFrameDicomViewer *CreateFrame(int number);
+
     void LayoutFrames();
+    void CreateFrames();
+    void DestroyFrames();
+    void ShareSeriesState();
+
+    // Main-window commands on this window.
+    void Explode(bool exploded, TFrameDicomViewer *current);
+    void SingleImage(TFrameDicomViewer *frame);
+    void MultipleImages(TFrameDicomViewer *frame);
+    void CustomLayout(TFrameDicomViewer *frame, const std::function<int(TFormWinMultiple &)> &run);
+
+    // Series menu.
+    void BuildSeriesMenu();
+    void PopupMenuSeriesPopup();
+    static QString SeriesEntryText(const imaging::DicomImage &image);
+    // Caption of the series entry of an image.
+    static QString SeriesEntryCaption(const imaging::DicomImage &image);
+    void SeriesMenuClick(QAction *entry);
+    void DeleteAnnotation();
+    void EditAnnotationText();
+    // The input box of EditAnnotationText (tests answer it); answers the new text.
+    std::function<QString(const QString &text)> AskAnnotationText;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    TFormViewer &viewer_;
     QWidget *scrollBox_ = nullptr;
+    QMenu *popupMenuSeries_ = nullptr;
+    QAction *editAnnotation_ = nullptr;
 };
-
-// The hand-over's first display: a maximised child window in `area` whose first frame
-// shows `firstKey` (marked, current) and, when `secondKey` is not empty, a second
-// frame showing that series without mark; both placed in a 2 x 1 grid. Answers the
-// child window; *current receives the first frame.
-TFormChildMDI *ShowVisitInChildWindow(QMdiArea *area, const TVisitData &visit, const QString &firstKey,
-                                      const QString &secondKey, TFrameDicomViewer **current = nullptr);

@@ -47,16 +47,11 @@ const QStringList kNotBuilt{
     QStringLiteral("TBMesureLine"), QStringLiteral("TBMesureEllipse"), QStringLiteral("TBMesureAngle"),
     QStringLiteral("TBIndication"), QStringLiteral("TBLbl"), QStringLiteral("TBMesureCancel"),
     QStringLiteral("TBCalibration"), QStringLiteral("ActionF11"),
-    // window presets and the custom window dialog
-    QStringLiteral("Personnaliser1"),
     // cine, thumbnails, information window, dictation
     QStringLiteral("TBCine"), QStringLiteral("TBThumbnails"), QStringLiteral("TBInfos"),
     QStringLiteral("TBPellux"), QStringLiteral("AddRadiologist"),
     // printing and the user configuration dialog
     QStringLiteral("Impressionstandard1"), QStringLiteral("Configurationusager1"),
-    // reference lines, synchronisation and stack mode
-    QStringLiteral("TBAllRef"), QStringLiteral("TBFirstLastRef"), QStringLiteral("TBCurrentRef"),
-    QStringLiteral("TBSeriesAuto"), QStringLiteral("TBSeriesManual"), QStringLiteral("TBStack"),
 };
 
 QIcon ToolIcon(const QString &name)
@@ -85,9 +80,8 @@ TFormViewer::TFormViewer(QWidget *parent) : TTemplate1(parent)
     mdiArea_->setObjectName(QStringLiteral("MdiArea"));
     mdiArea_->setBackground(Qt::black);
     setCentralWidget(mdiArea_);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    setPalette(palette);
+    // The client area (the multiple-document area) is black; the bars around it keep
+    // the usual colours.
     resize(1024, 768);
 
     TTemplateDM &dm = TemplateDM();
@@ -99,6 +93,19 @@ TFormViewer::TFormViewer(QWidget *parent) : TTemplate1(parent)
     CreateToolBars();
     CreateMenus();
     CreateStatusBar();
+    for (const QString &name : notBuilt_)
+        if (QAction *a = actions_.value(name))
+            a->setEnabled(false);
+    // Only the client area is black: bars keep the usual light colours.
+    const QPalette standard = QApplication::palette();
+    for (QWidget *bar : std::initializer_list<QWidget *>{menuBar(), statusBar()}) {
+        bar->setPalette(standard);
+        bar->setAutoFillBackground(true);
+    }
+    for (QToolBar *bar : toolBars_) {
+        bar->setPalette(standard);
+        bar->setAutoFillBackground(true);
+    }
 
     if (TApplicationHook *hook = dm.ApplicationHook())
         hookId_ = hook->AddHandler([this](QObject *receiver, QEvent *event) { return AppMessage(receiver, event); });
@@ -249,10 +256,17 @@ void TFormViewer::CreateActions()
     refGroup_->addAction(NewAction(QStringLiteral("TBFirstLastRef"),
                                    QStringLiteral("Première/Dernière ligne de référence"), {}, true));
     refGroup_->addAction(NewAction(QStringLiteral("TBCurrentRef"), QStringLiteral("Ligne de référence courante"), {}, true));
+    for (const QString &name : kRefButtons) {
+        QAction *a = actions_.value(name);
+        connect(a, &QAction::triggered, this, [this, a] { TBAllRefClick(a); });
+    }
     syncGroup_ = new QActionGroup(this);
     syncGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     syncGroup_->addAction(NewAction(QStringLiteral("TBSeriesAuto"), QStringLiteral("Synchronisation automatique"), {}, true));
     syncGroup_->addAction(NewAction(QStringLiteral("TBSeriesManual"), QStringLiteral("Synchronisation manuelle"), {}, true));
+    connect(actions_.value(QStringLiteral("TBSeriesAuto")), &QAction::triggered, this, [this] { TBSeriesAutoClick(); });
+    connect(actions_.value(QStringLiteral("TBSeriesManual")), &QAction::triggered, this,
+            [this] { TBSeriesManualClick(); });
 
     // Divers #2
     connect(NewAction(QStringLiteral("TBLabelOvl"), QStringLiteral("Afficher/Ne pas afficher texte"), {}, true),
@@ -264,7 +278,8 @@ void TFormViewer::CreateActions()
     NewAction(QStringLiteral("TBReport"), QStringLiteral("Rapport"), {})->setVisible(false);
     NewAction(QStringLiteral("TBThumbnails"), QStringLiteral("Miniatures"), {}, true);
     NewAction(QStringLiteral("TBPellux"), QStringLiteral("Dicter"), {});
-    NewAction(QStringLiteral("TBStack"), QStringLiteral("Mise en pile"), {}, true);
+    connect(NewAction(QStringLiteral("TBStack"), QStringLiteral("Mise en pile"), {}, true), &QAction::triggered, this,
+            [this] { TBStackClick(); });
     NewAction(QStringLiteral("TBMPR"), QStringLiteral("MPR"), {})->setVisible(false);
 
     // Button menus.
@@ -284,6 +299,7 @@ void TFormViewer::CreateActions()
     QAction *custom = intensite->addAction(QStringLiteral("Personnaliser"));
     custom->setObjectName(QStringLiteral("Personnaliser1"));
     actions_.insert(QStringLiteral("Personnaliser1"), custom);
+    connect(custom, &QAction::triggered, this, [this] { Personnaliser1Click(); });
     connect(intensite, &QMenu::aboutToShow, this, [this] { ShortcutColumnWidth = 0; });
     QMenu *winMultiple = NewPopupMenu(QStringLiteral("PopupMenuWinMultiple"), true);
     QAction *custom2 = winMultiple->addAction(QStringLiteral("Personnaliser"));
@@ -871,6 +887,7 @@ void TFormViewer::UpdateControls()
     const QString sop = image ? image->SOPClass() : QString();
     Enable(QStringLiteral("ActionF11"), sop == QLatin1String("1.2.840.10008.5.1.4.1.1.12.1")
                                             || sop == QLatin1String("1.2.840.10008.5.1.4.1.1.1"));
+    RebuildPresetMenu();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1138,6 +1155,8 @@ void TFormViewer::CourrielOmbrix1Click() { Mail(QLatin1String(kSupportOmbrix)); 
 bool TFormViewer::AppMessage(QObject *receiver, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (PresetShortcutEvent(receiver, event))
+        return true;
     if (type == QEvent::Wheel)
         return WheelOverFrame(receiver, event);
     if (type < QEvent::User || receiver != QCoreApplication::instance())

@@ -8,12 +8,14 @@
 // Commands act on CurrentFrame, the frame that has the focus, and through it on the
 // active child window. The frames reach the window through TFrameHost.
 
+#include "viewer/frame/framedicomviewer.h"
 #include "viewer/frame/framehost.h"
 #include "viewer/loading/visitopening.h"
 #include "viewer/shell/forms.h"
 #include "viewer/window/formmagnify.h"
 
 #include <QHash>
+#include <QKeySequence>
 #include <QPointer>
 #include <QStringList>
 
@@ -30,6 +32,7 @@ class QToolBar;
 class QToolButton;
 class QUrl;
 class TFormChildMDI;
+class TFormIntensite;
 class TFormMagnify;
 class TFormMagnify2;
 class TFormWinMultiple;
@@ -113,6 +116,24 @@ public:
     void LoadFrame(TFrameDicomViewer *frame, const QString &key);
     void SaveFrameState(TFrameDicomViewer *frame);
     void SaveCurrentFrame();
+    void DrawReferenceLine(int imageNumber, TFrameDicomViewer *frame);
+    bool SyncCompatible(const imaging::DicomImage &a, const imaging::DicomImage &b) const;
+
+    // ---- Stack mode (stackmode.cpp) ----
+    void TBStackClick();
+    // The series commands while TBStack is down: 0 first, 1 prior, 2 next, 3 last.
+    void StackSeriesMove(int which);
+    // ---- Window presets and the custom window (adjustments.cpp) ----
+    void RebuildPresetMenu();
+    void ApplyPreset(QAction *item);
+    void Personnaliser1Click();
+    // A key offered to the preset items first; true when one took it.
+    bool PresetShortcut(const QKeyCombination &key);
+    bool PresetShortcutEvent(QObject *receiver, QEvent *event);
+    // A preset's shortcut text as a key ("F5", "Alt+F2"); empty when not recognised.
+    static QKeySequence PresetKey(const QString &text);
+    // Runs the custom window dialog modally (tests replace it).
+    std::function<int(TFormIntensite &)> RunIntensite;
 
     // ---- Commands ----
     void TBVisiteOuvrirClick();
@@ -131,6 +152,9 @@ public:
     void TBMagnifyClick();
     void TBMagnify2Click();
     void TBImageIntensiteClick();
+    void TBAllRefClick(QAction *button);
+    void TBSeriesAutoClick();
+    void TBSeriesManualClick();
     void TBStretchClick();
     void TBSmoothingClick();
     void TBInvertClick();

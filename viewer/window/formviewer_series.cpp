@@ -3,6 +3,7 @@
 // image, and the reference lines of the current frame's images on the other frames.
 
 #include "viewer/frame/framedicomviewer.h"
+#include "viewer/loading/components.h"
 #include "viewer/loading/cornertext.h"
 #include "viewer/loading/visitdata.h"
 #include "viewer/window/formchildmdi.h"
@@ -10,6 +11,9 @@
 
 #include <QMdiSubWindow>
 #include <QScrollBar>
+
+#include <cmath>
+#include <vector>
 
 namespace {
 
@@ -172,6 +176,10 @@ void RaiseReferenceButtons(TFormViewer &viewer)
 
 void TFormViewer::TBSerieFirstClick()
 {
+    if (StackDown()) {
+        StackSeriesMove(0);
+        return;
+    }
     const auto images = VisitData().VisitImages();
     if (!currentFrame_ || images->Count() == 0)
         return;
@@ -184,6 +192,10 @@ void TFormViewer::TBSerieFirstClick()
 
 void TFormViewer::TBSerieLastClick()
 {
+    if (StackDown()) {
+        StackSeriesMove(3);
+        return;
+    }
     const auto images = VisitData().VisitImages();
     if (!currentFrame_ || images->Count() == 0)
         return;
@@ -196,6 +208,10 @@ void TFormViewer::TBSerieLastClick()
 
 void TFormViewer::TBSerieNextClick()
 {
+    if (StackDown()) {
+        StackSeriesMove(2);
+        return;
+    }
     if (!currentFrame_)
         return;
     const auto image = currentFrame_->DicomViewer()->Images()->Item(currentFrame_->CurrentImageIndex);
@@ -213,6 +229,10 @@ void TFormViewer::TBSerieNextClick()
 
 void TFormViewer::TBSeriePriorClick()
 {
+    if (StackDown()) {
+        StackSeriesMove(1);
+        return;
+    }
     if (!currentFrame_)
         return;
     const auto image = currentFrame_->DicomViewer()->Images()->Item(currentFrame_->CurrentImageIndex);
@@ -277,16 +297,172 @@ void TFormViewer::ClearReferenceLines()
 
 void TFormViewer::DrawReferenceLines()
 {
-    // Reference lines come with the navigation commands; their buttons stay disabled
-    // in this edition, so nothing asks for them yet.
+    TFormChildMDI *child = ActiveChild();
+    TFrameDicomViewer *current = currentFrame_;
+    if (!child || !current)
+        return;
+    // Clear once, without the refresh that ClearReferenceLines does when all are up.
+    for (TFrameDicomViewer *frame : child->Frames()) {
+        if (const auto image = frame->DicomViewer()->CurrentImage()) {
+            const auto labels = image->Labels();
+            for (int i = labels->Count(); i >= 12; --i)
+                if (labels->Item(i)->ForeColour() == kOrange)
+                    labels->Remove(i);
+        }
+    }
+    const auto images = current->DicomViewer()->Images();
+    for (TFrameDicomViewer *frame : child->Frames()) {
+        if (frame == current)
+            continue;
+        if (frame->DicomViewer()->Images()->Count() == 0 || images->Count() == 0)
+            break;
+        const int index = current->DicomViewer()->CurrentIndex();
+        if (Down(QStringLiteral("TBAllRef"))) {
+            for (int n = 1; n <= images->Count(); ++n)
+                DrawReferenceLine(n, frame);
+        } else if (Down(QStringLiteral("TBCurrentRef"))) {
+            DrawReferenceLine(index, frame);
+        } else if (Down(QStringLiteral("TBFirstLastRef"))) {
+            DrawReferenceLine(1, frame);
+            DrawReferenceLine(index, frame);
+            DrawReferenceLine(images->Count(), frame);
+        }
+        if (const auto image = frame->DicomViewer()->CurrentImage())
+            image->Refresh(false);
+    }
+    update();
 }
 
-void TFormViewer::SynchroniseFrames()
+void TFormViewer::DrawReferenceLine(int imageNumber, TFrameDicomViewer *frame)
 {
-    // Series synchronisation comes with the navigation commands (buttons disabled).
+    if (!currentFrame_ || !frame)
+        return;
+    const auto target = frame->DicomViewer()->CurrentImage();
+    const auto source = currentFrame_->DicomViewer()->Images()->Item(imageNumber);
+    if (!target || !source)
+        return;
+    if (loading::AttributeText(*target->Attributes(), 0x0020, 0x0052)
+        != loading::AttributeText(*source->Attributes(), 0x0020, 0x0052)) {
+        // Other frames of reference: the buttons pop up, nothing is drawn.
+        RaiseReferenceButtons(*this);
+        return;
+    }
+    const auto line = target->ReferenceLine(*source, true);
+    if (!line)
+        return;
+    line->SetLineStyle(2);
+    line->SetForeColour(kOrange);
+    line->SetTransparent(false);
+    const auto text = loading::NewComponent<imaging::DicomLabel>();
+    text->SetLabelType(imaging::DicomLabel::TypeText);
+    text->SetImageTied(true);
+    text->SetScaleFontSize(false);
+    text->SetForeColour(kOrange);
+    text->SetFontSize(8);
+    text->SetTransparent(false);
+    text->SetVisible(true);
+    const QString instance = loading::AttributeText(*source->Attributes(), 0x0020, 0x0013);
+    text->SetText(instance.isEmpty() ? QString::number(imageNumber) : instance);
+    text->SetHeight(30);
+    text->SetTop(line->Top() - text->Height());
+    text->SetWidth(100);
+    text->SetLeft(line->Left() - text->Width() / 2);
+    text->SetAlignment(9);
+    target->Labels()->Add(line);
+    target->Labels()->Add(text);
+}
+
+void TFormViewer::TBAllRefClick(QAction *button)
+{
+    ClearReferenceLines();
+    if (button && button->isChecked())
+        DrawReferenceLines();
+}
+
+void TFormViewer::TBSeriesAutoClick()
+{
+    SyncMode = Down(QStringLiteral("TBSeriesAuto")) ? 1 : 0;
+}
+
+void TFormViewer::TBSeriesManualClick()
+{
+    if (Down(QStringLiteral("TBSeriesManual"))) {
+        SyncMode = 2;
+        RecordSyncOffsets();
+    } else {
+        SyncMode = 0;
+    }
 }
 
 void TFormViewer::RecordSyncOffsets()
 {
-    // See SynchroniseFrames.
+    TFormChildMDI *child = ActiveChild();
+    if (!child || !currentFrame_)
+        return;
+    for (TFrameDicomViewer *frame : child->Frames())
+        if (frame != currentFrame_)
+            frame->SyncOffset = currentFrame_->ScrollBar()->value() - frame->ScrollBar()->value();
+}
+
+bool TFormViewer::SyncCompatible(const imaging::DicomImage &a, const imaging::DicomImage &b) const
+{
+    if (SyncMode == 1) {
+        auto values = [](const imaging::DicomImage &image, int element, int count, std::vector<double> &out) {
+            const auto attribute = image.Attributes()->Item(0x0020, element);
+            if (!attribute || !attribute->Exists())
+                return false;
+            for (int i = 1; i <= count; ++i) {
+                bool ok = false;
+                const double v = attribute->ValueByIndex(i).toString().toDouble(&ok);
+                if (!ok)
+                    return false;
+                out.push_back(v);
+            }
+            return true;
+        };
+        std::vector<double> va, vb;
+        if (!values(a, 0x0032, 3, va) || !values(a, 0x0037, 6, va) || !values(b, 0x0032, 3, vb)
+            || !values(b, 0x0037, 6, vb))
+            return false;
+        const QString fa = loading::AttributeText(*a.Attributes(), 0x0020, 0x0052);
+        if (fa.isEmpty() || fa != loading::AttributeText(*b.Attributes(), 0x0020, 0x0052))
+            return false;
+        for (std::size_t i = 0; i < va.size(); ++i)
+            if (std::abs(va[i] - vb[i]) > 20.0)
+                return false;
+        return true;
+    }
+    auto plane = [](const imaging::DicomImage &image) {
+        const auto label = image.Labels()->Item(loading::kLabelTopLeft);
+        const QString text = label ? label->Text() : QString();
+        for (const char *prefix : {"Ax:", "Sag", "Cor"}) {
+            const QString line = loading::TextLine(QLatin1String(prefix), text);
+            if (!line.isEmpty())
+                return line;
+        }
+        return QString();
+    };
+    return plane(a).left(3) == plane(b).left(3);
+}
+
+void TFormViewer::SynchroniseFrames()
+{
+    TFormChildMDI *child = ActiveChild();
+    TFrameDicomViewer *current = currentFrame_;
+    if (!child || !current || SyncMode == 0)
+        return;
+    const auto image = current->DicomViewer()->CurrentImage();
+    if (!image)
+        return;
+    const int position = current->ScrollBar()->value();
+    for (TFrameDicomViewer *frame : child->Frames()) {
+        if (frame == current)
+            continue;
+        // A frame without an image at that index is left where it is.
+        const auto candidate = frame->DicomViewer()->Images()->Item(current->DicomViewer()->CurrentIndex());
+        if (!candidate || !SyncCompatible(*image, *candidate))
+            continue;
+        frame->ScrollBar()->setValue(SyncMode == 1 ? position : position - frame->SyncOffset);
+        update();
+    }
 }

@@ -86,7 +86,7 @@ void TOwnerDrawStyle::drawControl(ControlElement element, const QStyleOption *op
     }
     const QString caption = item->text.section(QLatin1Char('\t'), 0, 0);
     const QString shortcut = item->text.section(QLatin1Char('\t'), 1);
-    const QRect textRect = r.adjusted(20, 0, -4, 0);
+    const QRect textRect = r.adjusted(14, 0, 0, 0);
     const int column = columnWidth_ ? *columnWidth_ : 0;
     const QRect shortcutRect(r.right() - column, r.top(), std::max(0, column - 6), r.height());
     auto drawTexts = [&](const QColor &colour, int offset) {

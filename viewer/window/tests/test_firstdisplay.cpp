@@ -1,12 +1,14 @@
 // The first display of a loaded visit: the child window with its first two frames
 // in a 2 x 1 grid, each control showing its series; and pictures of the windows of
 // the loading steps, written under the build folder for a person to look at.
+#include "imaging/geometry.h"
 #include "viewer/frame/framedicomviewer.h"
 #include "viewer/loading/formouvrirvisite.h"
 #include "viewer/loading/loadprogressform.h"
 #include "viewer/loading/tests/loadingtesting.h"
 #include "viewer/loading/visitopening.h"
 #include "viewer/window/formchildmdi.h"
+#include "viewer/window/formviewer.h"
 
 #include <QMainWindow>
 #include <QMdiArea>
@@ -20,41 +22,6 @@
 using namespace loadingtest;
 
 namespace {
-
-// A main window reduced to what opening a visit uses.
-class MdiWindow : public QMainWindow, public TVisitWindow
-{
-public:
-    MdiWindow()
-    {
-        area = new QMdiArea(this);
-        area->setBackground(Qt::black);
-        setCentralWidget(area);
-        resize(1000, 600);
-    }
-    QWidget *Widget() override { return this; }
-    bool StackDown() const override { return false; }
-    void RaiseStack() override {}
-    int OpenButtonImage() const override { return image; }
-    void SetOpenButtonImage(int i) override { image = i; }
-    void SetStatusPanel(int panel, const QString &text) override { status[panel] = text; }
-    bool HasChildWindow() const override { return !area->subWindowList().isEmpty(); }
-    void CloseActiveChildWindow() override
-    {
-        if (QMdiSubWindow *sub = area->activeSubWindow() ? area->activeSubWindow() : area->subWindowList().value(0))
-            sub->close();
-    }
-    void ShowVisit(const QString &first, const QString &second) override
-    {
-        child = ShowVisitInChildWindow(area, VisitData(), first, second, &current);
-    }
-
-    QMdiArea *area = nullptr;
-    TFormChildMDI *child = nullptr;
-    TFrameDicomViewer *current = nullptr;
-    int image = 0;
-    QString status[4];
-};
 
 QString Shots()
 {
@@ -92,10 +59,10 @@ protected:
 
 TEST_F(FirstDisplay, TwoFramesInATwoByOneGridShowTheFirstSeries)
 {
-    MdiWindow window;
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    TVisitOpening opening(window);
+    // The main window opens the visit by itself at its first activation (the folder
+    // holds one catalogue with two patients: the open-visit dialog is shown).
+    TFormViewer window;
+    TVisitOpening &opening = window.Opening();
     opening.SetDialogRunner([](TFormOuvrirVisite &dialog) {
         if (!dialog.ShowList())
             return int(mrCancel);
@@ -105,18 +72,21 @@ TEST_F(FirstDisplay, TwoFramesInATwoByOneGridShowTheFirstSeries)
         dialog.OKClick();
         return dialog.ModalResult;
     });
-    opening.TBVisiteOuvrirClick();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    for (int i = 0; i < 500 && !window.ActiveChild(); ++i)
+        QTest::qWait(20);
     ASSERT_TRUE(WaitForLoaders());
-    ASSERT_TRUE(window.child);
-    const auto frames = window.child->Frames();
+    ASSERT_TRUE(window.ActiveChild());
+    const auto frames = window.ActiveChild()->Frames();
     ASSERT_EQ(frames.size(), 2);
     EXPECT_EQ(frames[0]->objectName(), "FrameDicomViewer1");
     EXPECT_EQ(frames[1]->objectName(), "FrameDicomViewer2");
-    EXPECT_EQ(window.current, frames[0]);
-    const QSize box = window.child->ScrollBox()->size();
+    EXPECT_EQ(window.CurrentFrame(), frames[0]);
+    const QSize box = window.ActiveChild()->ScrollBox()->size();
     EXPECT_EQ(frames[0]->geometry(), QRect(0, 0, box.width() / 2, box.height()));
     EXPECT_EQ(frames[1]->geometry(), QRect(box.width() / 2, 0, box.width() / 2, box.height()));
-    EXPECT_TRUE(window.area->subWindowList().first()->isMaximized());
+    EXPECT_TRUE(window.MdiArea()->subWindowList().first()->isMaximized());
 
     // Frame 1: the axial CT, 20 images, scroll bar on image 1, marked.
     const auto viewer1 = frames[0]->DicomViewer();
@@ -136,7 +106,9 @@ TEST_F(FirstDisplay, TwoFramesInATwoByOneGridShowTheFirstSeries)
     // The scroll bar moves through the series.
     frames[0]->ScrollBar()->setValue(7);
     EXPECT_EQ(viewer1->CurrentIndex(), 7);
-    EXPECT_EQ(window.status[2], "V: 2");
+    for (int i = 0; i < 100 && window.StatusPanel(2) != QStringLiteral("V: 2"); ++i)
+        QTest::qWait(20);
+    EXPECT_EQ(window.StatusPanel(2), QStringLiteral("V: 2"));
 
     QTest::qWait(100);
     frames[0]->ScrollBar()->setValue(10);
@@ -144,7 +116,10 @@ TEST_F(FirstDisplay, TwoFramesInATwoByOneGridShowTheFirstSeries)
     EXPECT_TRUE(window.grab().save(Shots() + "/first-child-window.png"));
     // The window's own picture shows the CT: the cell is not a flat black.
     const QImage picture = viewer1->grab().toImage();
-    EXPECT_GT(picture.pixelColor(picture.width() / 2, picture.height() / 2).lightness(), 20);
+    const auto shown = viewer1->CurrentImage();
+    const QPoint centre =
+        imaging::ImageToClient(shown->Geometry(), QPointF(shown->SizeX() / 2.0, shown->SizeY() / 2.0)).toPoint();
+    EXPECT_GT(picture.pixelColor(centre).lightness(), 20);
 }
 
 TEST_F(FirstDisplay, PicturesOfTheDialogAndTheProgressWindow)

@@ -50,6 +50,12 @@ class WindowTest : public ::testing::Test
 {
 protected:
     void SetUp() override { shell.Create(); }
+    void TearDown() override
+    {
+        // The child window's closing message must not reach the next test's window.
+        window.reset();
+        Drain();
+    }
 
     void Open(const QString &patient = QStringLiteral("KV000123"), const QString &study = {})
     {
@@ -410,7 +416,12 @@ TEST_F(WindowTest, MagnifierFollowsTheMouseAndKeepsItsCrossCentred)
     magnify->resize(331, 260);
     QCoreApplication::processEvents();
     crossCentred();
-    magnify->DicomViewer()->grab().save(ScreenshotPath(QStringLiteral("magnifier.png")));
+    // A picture over the phantom's rods.
+    QTest::mousePress(Control(frame), Qt::LeftButton, Qt::NoModifier, {250, 190});
+    QTest::mouseRelease(Control(frame), Qt::LeftButton, Qt::NoModifier, {250, 190});
+    QCoreApplication::processEvents();
+    crossCentred();
+    magnify->grab().save(ScreenshotPath(QStringLiteral("magnifier.png")));
 
     // Choosing the scroll tool closes it.
     A("TBScroll")->trigger();
@@ -452,6 +463,74 @@ TEST_F(WindowTest, LoupeSitsUnderTheCursorWhileTheButtonIsHeld)
     loupe->grab().save(ScreenshotPath(QStringLiteral("loupe.png")));
     QTest::mouseRelease(Control(frame), Qt::LeftButton, Qt::NoModifier, {230, 210});
     EXPECT_EQ(window->FormMagnify2(), nullptr);
+}
+
+TEST_F(WindowTest, ReferenceLinesOfTheCurrentFrameAppearOnTheOtherFrame)
+{
+    Open();
+    ShowVisit();
+    TFrameDicomViewer *axial = Frames()[0];
+    TFrameDicomViewer *coronal = Frames()[1];
+    const auto labels = coronal->DicomViewer()->CurrentImage()->Labels();
+    const int before = labels->Count();
+    A("TBCurrentRef")->trigger();
+    ASSERT_EQ(labels->Count(), before + 2) << "a line and its number";
+    EXPECT_EQ(labels->Item(before + 1)->LabelType(), int(imaging::DicomLabel::TypeLine));
+    EXPECT_EQ(labels->Item(before + 1)->ForeColour(), 0x80FF);
+    EXPECT_EQ(labels->Item(before + 1)->LineStyle(), 2);
+    EXPECT_EQ(labels->Item(before + 2)->Text(),
+              loading::AttributeText(*axial->DicomViewer()->CurrentImage()->Attributes(), 0x0020, 0x0013));
+    const int top = labels->Item(before + 1)->Top();
+    // Moving through the axial series moves the line.
+    A("TBImageLast")->trigger();
+    ASSERT_EQ(labels->Count(), before + 2);
+    EXPECT_NE(labels->Item(before + 1)->Top(), top);
+    // All lines, then none.
+    A("TBAllRef")->trigger();
+    EXPECT_FALSE(A("TBCurrentRef")->isChecked());
+    EXPECT_GT(labels->Count(), before + 2);
+    EXPECT_EQ((labels->Count() - before) % 2, 0);
+    A("TBAllRef")->trigger();
+    EXPECT_EQ(labels->Count(), before);
+    // Leaving the frame clears them too.
+    A("TBCurrentRef")->trigger();
+    EXPECT_EQ(labels->Count(), before + 2);
+    axial->FrameExit();
+    EXPECT_EQ(labels->Count(), before);
+}
+
+TEST_F(WindowTest, ManualSynchronisationKeepsItsOffsetAndAutomaticNeedsTheSamePlanes)
+{
+    Open();
+    ShowVisit();
+    // The second frame shows the earlier study's axial series (another frame of reference).
+    const auto images = VisitData().VisitImages();
+    const QString earlier = images->Item(images->Count())->SeriesUID();
+    TFrameDicomViewer *main = Frames()[0];
+    TFrameDicomViewer *other = Frames()[1];
+    window->LoadFrame(other, earlier);
+    ASSERT_EQ(other->DicomViewer()->Images()->Count(), 4);
+    other->ScrollBar()->setValue(2);
+    ASSERT_EQ(window->CurrentFrame(), main);
+
+    A("TBSeriesAuto")->trigger();
+    EXPECT_EQ(window->SyncMode, 1);
+    main->ScrollBar()->setValue(3);
+    EXPECT_EQ(other->ScrollBar()->value(), 2) << "other planes: the frame stays";
+
+    main->ScrollBar()->setValue(1);
+    A("TBSeriesManual")->trigger();
+    EXPECT_FALSE(A("TBSeriesAuto")->isChecked());
+    EXPECT_EQ(window->SyncMode, 2);
+    EXPECT_EQ(other->SyncOffset, -1);
+    main->ScrollBar()->setValue(3);
+    EXPECT_EQ(other->ScrollBar()->value(), 4);
+    main->ScrollBar()->setValue(2);
+    EXPECT_EQ(other->ScrollBar()->value(), 3);
+    A("TBSeriesManual")->trigger();
+    EXPECT_EQ(window->SyncMode, 0);
+    main->ScrollBar()->setValue(1);
+    EXPECT_EQ(other->ScrollBar()->value(), 3);
 }
 
 TEST_F(WindowTest, MailProgramThatCannotStartIsReported)

@@ -1,0 +1,378 @@
+// The image frame driven alone, with a recording stand-in for the main window: every
+// mouse tool on press, move and release, the pixel readout, the series-wide operations.
+
+#include "frametesting.h"
+
+#include "imaging/geometry.h"
+#include "viewer/loading/cornertext.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace frametest;
+
+namespace {
+
+class FrameTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        shell.Create();
+        TFrameDicomViewer::SetHost(&host);
+        ASSERT_TRUE(LoadVisit("demo", QStringLiteral("KV000123")));
+        frame = std::make_unique<TFrameDicomViewer>();
+        frame->resize(520, 520);
+        frame->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    }
+    void TearDown() override
+    {
+        frame.reset();
+        TFrameDicomViewer::SetHost(nullptr);
+        TFrameDicomViewer::SetScreenCursor(0);
+    }
+
+    // The series of the first image of a modality.
+    void Show(const QString &modality)
+    {
+        const int index = FirstOfModality(modality);
+        ASSERT_GT(index, 0) << modality.toStdString();
+        Fill(*frame, VisitData().VisitImages()->Item(index)->SeriesUID());
+        frame->DicomViewer()->Refresh();
+        QCoreApplication::processEvents();
+    }
+
+    QWidget *Control() { return frame->DicomViewer(); }
+    imaging::DicomImagePtr Image(int i) { return frame->DicomViewer()->Images()->Item(i); }
+
+    void Press(Qt::MouseButton button, QPoint p) { QTest::mousePress(Control(), button, Qt::NoModifier, p); }
+    void Release(Qt::MouseButton button, QPoint p) { QTest::mouseRelease(Control(), button, Qt::NoModifier, p); }
+    // A move with `buttons` held (QTest's own move does not carry held buttons).
+    void Move(QPoint p, Qt::MouseButtons buttons)
+    {
+        QMouseEvent event(QEvent::MouseMove, QPointF(p), QPointF(Control()->mapToGlobal(p)), Qt::NoButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(Control(), &event);
+    }
+
+    ShellFixture shell;
+    RecordingHost host;
+    std::unique_ptr<TFrameDicomViewer> frame;
+};
+
+QString Line(const imaging::DicomImage &image, int label, const char *prefix)
+{
+    return loading::TextLine(QLatin1String(prefix), image.Labels()->Item(label)->Text());
+}
+
+} // namespace
+
+TEST_F(FrameTest, WindowLevelDragFollowsTheMouseAndReachesTheSeries)
+{
+    Show(QStringLiteral("CT"));
+    host.right = toolIntensite;
+    const auto image = Image(1);
+    const double width = image->Width(), level = image->Level();
+    Press(Qt::RightButton, {200, 200});
+    Move({205, 202}, Qt::RightButton);
+    Move({210, 205}, Qt::RightButton);
+    EXPECT_DOUBLE_EQ(image->Width(), width + 10);
+    EXPECT_DOUBLE_EQ(image->Level(), level + 5);
+    EXPECT_EQ(Line(*image, loading::kLabelBottomLeft, "W:"),
+              QStringLiteral("W: %1 L: %2").arg(std::lround(width + 10)).arg(std::lround(level + 5)));
+    EXPECT_EQ(TFrameDicomViewer::ScreenCursor(), int(crWidthLevel));
+    // The other images of the series only change at the release.
+    EXPECT_DOUBLE_EQ(Image(2)->Width(), width);
+    Release(Qt::RightButton, {210, 205});
+    for (int i = 1; i <= frame->DicomViewer()->Images()->Count(); ++i) {
+        EXPECT_DOUBLE_EQ(Image(i)->Width(), width + 10) << i;
+        EXPECT_DOUBLE_EQ(Image(i)->Level(), level + 5) << i;
+    }
+    EXPECT_EQ(TFrameDicomViewer::ScreenCursor(), 0);
+    EXPECT_GE(host.updates, 1);
+}
+
+TEST_F(FrameTest, ZoomChangesByOneTenthPerMoveAndStaysInItsRange)
+{
+    Show(QStringLiteral("CT"));
+    host.left = toolZoom;
+    const auto image = Image(1);
+    image->SetZoom(1.0);
+    Press(Qt::LeftButton, {100, 100});
+    Move({101, 100}, Qt::LeftButton); // down/right: out
+    EXPECT_NEAR(image->Zoom(), 0.9, 1e-9);
+    Move({140, 130}, Qt::LeftButton); // far: still one step
+    EXPECT_NEAR(image->Zoom(), 0.8, 1e-9);
+    Move({100, 100}, Qt::LeftButton); // up/left: in
+    EXPECT_NEAR(image->Zoom(), 0.9, 1e-9);
+    Move({100, 100}, Qt::LeftButton); // same sum: unchanged
+    EXPECT_NEAR(image->Zoom(), 0.9, 1e-9);
+    EXPECT_EQ(Line(*image, loading::kLabelTopLeft, "Zoom:"), QStringLiteral("Zoom: 0.9x"));
+    // The image point under the press point stays there.
+    const QPointF anchor = imaging::ClientToImage(image->Geometry(), QPointF(100, 100));
+    Move({99, 100}, Qt::LeftButton);
+    const QPointF after = imaging::ClientToImage(image->Geometry(), QPointF(100, 100));
+    EXPECT_NEAR(anchor.x(), after.x(), 1.5);
+    EXPECT_NEAR(anchor.y(), after.y(), 1.5);
+    Release(Qt::LeftButton, {99, 100});
+    // The release zooms once more and reaches every image of the series.
+    EXPECT_NEAR(Image(2)->Zoom(), image->Zoom(), 1e-9);
+
+    image->SetZoom(0.25);
+    Press(Qt::LeftButton, {100, 100});
+    Move({102, 100}, Qt::LeftButton);
+    EXPECT_NEAR(image->Zoom(), 0.25, 1e-9) << "0.15 is below the range while dragging";
+    Release(Qt::LeftButton, {104, 100});
+    EXPECT_NEAR(image->Zoom(), 0.2, 1e-9) << "clamped at the release";
+
+    image->SetZoom(63.95);
+    Press(Qt::LeftButton, {100, 100});
+    Move({98, 100}, Qt::LeftButton);
+    EXPECT_NEAR(image->Zoom(), 63.95, 1e-9);
+    Release(Qt::LeftButton, {97, 100});
+    EXPECT_NEAR(image->Zoom(), 64.0, 1e-9);
+}
+
+TEST_F(FrameTest, PanMovesTheImageWithTheMouseAndReachesTheSeries)
+{
+    Show(QStringLiteral("CT"));
+    host.right = toolMove;
+    const auto image = Image(1);
+    image->SetScrollX(5);
+    image->SetScrollY(-3);
+    Press(Qt::RightButton, {50, 50});
+    Move({60, 70}, Qt::RightButton);
+    EXPECT_EQ(image->ScrollX(), 5 - 10);
+    EXPECT_EQ(image->ScrollY(), -3 - 20);
+    EXPECT_EQ(TFrameDicomViewer::ScreenCursor(), int(crMove));
+    Release(Qt::RightButton, {60, 70});
+    EXPECT_EQ(Image(3)->ScrollX(), -5);
+    EXPECT_EQ(Image(3)->ScrollY(), -23);
+}
+
+TEST_F(FrameTest, ScrollToolMovesOneImagePerEventAndStopsAtTheEnds)
+{
+    Show(QStringLiteral("CT"));
+    host.left = toolScroll;
+    const int count = frame->DicomViewer()->Images()->Count();
+    ASSERT_GE(count, 3);
+    Press(Qt::LeftButton, {100, 100});
+    Move({100, 101}, Qt::LeftButton);
+    EXPECT_EQ(frame->ScrollBar()->value(), 2);
+    Move({100, 190}, Qt::LeftButton); // a fast drag is still one image
+    EXPECT_EQ(frame->ScrollBar()->value(), 3);
+    EXPECT_EQ(frame->CurrentImageIndex, 3);
+    EXPECT_EQ(frame->DicomViewer()->CurrentIndex(), 3);
+    Move({100, 150}, Qt::LeftButton);
+    Move({100, 120}, Qt::LeftButton);
+    Move({100, 110}, Qt::LeftButton);
+    EXPECT_EQ(frame->ScrollBar()->value(), 1) << "clamped at the first image";
+    Release(Qt::LeftButton, {100, 110});
+
+    frame->ScrollBar()->setValue(count);
+    Press(Qt::LeftButton, {100, 100});
+    Move({100, 130}, Qt::LeftButton);
+    EXPECT_EQ(frame->ScrollBar()->value(), count) << "clamped at the last image";
+    Release(Qt::LeftButton, {100, 130});
+}
+
+TEST_F(FrameTest, PixelReadoutShowsHounsfieldUnitsOnCtAndNothingOnColour)
+{
+    Show(QStringLiteral("CT"));
+    const auto image = Image(1);
+    const QPoint at(260, 250);
+    const int px = frame->DicomViewer()->ImageXPosition(at.x(), at.y());
+    const int py = frame->DicomViewer()->ImageYPosition(at.x(), at.y());
+    ASSERT_GE(px, 0);
+    const int labels = image->Labels()->Count();
+    QTest::mouseMove(Control(), at);
+    Move(at, Qt::NoButton);
+    const double value = image->PixelValue(px, py);
+    EXPECT_EQ(host.status, QStringLiteral("(%1, %2) HU: %3").arg(px).arg(py).arg(QString::number(value, 'g', 15)));
+    EXPECT_EQ(image->Labels()->Count(), labels) << "the probe label is removed again";
+
+    // Outside the image the panel keeps its text.
+    image->SetZoom(0.3);
+    image->SetStretchToFit(false);
+    frame->DicomViewer()->Refresh();
+    Move({480, 480}, Qt::NoButton);
+    EXPECT_EQ(host.status, QStringLiteral("(%1, %2) HU: %3").arg(px).arg(py).arg(QString::number(value, 'g', 15)));
+
+    // A colour image (three samples per pixel) clears it.
+    const int colour = [] {
+        const auto images = VisitData().VisitImages();
+        for (int i = 1; i <= images->Count(); ++i)
+            if (images->Item(i)->IsColour())
+                return i;
+        return 0;
+    }();
+    ASSERT_GT(colour, 0);
+    Fill(*frame, VisitData().VisitImages()->Item(colour)->SeriesUID());
+    frame->DicomViewer()->Refresh();
+    Move({200, 200}, Qt::NoButton);
+    EXPECT_EQ(host.status, QString());
+}
+
+TEST_F(FrameTest, PixelReadoutOnRescaledRadiographyRoundsToFourDecimals)
+{
+    Show(QStringLiteral("CR"));
+    const auto image = Image(1);
+    const QPoint at(200, 200);
+    const int px = frame->DicomViewer()->ImageXPosition(at.x(), at.y());
+    const int py = frame->DicomViewer()->ImageYPosition(at.x(), at.y());
+    ASSERT_GE(px, 0);
+    Move(at, Qt::NoButton);
+    const double value = std::nearbyint(image->PixelValue(px, py) * 10000) / 10000;
+    EXPECT_EQ(host.status, QStringLiteral("(%1, %2) %3").arg(px).arg(py).arg(QString::number(value, 'g', 15)));
+    EXPECT_FALSE(host.status.contains(QStringLiteral("HU:")));
+}
+
+TEST_F(FrameTest, PressOnAnotherCellMakesItCurrentAndHighlighted)
+{
+    Show(QStringLiteral("CT"));
+    frame->DicomViewer()->SetMultiRows(2);
+    frame->DicomViewer()->SetMultiColumns(2);
+    frame->DicomViewer()->Refresh();
+    frame->FrameEnter();
+    EXPECT_EQ(host.current, frame.get());
+    EXPECT_TRUE(frame->IsActive);
+    const QRectF cell = frame->DicomViewer()->CellRect(3);
+    Press(Qt::LeftButton, cell.center().toPoint());
+    Release(Qt::LeftButton, cell.center().toPoint());
+    EXPECT_EQ(frame->CurrentImageIndex, 4);
+    EXPECT_EQ(Image(4)->BorderStyle(), 2);
+    EXPECT_EQ(Image(4)->BorderColour(), 0x80FF);
+    EXPECT_EQ(Image(4)->Labels()->Item(loading::kLabelSelection)->ForeColour(), 0x80FF);
+    EXPECT_EQ(Image(1)->BorderStyle(), 0);
+    EXPECT_EQ(Image(1)->BorderColour(), 0xC0C0C0);
+    frame->FrameExit();
+    EXPECT_FALSE(frame->IsActive);
+    EXPECT_EQ(Image(4)->BorderStyle(), 0);
+}
+
+TEST_F(FrameTest, RightClickWithoutMovementOpensTheSeriesMenuAndRunsNoTool)
+{
+    Show(QStringLiteral("CT"));
+    host.right = toolIntensite;
+    const double width = Image(1)->Width();
+    Press(Qt::RightButton, {150, 150});
+    Release(Qt::RightButton, {150, 150});
+    EXPECT_EQ(host.seriesMenus, 1);
+    EXPECT_DOUBLE_EQ(Image(1)->Width(), width);
+    // With a drag it is the tool, not the menu.
+    Press(Qt::RightButton, {150, 150});
+    Move({160, 150}, Qt::RightButton);
+    Release(Qt::RightButton, {160, 150});
+    EXPECT_EQ(host.seriesMenus, 1);
+    EXPECT_DOUBLE_EQ(Image(1)->Width(), width + 10);
+}
+
+TEST_F(FrameTest, CineRunningIgnoresTheMouse)
+{
+    Show(QStringLiteral("CT"));
+    host.cine = true;
+    host.right = toolIntensite;
+    const double width = Image(1)->Width();
+    Press(Qt::RightButton, {150, 150});
+    Move({170, 150}, Qt::RightButton);
+    Release(Qt::RightButton, {170, 150});
+    EXPECT_DOUBLE_EQ(Image(1)->Width(), width);
+    EXPECT_EQ(host.seriesMenus, 0);
+}
+
+TEST_F(FrameTest, SeriesOperationsOnOrientationAndInversionComeBackWhereTheyStarted)
+{
+    Show(QStringLiteral("CT"));
+    const int count = frame->DicomViewer()->Images()->Count();
+    const double width = Image(1)->Width();
+    frame->ApplyToSeries(17);
+    for (int i = 1; i <= count; ++i)
+        EXPECT_DOUBLE_EQ(Image(i)->Width(), -width);
+    frame->ApplyToSeries(17);
+    EXPECT_DOUBLE_EQ(Image(count)->Width(), width);
+    for (int n = 0; n < 4; ++n)
+        frame->ApplyToSeries(15);
+    EXPECT_EQ(Image(2)->RotateState(), 0);
+    frame->ApplyToSeries(15);
+    EXPECT_EQ(Image(2)->RotateState(), 1);
+    frame->ApplyToSeries(16);
+    EXPECT_EQ(Image(2)->RotateState(), 0);
+    frame->ApplyToSeries(13);
+    EXPECT_EQ(Image(1)->FlipState(), 1);
+    frame->ApplyToSeries(14);
+    EXPECT_EQ(Image(1)->FlipState(), 2) << "a vertical mirror only";
+    frame->ApplyToSeries(14);
+    EXPECT_EQ(Image(1)->FlipState(), 0);
+    const bool labels = Image(3)->ShowLabels();
+    frame->ApplyToSeries(12);
+    EXPECT_EQ(Image(3)->ShowLabels(), !labels);
+    // Stretch off centres the image in its cell.
+    Image(1)->SetStretchToFit(true);
+    frame->ApplyToSeries(11);
+    EXPECT_FALSE(Image(1)->StretchToFit());
+    const double cellWidth = frame->DicomViewer()->width();
+    EXPECT_EQ(Image(1)->ScrollX(), -std::lround((cellWidth - Image(1)->SizeX() * Image(1)->Zoom()) / 2));
+}
+
+TEST_F(FrameTest, FramesOfAMultiFrameImageRewriteTheirLine)
+{
+    Show(QStringLiteral("XA"));
+    const auto image = Image(1);
+    ASSERT_GE(image->FrameCount(), 2);
+    frame->DicomViewerFrameChanging(1, 2);
+    EXPECT_EQ(Line(*image, loading::kLabelTopLeft, "Fr:"), QStringLiteral("Fr: 2/%1").arg(image->FrameCount()));
+}
+
+TEST_F(FrameTest, PressOnAMarkMovesItsGroupInsteadOfRunningTheTool)
+{
+    Show(QStringLiteral("CT"));
+    host.right = toolIntensite;
+    const auto image = Image(1);
+    const auto line = image->Labels()->AddNew();
+    line->SetLabelType(imaging::DicomLabel::TypeLine);
+    line->SetImageTied(true);
+    line->SetForeColour(0xFFFF00);
+    line->SetLeft(100);
+    line->SetTop(100);
+    line->SetWidth(200);
+    line->SetHeight(0);
+    line->SetTag(QVariantList{0, 1, 500, 501});
+    const auto letter = image->Labels()->AddNew();
+    letter->SetLabelType(imaging::DicomLabel::TypeText);
+    letter->SetImageTied(true);
+    letter->SetText(QStringLiteral("A"));
+    letter->SetLeft(300);
+    letter->SetTop(110);
+    letter->SetWidth(20);
+    letter->SetHeight(20);
+    letter->SetTag(QVariantList{0, 1, 501, 500});
+    frame->DicomViewer()->Refresh();
+    const double width = image->Width();
+    const QPoint middle = imaging::ImageToClient(image->Geometry(), QPointF(200, 100)).toPoint();
+    Press(Qt::RightButton, middle);
+    EXPECT_EQ(TFrameDicomViewer::ScreenCursor(), -21);
+    Move(middle + QPoint(20, 0), Qt::RightButton); // horizontal only: still a mark drag
+    const int moved = line->Left();
+    EXPECT_GT(moved, 100);
+    EXPECT_EQ(letter->Left() - moved, 200) << "the letter moves with its line";
+    Release(Qt::RightButton, middle + QPoint(20, 0));
+    EXPECT_DOUBLE_EQ(image->Width(), width) << "no tool ran";
+    EXPECT_EQ(host.shares, 1);
+    EXPECT_EQ(host.seriesMenus, 0);
+
+    // A click on the line selects it; a second click deselects it.
+    const QPoint onLine = imaging::ImageToClient(image->Geometry(), QPointF(moved + 100, 100)).toPoint();
+    Press(Qt::LeftButton, onLine);
+    Release(Qt::LeftButton, onLine);
+    EXPECT_EQ(line->SelectMode(), 2);
+    Press(Qt::LeftButton, onLine);
+    Release(Qt::LeftButton, onLine);
+    EXPECT_EQ(line->SelectMode(), 0);
+}
