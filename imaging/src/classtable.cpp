@@ -6,13 +6,6 @@
 
 namespace imaging::detail {
 
-// Placeholder until the on-screen control is part of the build: the control's source
-// defines the real function, which takes precedence over this weak one.
-__attribute__((weak)) ComponentObject *CreateViewerLightObject(QWidget *)
-{
-    return nullptr;
-}
-
 namespace {
 
 // Classes the viewer registers but never uses (network, printing, logging): plain
