@@ -26,7 +26,9 @@ function(korvane_add_gtest)
     KORVANE_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     KORVANE_BINARY_DIR="${CMAKE_BINARY_DIR}"
     KORVANE_PYDICOM_FILES="${KORVANE_PYDICOM_FILES}")
-  if(TARGET studygen)
+  # The generator's folder is added after most others: test for the folder,
+  # not the target (the generator expression resolves at generation time).
+  if(NOT KORVANE_ONLY OR "tools/studygen" IN_LIST KORVANE_ONLY)
     target_compile_definitions(${T_NAME} PRIVATE KORVANE_STUDYGEN="$<TARGET_FILE:studygen>")
     add_dependencies(${T_NAME} studygen)
   endif()
