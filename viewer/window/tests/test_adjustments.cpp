@@ -121,7 +121,8 @@ TEST_F(AdjustmentTest, CustomWindowDialogAppliesToTheSeriesAndKeepsAnInversion)
         return dialog.ModalResult;
     };
     const int before = static_cast<int>(Series()->Item(1)->Width());
-    window->Personnaliser1Click();
+    ASSERT_TRUE(A("Personnaliser1")->isEnabled());
+    A("Personnaliser1")->trigger();
     EXPECT_EQ(caption, QStringLiteral("Intensité/Contraste personnalisé"));
     EXPECT_EQ(shownWidth, before);
     ExpectWindow(640, -35);

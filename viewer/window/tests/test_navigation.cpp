@@ -58,7 +58,9 @@ TEST_F(NavigationTest, StackModeOnThenOffReturnsEveryFrameToTheSameInstance)
     A("TBCurrentRef")->trigger();
     ASSERT_GT(ReferenceLabels(*Shown(coronal)), 0);
 
-    Stack(true);
+    ASSERT_TRUE(A("TBStack")->isEnabled());
+    A("TBStack")->trigger();
+    ASSERT_TRUE(window->StackDown());
     EXPECT_FALSE(A("TBCurrentRef")->isChecked());
     EXPECT_EQ(ReferenceLabels(*Shown(coronal)), 0);
     EXPECT_EQ(window->CurrentFrame(), axial);
@@ -74,7 +76,8 @@ TEST_F(NavigationTest, StackModeOnThenOffReturnsEveryFrameToTheSameInstance)
     // Moving inside the study, then back to one series per frame.
     coronal->ScrollBar()->setValue(2);
     const QString movedInstance = Shown(coronal)->InstanceUID();
-    Stack(false);
+    A("TBStack")->trigger();
+    ASSERT_FALSE(window->StackDown());
     EXPECT_EQ(axial->DicomViewer()->Images()->Count(), 20);
     EXPECT_EQ(Shown(axial)->InstanceUID(), axialInstance);
     EXPECT_EQ(Shown(coronal)->InstanceUID(), movedInstance);
