@@ -305,3 +305,27 @@ TEST_F(NavigationTest, Screenshots)
     EXPECT_EQ(coronal->ScrollBar()->value(), 14);
     EXPECT_TRUE(window->grab().save(ScreenshotPath(QStringLiteral("synchronised.png"))));
 }
+
+TEST_F(NavigationTest, ImageCommandsOnASeriesOfOneImageChangeNothing)
+{
+    OpenVisit();
+    TFrameDicomViewer *frame = Frames()[0];
+    window->LoadSeries(SeriesOf(QStringLiteral("CR")));
+    ASSERT_EQ(frame->DicomViewer()->Images()->Count(), 1);
+    EXPECT_FALSE(frame->ScrollBar()->isVisible());
+    const QString instance = Shown(frame)->InstanceUID();
+    for (const char *name : {"TBImageNext", "TBImageLast", "TBImagePrior", "TBImageFirst"}) {
+        A(name)->trigger();
+        EXPECT_EQ(frame->ScrollBar()->value(), 1) << name;
+        EXPECT_EQ(Shown(frame)->InstanceUID(), instance) << name;
+    }
+    // On a longer series the same commands move and stop at the ends.
+    window->LoadSeries(axialKey);
+    A("TBImagePrior")->trigger();
+    EXPECT_EQ(frame->ScrollBar()->value(), 1);
+    A("TBImageNext")->trigger();
+    EXPECT_EQ(Shown(frame)->InstanceUID(), frame->DicomViewer()->Images()->Item(2)->InstanceUID());
+    A("TBImageLast")->trigger();
+    A("TBImageNext")->trigger();
+    EXPECT_EQ(frame->ScrollBar()->value(), 20);
+}
