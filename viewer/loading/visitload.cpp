@@ -1,5 +1,7 @@
 #include "viewer/loading/visitload.h"
 
+#include <QHash>
+
 #include "viewer/loading/cataloguefiles.h"
 #include "viewer/loading/components.h"
 #include "viewer/loading/cornertext.h"
@@ -283,12 +285,29 @@ QByteArray SortKey(const DicomImage &image)
     return Field15(ValueText(*attributes, 0x0020, 0x0011)) + Field15(ValueText(*attributes, 0x0020, 0x0013));
 }
 
+// Sorts one catalogue series by series number and instance number. The echo
+// groups that the MR split made keep together, in the order they were first
+// read: sorting them by instance number alone would interleave the echoes
+// whenever their instance numbers alternate, leaving one-image series that
+// the series functions and navigation cannot step through.
 void SortSeriesEntries(std::vector<DicomImagePtr> &entries)
 {
+    QHash<QString, int> echoGroup;
     std::vector<std::pair<QByteArray, DicomImagePtr>> keyed;
     keyed.reserve(entries.size());
-    for (auto &entry : entries)
-        keyed.emplace_back(SortKey(*entry), entry);
+    for (auto &entry : entries) {
+        QByteArray key = SortKey(*entry);
+        int group = 0;
+        if (entry->SOPClass() == QLatin1String(kSopClassMR)) {
+            const QString uid = entry->SeriesUID();
+            auto it = echoGroup.find(uid);
+            if (it == echoGroup.end())
+                it = echoGroup.insert(uid, int(echoGroup.size()));
+            group = it.value();
+        }
+        key.insert(15, QByteArray::number(group).rightJustified(6, '0'));
+        keyed.emplace_back(std::move(key), entry);
+    }
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     for (std::size_t i = 0; i < entries.size(); ++i)
