@@ -134,8 +134,8 @@ TEST_F(VisitLoad, SortIsStableAndMatchesAdjacentSwaps)
 {
     // Keys with equal values keep their order; "10" after "9"; absent keys first.
     std::vector<imaging::DicomImagePtr> entries;
-    const std::vector<std::pair<int, QString>> entries = {{1, "10"}, {1, "9"}, {1, ""}, {1, "9"}, {0, "2"}};
-    for (const auto &[series, instance] : entries) {
+    const std::vector<std::pair<int, QString>> wanted = {{1, "10"}, {1, "9"}, {1, ""}, {1, "9"}, {0, "2"}};
+    for (const auto &[series, instance] : wanted) {
         auto image = imaging::CreateImage();
         if (series)
             image->Attributes()->Add(0x0020, 0x0011, QString::number(series), "IS");
