@@ -3,14 +3,15 @@
 // patient CD, a DICOMDIR catalogue per visit, a reports file, and a
 // manifest.json describing everything written (for tests).
 
+#include "common/productuid.h"
+
 #include <QString>
 #include <QStringList>
 
 namespace studygen {
 
 // UID root of the product's own objects (key images and the visit comment).
-// The viewer looks for it in series UIDs; keep the value in step with it.
-inline constexpr const char *kProductUidRoot = "1.3.6.1.4.1.57433.8.";
+inline constexpr const char *kProductUidRoot = common::kProductUidRoot;
 
 struct Options
 {

@@ -1,4 +1,6 @@
 #pragma once
+
+#include "common/productuid.h"
 // Opening a visit from the main window: the automatic open at the first activation,
 // the open-visit command ("Ouvrir une visite"), the hand-over of the loaded visit
 // (AfterThreadLoading), the end of a load (AfterThreadTerminate, "WM_THREADTERMINATE")
@@ -52,7 +54,7 @@ class TVisitOpening : public QObject, public TChargementHost
     Q_OBJECT
 public:
     // The product's own UID root, looked for in series UIDs after loading.
-    static constexpr const char *kProductUidRoot = "1.3.6.1.4.1.57433.8.";
+    static constexpr const char *kProductUidRoot = common::kProductUidRoot;
 
     explicit TVisitOpening(TVisitWindow &window, QObject *parent = nullptr);
     ~TVisitOpening() override;
