@@ -196,6 +196,7 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    void MoveToNeighbourSeries(bool next);
     void CreateActions();
     void CreateToolBars();
     void CreateMenus();

@@ -206,18 +206,17 @@ void TFormViewer::TBSerieLastClick()
     UpdateControls();
 }
 
-void TFormViewer::TBSerieNextClick()
+// The series after (or before) the one shown in the current frame, outside
+// stack mode.
+void TFormViewer::MoveToNeighbourSeries(bool next)
 {
-    if (StackDown()) {
-        StackSeriesMove(2);
-        return;
-    }
     if (!currentFrame_)
         return;
     const auto image = currentFrame_->DicomViewer()->Images()->Item(currentFrame_->CurrentImageIndex);
     if (!image)
         return;
-    const QString key = VisitData().NextSeriesKey(image->SeriesUID());
+    const QString key = next ? VisitData().NextSeriesKey(image->SeriesUID())
+                             : VisitData().PriorSeriesKey(image->SeriesUID());
     if (key.isEmpty())
         return;
     ClearReferenceLines();
@@ -227,25 +226,22 @@ void TFormViewer::TBSerieNextClick()
     UpdateControls();
 }
 
+void TFormViewer::TBSerieNextClick()
+{
+    if (StackDown()) {
+        StackSeriesMove(2);
+        return;
+    }
+    MoveToNeighbourSeries(true);
+}
+
 void TFormViewer::TBSeriePriorClick()
 {
     if (StackDown()) {
         StackSeriesMove(1);
         return;
     }
-    if (!currentFrame_)
-        return;
-    const auto image = currentFrame_->DicomViewer()->Images()->Item(currentFrame_->CurrentImageIndex);
-    if (!image)
-        return;
-    const QString key = VisitData().PriorSeriesKey(image->SeriesUID());
-    if (key.isEmpty())
-        return;
-    ClearReferenceLines();
-    RaiseReferenceButtons(*this);
-    SaveCurrentFrame();
-    LoadSeries(key);
-    UpdateControls();
+    MoveToNeighbourSeries(false);
 }
 
 void TFormViewer::TBImageFirstClick()
