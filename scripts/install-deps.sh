@@ -14,8 +14,8 @@ PACKAGES=(
   libcpp-httplib-dev
   libsamplerate0-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  python3-pydicom python3-zeep python3-numpy
-  xvfb xdotool xauth
+  python3 python3-pydicom python3-pil python3-zeep python3-numpy
+  xvfb xdotool xauth openbox x11-apps imagemagick
   zip unzip
 )
 
@@ -31,11 +31,16 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then
-  SUDO="sudo"
-fi
+# As root apt-get runs directly; otherwise through sudo. The environment variable goes through `env`
+# so that it reaches apt-get whether or not sudo keeps the caller's environment.
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  else
+    sudo "$@"
+  fi
+}
 
 echo "install-deps: installing ${missing[*]}"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO -E apt-get install -y -qq --no-install-recommends "${missing[@]}"
+as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
