@@ -9,6 +9,7 @@
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmjpeg/ddpiimpl.h>
+#include <dcmtk/oflog/oflog.h>
 
 #include <QDir>
 #include <QFile>
@@ -32,6 +33,17 @@ constexpr const char *kMR = "1.2.840.10008.5.1.4.1.1.4";
 constexpr const char *kXA = "1.2.840.10008.5.1.4.1.1.12.1";
 constexpr const char *kSC = "1.2.840.10008.5.1.4.1.1.7";
 constexpr const char *kCR = "1.2.840.10008.5.1.4.1.1.1";
+
+// DCMTK's logger prints an information line for every file that goes into a catalogue ("I: adding file:
+// ..."); the generator's users (tests, benchmarks, the demo) want its warnings and errors only.
+void QuietDcmtkLog()
+{
+    static const bool once = [] {
+        OFLog::configure(OFLogger::WARN_LOG_LEVEL);
+        return true;
+    }();
+    (void)once;
+}
 
 // Latin-1 bytes of a UTF-8 literal, as stored under ISO_IR 100.
 std::string latin1(const QString &s)
@@ -889,6 +901,7 @@ bool mixedVisits(Writer &w, const Options &o, QJsonObject &info, QString *error)
 
 bool generate(const Options &options, QString *error)
 {
+    QuietDcmtkLog();
     QDir out(options.outDir);
     if (!out.mkpath(QStringLiteral("."))) {
         *error = QStringLiteral("cannot create %1").arg(options.outDir);
@@ -938,6 +951,7 @@ QString text(DcmItem *item, const DcmTagKey &key)
 
 int summarize(const QString &folder, QStringList *lines)
 {
+    QuietDcmtkLog();
     QDir dir(folder);
     const QStringList catalogues =
         dir.entryList({QStringLiteral("DICOMDIR"), QStringLiteral("DICOMDIR.*")}, QDir::Files, QDir::Name);
