@@ -125,10 +125,18 @@ void TKorvaneMessageBox::Adjust()
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSize(12);
     setFont(arial);
-    const int after = WidestLine(lines_, arial);
-    if (label)
+    const int after = WidestLine(lines_, label ? label->font() : arial);
+    int widening = std::max(0, after - before);
+    if (label) {
         label->setWordWrap(false);
-    const int widening = std::max(0, after - before);
+        // Qt's own box may have wrapped or clipped a long line at its maximum width, so the difference of the two
+        // measures is not always enough: the label must get at least the width of its widest line, or its last
+        // characters are cut off.
+        const int labelMargins = label->contentsMargins().left() + label->contentsMargins().right() +
+                                 2 * label->margin() + 2 * label->indent();
+        const int needed = after + std::max(0, labelMargins) + 2;
+        widening = std::max(widening, needed - label->width());
+    }
     const int extraHeight = (int(lines_.size()) - 1) * QFontMetrics(arial).height();
     adjustedSize_ = platformSize_ + QSize(widening, extraHeight);
     setFixedSize(adjustedSize_);

@@ -85,3 +85,28 @@ TEST(MessageDialog, OneLineKeepsQtsHeightAndAnswersTheButtonPressed)
     EXPECT_TRUE(answered);
     EXPECT_EQ(result, mrNo);
 }
+
+TEST(MessageDialog, ALongLineIsShownWhole)
+{
+    InstallFrench();
+    ShellFixture fixture({}, 2, QSize(1280, 1024), 40);
+    fixture.Create();
+    for (const QString &text :
+         {QStringLiteral("Impossible de faire fonctionner votre programme de courrier électronique."),
+          QStringLiteral("Court\rUne seconde ligne nettement plus longue que la première, qui doit tenir entière."),
+          QStringLiteral("Le fichier DICOMDIR est introuvable!")}) {
+        TKorvaneMessageBox box(text, TMsgDlgType::mtError, mbOK);
+        box.show();
+        QCoreApplication::processEvents();
+        auto *label = box.findChild<QLabel *>("qt_msgbox_label");
+        ASSERT_TRUE(label);
+        const QFontMetrics metrics(label->font());
+        int widest = 0;
+        for (const QString &line : label->text().split('\n'))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        // The label's text area holds the widest line, and the label lies inside the box.
+        EXPECT_GE(label->contentsRect().width(), widest) << text.toStdString();
+        EXPECT_TRUE(box.rect().contains(label->geometry())) << text.toStdString();
+        box.close();
+    }
+}
