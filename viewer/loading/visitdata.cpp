@@ -299,8 +299,15 @@ void DefaultWindow(DicomImage &image)
 
 QString StudyCaption(const DicomImage &image)
 {
+    const TTemplateDM *dm = TemplateDMIfAny();
+    return StudyCaption(image, dm && dm->HasOption(QStringLiteral("/DEMO")));
+}
+
+QString StudyCaption(const DicomImage &image, bool demo)
+{
     const auto attributes = image.Attributes();
-    return image.Name().trimmed() + QStringLiteral(" / ") + AttributeText(*attributes, 0x0008, 0x0020)
+    const QString name = demo ? QStringLiteral("NOM PATIENT") : image.Name().trimmed();
+    return name + QStringLiteral(" / ") + AttributeText(*attributes, 0x0008, 0x0020)
            + QLatin1Char(' ') + AttributeText(*attributes, 0x0008, 0x0030);
 }
 

@@ -102,7 +102,9 @@ QString ReplaceTextLine(const QString &prefix, const QString &text, const QStrin
 // Sets Level and Width from Window Center / Width (0028,1050/1051), or from the pixel
 // range when they are absent.
 void DefaultWindow(imaging::DicomImage &image);
-// Trimmed Name + " / " + study date + " " + study time.
+// Trimmed Name + " / " + study date + " " + study time; with `demo` the name is "NOM PATIENT", as in the corner
+// texts, so that a demonstration never shows a real name. The one-argument form follows the "/DEMO" option.
+QString StudyCaption(const imaging::DicomImage &image, bool demo);
 QString StudyCaption(const imaging::DicomImage &image);
 // Series Description, else Body Part Examined, else "N/A".
 QString SeriesCaption(const imaging::DicomAttributes &attributes);

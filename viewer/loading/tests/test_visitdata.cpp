@@ -175,4 +175,8 @@ TEST(TextFunctions, StudyCaptionOfARealImage)
     const QString caption = StudyCaption(*image);
     EXPECT_TRUE(caption.startsWith(QString::fromUtf8("LEFÈVRE^Hélène / "))) << caption.toStdString();
     EXPECT_EQ(caption.count(' '), 3) << caption.toStdString();
+    // A demonstration hides the name in the child window's caption too.
+    const QString hidden = StudyCaption(*image, true);
+    EXPECT_TRUE(hidden.startsWith(QStringLiteral("NOM PATIENT / "))) << hidden.toStdString();
+    EXPECT_TRUE(hidden.endsWith(caption.mid(caption.indexOf(QStringLiteral(" / "))))) << hidden.toStdString();
 }
