@@ -121,7 +121,7 @@ bool LayOutRuler(const DicomLabel &label, const LabelSpace &space, RulerShape &s
     if (!ImagePixelSpacing(*space.image, colSpacing, rowSpacing))
         return false;
     const bool vertical = std::abs(label.Height()) >= std::abs(label.Width());
-    const QPointF a0 = StartPoint(label, space);
+    QPointF a0 = StartPoint(label, space);
     QPointF a1, tickEnd;
     if (vertical) {
         a1 = LabelPointToClient(label, space, QPointF(label.Left(), label.Top() + label.Height()));
@@ -131,10 +131,47 @@ bool LayOutRuler(const DicomLabel &label, const LabelSpace &space, RulerShape &s
         tickEnd = LabelPointToClient(label, space, QPointF(label.Left(), label.Top() + label.Height()));
     }
     const QPointF along = a1 - a0;
-    const double lengthPx = std::hypot(along.x(), along.y());
+    double lengthPx = std::hypot(along.x(), along.y());
     if (lengthPx < 2)
         return false;
     const QPointF unit = along / lengthPx;
+    // Texts in the ruler's band push its ends back: the part of the ruler between the
+    // texts stays, measured from its new start.
+    if (!space.keepClear.empty() && (std::abs(unit.x()) > 0.999 || std::abs(unit.y()) > 0.999)) {
+        constexpr double kClearance = 3.0;
+        const bool vertical = std::abs(unit.y()) > 0.999;
+        const double bandLow = std::min({vertical ? a0.x() : a0.y(), vertical ? tickEnd.x() : tickEnd.y()});
+        const double bandHigh = std::max({vertical ? a0.x() : a0.y(), vertical ? tickEnd.x() : tickEnd.y()});
+        const double origin = vertical ? a0.y() : a0.x();
+        const double sign = vertical ? (unit.y() > 0 ? 1 : -1) : (unit.x() > 0 ? 1 : -1);
+        double s0 = 0, s1 = lengthPx;
+        for (const QRectF &r : space.keepClear) {
+            const double acrossLow = (vertical ? r.left() : r.top()) - kClearance;
+            const double acrossHigh = (vertical ? r.right() : r.bottom()) + kClearance;
+            if (acrossHigh < bandLow - 1 || acrossLow > bandHigh + 1)
+                continue;
+            double lo = ((vertical ? r.top() : r.left()) - origin) * sign;
+            double hi = ((vertical ? r.bottom() : r.right()) - origin) * sign;
+            if (lo > hi)
+                std::swap(lo, hi);
+            lo -= kClearance;
+            hi += kClearance;
+            if (hi <= s0 || lo >= s1)
+                continue;
+            if ((lo + hi) / 2 < (s0 + s1) / 2)
+                s0 = std::max(s0, hi);
+            else
+                s1 = std::min(s1, lo);
+        }
+        if (s1 - s0 < 2)
+            return false;
+        if (s0 > 0) {
+            const QPointF shift = unit * s0;
+            a0 += shift;
+            tickEnd += shift;
+        }
+        lengthPx = s1 - s0;
+    }
     // Millimetres per client pixel along the ruler: a client step mapped back to image
     // pixels, then through the spacing of columns (x) and rows (y).
     bool invertible = false;
@@ -342,6 +379,27 @@ int LabelFontPixelSize(const DicomLabel &label, const QRectF &cell)
         return size;
     const double side = std::min(cell.width(), cell.height());
     return std::max(kMinimumScaledFont, int(std::lround(size * side / kFontReferenceCell)));
+}
+
+void KeepRulersClearOfTexts(LabelSpace &space, const DicomLabels *labels)
+{
+    space.keepClear.clear();
+    const int n = labels ? labels->Count() : 0;
+    bool ruler = false;
+    for (int i = 1; i <= n && !ruler; ++i) {
+        const DicomLabelPtr label = labels->Item(i);
+        ruler = label && label->Visible() && label->LabelType() == DicomLabel::TypeRuler;
+    }
+    if (!ruler)
+        return;
+    for (int i = 1; i <= n; ++i) {
+        const DicomLabelPtr label = labels->Item(i);
+        if (!label || !label->Visible() || label->LabelType() != DicomLabel::TypeText || label->ImageTied())
+            continue;
+        const TextLayout layout = LayOutText(*label, space);
+        if (!layout.lines.isEmpty() && layout.rotation == 0)
+            space.keepClear.push_back(layout.bounds);
+    }
 }
 
 bool ImagePixelSpacing(const DicomImage &image, double &columnSpacing, double &rowSpacing)
@@ -620,7 +678,8 @@ bool DrawImageCell(QPainter &painter, DicomImage &image, const DisplayGeometry &
 
     if (options.drawLabels && image.ShowLabels()) {
         const DicomLabelsPtr labels = image.Labels();
-        LabelSpace space{cell, &image, toClient};
+        LabelSpace space{cell, &image, toClient, {}};
+        KeepRulersClearOfTexts(space, labels.get());
         LabelDrawOptions labelOptions;
         labelOptions.updateAutoSize = options.updateAutoSize;
         const int n = labels ? labels->Count() : 0;

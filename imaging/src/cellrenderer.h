@@ -22,7 +22,14 @@ struct LabelSpace
     QRectF cell;                       // cell units 0..1000 map onto this rectangle
     const DicomImage *image = nullptr; // image under the labels (tied labels, orientation, rulers)
     QTransform imageToClient;          // valid when image is set
+    // Client rectangles that rulers keep clear of (the image's own texts): a ruler that
+    // would run into one is shortened at that end.
+    std::vector<QRectF> keepClear;
 };
+
+// Fills space.keepClear with the boxes of the visible untied text labels of `labels`
+// when one of them is a visible ruler (nothing to compute otherwise).
+void KeepRulersClearOfTexts(LabelSpace &space, const DicomLabels *labels);
 
 // A label's point (in the label's own unit) in client pixels.
 QPointF LabelPointToClient(const DicomLabel &label, const LabelSpace &space, QPointF point);

@@ -10,10 +10,20 @@
 
 namespace imaging {
 
+QSizeF PixelScale(const DisplayGeometry &g)
+{
+    const double aspect = g.pixelAspect;
+    if (!(aspect > 0) || !std::isfinite(aspect) || aspect == 1.0)
+        return QSizeF(1, 1);
+    return aspect > 1 ? QSizeF(1, aspect) : QSizeF(1 / aspect, 1);
+}
+
 QSizeF DisplayedSize(const DisplayGeometry &g)
 {
+    const QSizeF scale = PixelScale(g);
+    const double w = g.sizeX * scale.width(), h = g.sizeY * scale.height();
     const bool swap = (g.rotateState & 1) != 0;
-    return swap ? QSizeF(g.sizeY, g.sizeX) : QSizeF(g.sizeX, g.sizeY);
+    return swap ? QSizeF(h, w) : QSizeF(w, h);
 }
 
 double ActualZoom(const DisplayGeometry &g)
@@ -26,34 +36,43 @@ double ActualZoom(const DisplayGeometry &g)
     return std::min(g.cell.width() / s.width(), g.cell.height() / s.height());
 }
 
-QPointF ActualScroll(const DisplayGeometry &g)
+QPointF CentredScroll(const DisplayGeometry &g)
 {
-    if (!g.stretchToFit)
-        return QPointF(g.scrollX, g.scrollY);
     const QSizeF s = DisplayedSize(g);
     const double z = ActualZoom(g);
     return QPointF(-(g.cell.width() - s.width() * z) / 2, -(g.cell.height() - s.height() * z) / 2);
 }
 
+QPointF ActualScroll(const DisplayGeometry &g)
+{
+    if (!g.stretchToFit)
+        return QPointF(g.scrollX, g.scrollY);
+    return CentredScroll(g);
+}
+
 QTransform ImageToClientTransform(const DisplayGeometry &g)
 {
-    // Built from the right: flip, quarter turns, zoom, then placement in the cell.
+    // Built from the right: pixel shape, quarter turns, mirrors on the screen's axes,
+    // zoom, then placement in the cell.
     QTransform t;
     const double z = ActualZoom(g);
     const QPointF scroll = ActualScroll(g);
     t.translate(g.cell.left() - scroll.x(), g.cell.top() - scroll.y());
     t.scale(z, z);
-    double w = g.sizeX, h = g.sizeY;
+    const QSizeF scale = PixelScale(g);
+    double w = g.sizeX * scale.width(), h = g.sizeY * scale.height();
     std::vector<QTransform> steps;
-    if (g.flipState & 1)
-        steps.push_back(QTransform(-1, 0, 0, 1, w, 0));
-    if (g.flipState & 2)
-        steps.push_back(QTransform(1, 0, 0, -1, 0, h));
+    if (scale != QSizeF(1, 1))
+        steps.push_back(QTransform::fromScale(scale.width(), scale.height()));
     for (int k = 0; k < (g.rotateState & 3); ++k) {
         // (x, y) -> (y, w - x), w being the width before this turn.
         steps.push_back(QTransform(0, -1, 1, 0, 0, w));
         std::swap(w, h);
     }
+    if (g.flipState & 1)
+        steps.push_back(QTransform(-1, 0, 0, 1, w, 0));
+    if (g.flipState & 2)
+        steps.push_back(QTransform(1, 0, 0, -1, 0, h));
     QTransform pre;
     for (const QTransform &s : steps)
         pre = pre * s; // QTransform composes left to right: apply s after pre
@@ -117,10 +136,6 @@ QString EdgeOrientationLetters(const double rowDirection[3], const double column
         right[i] = rowDirection[i];
         down[i] = columnDirection[i];
     }
-    if (g.flipState & 1)
-        for (double &v : right) v = -v;
-    if (g.flipState & 2)
-        for (double &v : down) v = -v;
     for (int k = 0; k < (g.rotateState & 3); ++k) {
         // After an anticlockwise turn the screen's right is the old down and the screen's
         // down is the old left.
@@ -130,6 +145,11 @@ QString EdgeOrientationLetters(const double rowDirection[3], const double column
             down[i] = -r;
         }
     }
+    // The mirrors act on the screen's axes, after the turns.
+    if (g.flipState & 1)
+        for (double &v : right) v = -v;
+    if (g.flipState & 2)
+        for (double &v : down) v = -v;
     double v[3];
     if (edge.compare("Right", Qt::CaseInsensitive) == 0)
         for (int i = 0; i < 3; ++i) v[i] = right[i];

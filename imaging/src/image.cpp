@@ -37,6 +37,37 @@ struct VoiLut
     std::vector<std::uint16_t> data;
 };
 
+// Height over width of one pixel: from Pixel Spacing (or the multi-frame Pixel
+// Measures), else Imager Pixel Spacing (radiographs), else Pixel Aspect Ratio
+// (0028,0034, vertical then horizontal). 1 when none gives two positive values, or when
+// the ratio is so extreme (beyond 1:20) that it can only be a damaged value.
+double PixelAspectOf(DcmItem *ds)
+{
+    if (!ds)
+        return 1.0;
+    double vertical = 0, horizontal = 0;
+    bool found = PatientPixelSpacing(ds, vertical, horizontal);
+    if (!found)
+        found = ItemDouble(ds, DCM_ImagerPixelSpacing, vertical, 0)
+                && ItemDouble(ds, DCM_ImagerPixelSpacing, horizontal, 1) && vertical > 0 && horizontal > 0;
+    if (!found) {
+        long v = 0, h = 0;
+        found = ItemInt(ds, DCM_PixelAspectRatio, v, 0) && ItemInt(ds, DCM_PixelAspectRatio, h, 1) && v > 0
+                && h > 0;
+        vertical = double(v);
+        horizontal = double(h);
+    }
+    if (!found)
+        return 1.0;
+    const double aspect = vertical / horizontal;
+    if (!std::isfinite(aspect) || aspect < 0.05 || aspect > 20)
+        return 1.0;
+    // Spacings written with a few digits may differ in the last one: that is square.
+    if (std::fabs(aspect - 1.0) < 1e-3)
+        return 1.0;
+    return aspect;
+}
+
 class ImageImpl final : public DicomImage
 {
 public:
@@ -193,6 +224,7 @@ public:
         g.scrollY = d_.scrollY;
         g.rotateState = d_.rotate;
         g.flipState = d_.flip;
+        g.pixelAspect = d_.pixelAspect;
         return g;
     }
 
@@ -246,13 +278,20 @@ public:
     QImage Picture() const override
     {
         QImage img = DisplayFrame();
-        if (d_.flip)
-            img = img.mirrored(d_.flip & 1, d_.flip & 2);
+        // Non-square pixels first (the shorter side of a pixel stays one pixel), then the
+        // turns, then the mirrors on the screen's axes: the picture as the cell shows it.
+        const QSizeF scale = PixelScale(Geometry());
+        if (scale != QSizeF(1, 1) && !img.isNull())
+            img = img.scaled(std::max(1, int(std::lround(img.width() * scale.width()))),
+                             std::max(1, int(std::lround(img.height() * scale.height()))),
+                             Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         if (d_.rotate) {
             QTransform t;
             t.rotate(-90.0 * d_.rotate);
             img = img.transformed(t);
         }
+        if (d_.flip)
+            img = img.mirrored(d_.flip & 1, d_.flip & 2);
         return img;
     }
 
@@ -316,7 +355,10 @@ private:
     {
         double zoom = 1.0;
         int scrollX = 0, scrollY = 0;
-        bool stretch = false;
+        // A new image is shown whole, fitted to its cell and centred.
+        bool stretch = true;
+        // Row spacing over column spacing (see PixelAspectOf); read once with the file.
+        double pixelAspect = 1.0;
         int flip = 0, rotate = 0;
         QRectF cell{0, 0, 512, 512};
         bool showLabels = true, showUpdates = true, cacheDisplay = true, onScreen = false;
@@ -351,6 +393,7 @@ private:
             d_.cineRate = rate;
         else if (ItemDouble(ds, DCM_RecommendedDisplayFrameRate, rate) && rate > 0)
             d_.cineRate = rate;
+        d_.pixelAspect = PixelAspectOf(ds);
         double c = 0, w = 0;
         if (ItemDouble(ds, DCM_WindowCenter, c) && ItemDouble(ds, DCM_WindowWidth, w) && w != 0) {
             level_ = c;

@@ -253,6 +253,8 @@ LabelSpace ViewerLight::SpaceForImageIndex(int imageIndex) const
     space.cell = CellRect(cell);
     space.image = image.get();
     space.imageToClient = ImageToClientTransform(GeometryIn(*image, cell));
+    if (image->ShowLabels())
+        KeepRulersClearOfTexts(space, image->Labels().get());
     return space;
 }
 
@@ -406,6 +408,24 @@ void ViewerLight::SyncCells()
         const Shown now = Shown::Of(*image);
         watches_[key] = Watch{image, id, now, now};
     }
+    // The owner hears of every image whose zoom in effect changed, so that what it writes
+    // about the zoom stays true after a layout change. Its label changes need no
+    // notification here: the cells are drawn after this.
+    std::vector<int> rezoomed;
+    for (int k = 0; k < CellCount(); ++k) {
+        const DicomImagePtr image = ImageOfCell(k);
+        auto it = image ? watches_.find(image.get()) : watches_.end();
+        if (it == watches_.end() || CellRect(k).isEmpty())
+            continue;
+        const double zoom = image->ActualZoom();
+        if (std::fabs(zoom - it->second.reportedZoom) > 1e-9) {
+            it->second.reportedZoom = zoom;
+            rezoomed.push_back(currentIndex_ + k);
+        }
+    }
+    if (OnZoomChanged)
+        for (int index : rezoomed)
+            OnZoomChanged(index);
     syncing_ = false;
 }
 
@@ -715,8 +735,10 @@ DicomImagePtr ViewerLight::SubImage(const DicomImagePtr &image, int x, int y, in
                              .arg(x).arg(y).arg(width).arg(height).arg(image->SizeX()).arg(image->SizeY()));
     if (!(magnification >= 0.01 && magnification <= 16))
         throw DicomError(QStringLiteral("SubImage: magnification %1 is outside 0.01 .. 16").arg(magnification));
-    const int outWidth = std::max(1, int(std::lround(width * magnification)));
-    const int outHeight = std::max(1, int(std::lround(height * magnification)));
+    // Non-square pixels come out square: the copy has the proportions of the cell.
+    const QSizeF shape = PixelScale(image->Geometry());
+    const int outWidth = std::max(1, int(std::lround(width * magnification * shape.width())));
+    const int outHeight = std::max(1, int(std::lround(height * magnification * shape.height())));
     if (qint64(outWidth) * outHeight > 64ll * 1024 * 1024)
         throw DicomError(QStringLiteral("SubImage: %1 x %2 pixels is too large").arg(outWidth).arg(outHeight));
 
@@ -731,13 +753,13 @@ DicomImagePtr ViewerLight::SubImage(const DicomImagePtr &image, int x, int y, in
     entry->SetFlipState(0);
     entry->SetStretchToFit(false);
     entry->SetZoom(magnification);
-    entry->SetScrollX(int(std::lround((x - 1) * magnification)));
-    entry->SetScrollY(int(std::lround((y - 1) * magnification)));
+    entry->SetScrollX(int(std::lround((x - 1) * magnification * shape.width())));
+    entry->SetScrollY(int(std::lround((y - 1) * magnification * shape.height())));
     entry->SetDisplayCell(QRectF(0, 0, outWidth, outHeight));
     DisplayGeometry g = entry->Geometry();
     g.cell = QRectF(0, 0, outWidth, outHeight);
-    g.scrollX = (x - 1) * magnification;
-    g.scrollY = (y - 1) * magnification;
+    g.scrollX = (x - 1) * magnification * shape.width();
+    g.scrollY = (y - 1) * magnification * shape.height();
 
     entry->DisplayFrame(); // throws DicomError when the pixels cannot be decoded
     QImage picture(outWidth, outHeight, QImage::Format_RGB888);

@@ -90,6 +90,7 @@ private:
         int listenerId = 0;
         Shown shown; // when last drawn
         Shown seen;  // at the last drawing or notification
+        double reportedZoom = -1; // ActualZoom last given to OnZoomChanged
     };
     struct Cine
     {

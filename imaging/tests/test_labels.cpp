@@ -72,6 +72,7 @@ TEST(Labels, RescaleTurnsClientGeometryIntoImagePixels)
 {
     auto img = ReadDemo("Abdomen axial");
     img->SetDisplayCell(QRectF(0, 0, 256, 256));
+    img->SetStretchToFit(false); // zoom and scroll as set (a new image is fitted)
     img->SetZoom(0.5);
     img->SetScrollX(-10); // image shifted 10 screen pixels right
     auto line = CreateLabel();

@@ -244,12 +244,13 @@ TEST(ViewerLight, OrientationLettersFollowDirectionStringsRotationAndFlip)
     const Case cases[] = {
         {0, 0, "A", "D", "G", "P"}, {0, 1, "A", "G", "D", "P"}, {0, 2, "P", "D", "G", "A"},
         {1, 0, "G", "A", "P", "D"}, {2, 0, "P", "G", "D", "A"}, {3, 0, "D", "P", "A", "G"},
-        {1, 1, "D", "A", "P", "G"},
+        // Mirrors act on the screen after the turn: left and right swap, or top and bottom.
+        {1, 1, "G", "P", "A", "D"}, {1, 2, "D", "A", "P", "G"}, {3, 1, "D", "A", "P", "G"},
     };
     for (const Case &c : cases) {
         image->SetRotateState(c.rotate);
         image->SetFlipState(c.flip);
-        detail::LabelSpace space{cell, image.get(), ImageToClientTransform(image->Geometry())};
+        detail::LabelSpace space{cell, image.get(), ImageToClientTransform(image->Geometry()), {}};
         const char *expected[4] = {c.top, c.left, c.right, c.bottom};
         for (int i = 0; i < 4; ++i) {
             const detail::TextLayout layout = detail::LayOutText(*labels[size_t(i)], space);
@@ -726,4 +727,172 @@ TEST(ViewerLight, ChangesMadeWithShowUpdatesOffAreDrawnOnceItIsBackOn)
     QTRY_VERIFY_WITH_TIMEOUT(counter.paints > before, 1000);
     // Stored 250 was grey in the 0..1000 window; in 400..600 it is black.
     EXPECT_LE(Grey(control->grab().toImage(), 20, 20), 2);
+}
+
+TEST(ViewerLight, NewImagesAreFittedAndTheOwnerHearsOfEveryZoomChange)
+{
+    auto control = MakeControl(300, 200);
+    ASSERT_TRUE(control);
+    std::vector<std::pair<int, double>> heard;
+    control->OnZoomChanged = [&](int index) {
+        heard.emplace_back(index, control->Images()->Item(index)->ActualZoom());
+    };
+    for (int i = 0; i < 6; ++i)
+        control->Images()->Add(MakeMonoImage(64, 64, [](int, int, int) { return 1000; }, 1, 500, 1000));
+    const DicomImagePtr first = control->Images()->Item(1);
+    EXPECT_TRUE(first->StretchToFit());
+    // Whole and centred: the bright square is 200 x 200 in the middle of the 300 x 200 cell.
+    QImage shot = Grab(*control);
+    EXPECT_DOUBLE_EQ(first->ActualZoom(), 200.0 / 64);
+    EXPECT_EQ(Grey(shot, 49, 100), 0);
+    EXPECT_GE(Grey(shot, 50, 100), 250);
+    EXPECT_GE(Grey(shot, 249, 100), 250);
+    EXPECT_EQ(Grey(shot, 250, 100), 0);
+    EXPECT_GE(Grey(shot, 150, 0), 250);
+    EXPECT_GE(Grey(shot, 150, 199), 250);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0], std::make_pair(1, 200.0 / 64));
+
+    // Nothing changed: nothing heard. A wider control: the image grows, heard once.
+    heard.clear();
+    Grab(*control);
+    EXPECT_TRUE(heard.empty());
+    control->resize(600, 400);
+    Grab(*control);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0], std::make_pair(1, 400.0 / 64));
+
+    // A 2 x 2 grid from image 2: each image entering a cell is heard with its cell's zoom.
+    heard.clear();
+    control->SetMultiRows(2);
+    control->SetMultiColumns(2);
+    control->SetCellSpacing(4);
+    control->SetCurrentIndex(2);
+    Grab(*control);
+    ASSERT_EQ(heard.size(), 4u);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(heard[size_t(k)].first, 2 + k);
+        EXPECT_DOUBLE_EQ(heard[size_t(k)].second, 196.0 / 64); // 200 less the spacing
+    }
+    // A zoom change of an image in a cell is heard too.
+    heard.clear();
+    control->Images()->Item(3)->SetStretchToFit(false);
+    control->Images()->Item(3)->SetZoom(1.5);
+    Grab(*control);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0], std::make_pair(3, 1.5));
+    control->OnZoomChanged = nullptr;
+}
+
+TEST(ViewerLight, NonSquarePixelsAreShownWithTheirProportions)
+{
+    using viewerlight_test::ExtraAttribute;
+    auto aspectOf = [](const std::vector<ExtraAttribute> &extra) {
+        return MakeMonoImage(8, 8, [](int, int, int) { return 0; }, 1, 0, 0, extra)->Geometry().pixelAspect;
+    };
+    // Pixel Spacing is rows \ columns; Pixel Aspect Ratio vertical \ horizontal.
+    EXPECT_DOUBLE_EQ(aspectOf({{0x0028, 0x0030, QVariantList{0.6, 0.3}, "DS"}}), 2.0);
+    EXPECT_DOUBLE_EQ(aspectOf({{0x0018, 0x1164, QVariantList{0.1, 0.2}, "DS"}}), 0.5);
+    EXPECT_DOUBLE_EQ(aspectOf({{0x0028, 0x0034, QVariantList{4, 3}, "IS"}}), 4.0 / 3);
+    EXPECT_DOUBLE_EQ(aspectOf({{0x0028, 0x0030, QVariantList{0.5, 0.5}, "DS"},
+                               {0x0028, 0x0034, QVariantList{4, 3}, "IS"}}),
+                     1.0);
+    // Values that cannot be a pixel's shape count as absent.
+    EXPECT_DOUBLE_EQ(aspectOf({{0x0028, 0x0030, QVariantList{-0.6, 0.3}, "DS"}}), 1.0);
+    EXPECT_DOUBLE_EQ(aspectOf({{0x0028, 0x0034, QVariantList{0, 3}, "IS"}}), 1.0);
+    EXPECT_DOUBLE_EQ(aspectOf({{0x0028, 0x0030, QVariantList{1000.0, 0.001}, "DS"}}), 1.0);
+
+    // 40 x 20 pixels twice as tall as wide: a 40 x 40 picture, drawn square in the cell;
+    // the bright pixel (5, 7) is a 1 x 2 rectangle at 1:1.
+    const std::vector<ExtraAttribute> spacing = {{0x0028, 0x0030, QVariantList{0.8, 0.4}, "DS"}};
+    auto image = MakeMonoImage(40, 20, [](int x, int y, int) { return x == 5 && y == 7 ? 1000 : 0; }, 1, 500,
+                               1000, spacing);
+    auto control = MakeControl(100, 100);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    image->SetMagnificationMode(0);
+    image->SetMinificationMode(0);
+    image->SetWidth(1000);
+    image->SetLevel(500);
+    Grab(*control);
+    EXPECT_DOUBLE_EQ(image->ActualZoom(), 2.5); // 100 / 40 both ways
+    PlainDisplay(*image);
+    const QImage shot = Grab(*control);
+    QRect bright;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            if (Grey(shot, x, y) > 128) {
+                bright = bright.united(QRect(x, y, 1, 1));
+                EXPECT_EQ(control->ImageXPosition(x, y), 5);
+                EXPECT_EQ(control->ImageYPosition(x, y), 7);
+            }
+    EXPECT_EQ(bright, QRect(5, 14, 1, 2));
+    EXPECT_EQ(control->ImageYPosition(5, 13), 6);
+    EXPECT_EQ(control->ImageYPosition(5, 39), 19);
+    EXPECT_EQ(control->ImageYPosition(5, 40), -1);
+    // The picture of the image and a copy of a region have the same proportions.
+    EXPECT_EQ(image->Picture().size(), QSize(40, 40));
+    image->SetRotateState(1);
+    EXPECT_EQ(image->Picture().size(), QSize(40, 40));
+    const DicomImagePtr sub = control->SubImage(image, 1, 1, 20, 10, 1.0, 1);
+    EXPECT_EQ(QSize(sub->SizeX(), sub->SizeY()), QSize(20, 20));
+    EXPECT_GE(qGray(sub->DisplayFrame().pixel(5, 14)), 250);
+    EXPECT_GE(qGray(sub->DisplayFrame().pixel(5, 15)), 250);
+    EXPECT_LT(qGray(sub->DisplayFrame().pixel(5, 16)), 100);
+}
+
+TEST(ViewerLight, RulersKeepClearOfTheCornerTexts)
+{
+    // A uniform dark image with a pixel spacing, the vertical ruler of every loaded image
+    // (green) and a top-right text of many lines (red) that reaches below the ruler's top.
+    const std::vector<viewerlight_test::ExtraAttribute> spacing = {
+        {0x0028, 0x0030, QVariantList{1.0, 1.0}, "DS"}};
+    auto image = MakeMonoImage(256, 256, [](int, int, int) { return 0; }, 1, 500, 1000, spacing);
+    auto control = MakeControl(256, 256);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    DicomLabelPtr ruler = image->Labels()->AddNew();
+    ruler->SetLabelType(DicomLabel::TypeRuler);
+    ruler->SetImageTied(false);
+    ruler->SetScaleWithCell(true);
+    ruler->SetLeft(950);
+    ruler->SetTop(200);
+    ruler->SetWidth(-25);
+    ruler->SetHeight(600);
+    ruler->SetShadow(0);
+    ruler->SetForeColour(0x00FF00);
+    DicomLabelPtr text = image->Labels()->AddNew();
+    text->SetLabelType(DicomLabel::TypeText);
+    text->SetImageTied(false);
+    text->SetScaleWithCell(true);
+    text->SetLeft(10);
+    text->SetTop(5);
+    text->SetWidth(980);
+    text->SetHeight(495);
+    text->SetAlignment(2);
+    text->SetTransparent(true);
+    text->SetFontSize(20);
+    text->SetScaleFontSize(true);
+    text->SetForeColour(0x0000FF);
+    text->SetText("DUPONT^JEAN\rKV000123\r1950-01-01\r2024-05-02\rHOPITAL\rDFOV: 25.6 x 25.6 cm\rXXXXXXXXXXXXXXX");
+    auto green = [](const QImage &shot, const QRect &area) {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (QColor(shot.pixel(x, y)).green() > 200)
+                    ++n;
+        return n;
+    };
+    const detail::LabelSpace space{control->CellRect(0), image.get(),
+                                   ImageToClientTransform(image->Geometry()), {}};
+    const QRect textBox = detail::LayOutText(*text, space).bounds.toAlignedRect();
+    ASSERT_GT(textBox.bottom(), 0.2 * 256 + 5); // the text does reach the ruler's top
+
+    QImage shot = Grab(*control);
+    EXPECT_EQ(green(shot, textBox.adjusted(-2, -2, 2, 2)), 0);
+    EXPECT_GT(green(shot, QRect(220, textBox.bottom() + 3, 36, 256 - textBox.bottom() - 3)), 100);
+    // Without the text the ruler starts at its own top.
+    text->SetVisible(false);
+    shot = Grab(*control);
+    EXPECT_GT(green(shot, textBox.adjusted(-2, -2, 2, 2)), 10);
 }

@@ -200,8 +200,11 @@ TEST(ViewerLightScreenshots, RotatedAndFlippedImageWithOrientationLetters)
     const QString saved = global->DirectionStrings();
     global->SetDirectionStrings(QStringLiteral("D\\G\\A\\P\\I\\S"));
     Shoot(*control, QStringLiteral("viewerlight_rotated_flipped.png"));
-    EXPECT_EQ(image->EdgeOrientation(QStringLiteral("Top")), QStringLiteral("D"));
-    EXPECT_EQ(image->EdgeOrientation(QStringLiteral("Left")), QStringLiteral("A"));
+    // A quarter turn to the left puts the patient's left (G) on top and the anterior (A)
+    // on the left; the mirror then swaps left and right on screen.
+    EXPECT_EQ(image->EdgeOrientation(QStringLiteral("Top")), QStringLiteral("G"));
+    EXPECT_EQ(image->EdgeOrientation(QStringLiteral("Left")), QStringLiteral("P"));
+    EXPECT_EQ(image->EdgeOrientation(QStringLiteral("Right")), QStringLiteral("A"));
     global->SetDirectionStrings(saved);
 }
 

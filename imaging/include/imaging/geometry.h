@@ -6,10 +6,15 @@
 // - image: continuous pixel coordinates, pixel (i, j) covering [i, i+1) x [j, j+1);
 // - display: the image after the flip and the rotation, still in image pixels.
 // An image point p goes to the screen like this:
-//   1. flip (FlipState bit 1: x := SizeX - x; bit 2: y := SizeY - y);
+//   1. pixel shape: x := x * PixelScale.width, y := y * PixelScale.height, so that a
+//      pixel taller than wide (row spacing above column spacing) is drawn taller; the
+//      shorter side of a pixel keeps the length 1;
 //   2. RotateState quarter turns anticlockwise, each (x, y) := (y, W - x) with W the
 //      width before that turn (the displayed width and height swap on odd turns);
-//   3. client := cell top-left + display x ActualZoom - (ActualScrollX, ActualScrollY).
+//   3. mirror on the screen's axes, whatever the rotation (FlipState bit 1: x := W - x,
+//      left and right swap on screen; bit 2: y := H - y, top and bottom swap), W and H
+//      being the displayed width and height;
+//   4. client := cell top-left + display x ActualZoom - (ActualScrollX, ActualScrollY).
 // With StretchToFit the zoom fits the displayed image into the cell and the image is
 // centred: ActualScroll = -(cell size - displayed size x zoom) / 2.
 
@@ -31,14 +36,24 @@ struct DisplayGeometry
     double scrollX = 0;
     double scrollY = 0;
     int rotateState = 0; // quarter turns anticlockwise
-    int flipState = 0;   // bit 1 left-right, bit 2 top-bottom
+    int flipState = 0;   // bit 1 left-right, bit 2 top-bottom, on screen
+    // Height of one image pixel over its width (row spacing / column spacing); 1 for
+    // square pixels.
+    double pixelAspect = 1.0;
 };
 
-// Width and height of the image after rotation (image pixels).
+// Display units per image pixel across (width) and down (height): the pixel's shape
+// with its shorter side 1.
+QSizeF PixelScale(const DisplayGeometry &g);
+
+// Width and height of the image after pixel shape and rotation (display units, screen
+// pixels at zoom 1).
 QSizeF DisplayedSize(const DisplayGeometry &g);
 double ActualZoom(const DisplayGeometry &g);
 // Scroll in effect (screen pixels), see above.
 QPointF ActualScroll(const DisplayGeometry &g);
+// The scroll that centres the image in its cell at the zoom in effect.
+QPointF CentredScroll(const DisplayGeometry &g);
 
 // Exact conversions between client points and continuous image coordinates.
 QPointF ImageToClient(const DisplayGeometry &g, QPointF image);

@@ -127,6 +127,12 @@ public:
     std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)> OnDoubleClick;
     // Wheel: angle in eighths of a degree (120 per notch, positive away from the user).
     std::function<void(int delta, Qt::KeyboardModifiers, int x, int y)> OnMouseWheel;
+    // The zoom in effect (DicomImage::ActualZoom) of the image at `imageIndex` in Images
+    // is not the one last reported for it: the image entered a cell, its cell changed
+    // size, or its zoom, stretch or rotation changed. Called while the control lays out
+    // its cells, before it draws them; the owner may rewrite the image's labels here
+    // (the drawing that follows shows them) but not change its geometry.
+    std::function<void(int imageIndex)> OnZoomChanged;
     // A cine is about to show `newFrame` of the image at `imageIndex` in Images.
     std::function<void(int imageIndex, int newFrame)> OnFrameChanging;
     std::function<void()> OnFocusIn;
