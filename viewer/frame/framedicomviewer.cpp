@@ -1,5 +1,7 @@
 #include "viewer/frame/framedicomviewer.h"
 
+#include "imaging/geometry.h"
+
 #include "viewer/loading/components.h"
 #include "viewer/loading/cornertext.h"
 #include "viewer/loading/visitdata.h"
@@ -69,6 +71,9 @@ TFrameDicomViewer::TFrameDicomViewer(QWidget *parent) : QFrame(parent), grab_(st
     scrollBar_->setValue(1);
     scrollBar_->setPageStep(1);
     scrollBar_->hide();
+    // The bar is shown and hidden by the series loading: the control then gets the
+    // room that is left beside it.
+    scrollBar_->installEventFilter(this);
     connect(scrollBar_, &QScrollBar::valueChanged, this, [this](int v) { ScrollBarChange(v); });
 
     viewer_->OnMouseDown = [this](Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
@@ -81,6 +86,12 @@ TFrameDicomViewer::TFrameDicomViewer(QWidget *parent) : QFrame(parent), grab_(st
         DicomViewerMouseUp(b, m, x, y);
     };
     viewer_->OnFrameChanging = [this](int index, int frame) { DicomViewerFrameChanging(index, frame); };
+    // A cell that changed size (a new layout, an image grid) shows its image at another
+    // zoom: the "Zoom:" line follows.
+    viewer_->OnZoomChanged = [this](int index) {
+        if (const auto image = viewer_->Images()->Item(index))
+            WriteZoomLine(*image);
+    };
     viewer_->OnFocusIn = [this]() {
         if (!IsActive)
             FrameEnter();
@@ -94,6 +105,7 @@ TFrameDicomViewer::~TFrameDicomViewer()
     viewer_->OnMouseMove = nullptr;
     viewer_->OnMouseUp = nullptr;
     viewer_->OnFrameChanging = nullptr;
+    viewer_->OnZoomChanged = nullptr;
     viewer_->OnFocusIn = nullptr;
     if (g_host && g_host->CurrentFrame() == this)
         g_host->SetCurrentFrame(nullptr);
@@ -114,6 +126,13 @@ void TFrameDicomViewer::resizeEvent(QResizeEvent *event)
 {
     QFrame::resizeEvent(event);
     LayoutChildren();
+}
+
+bool TFrameDicomViewer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == scrollBar_ && (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent))
+        LayoutChildren();
+    return QFrame::eventFilter(watched, event);
 }
 
 bool TFrameDicomViewer::Cine() const { return g_host && g_host->ButtonDown(TFrameButton::Cine); }
@@ -293,13 +312,20 @@ void TFrameDicomViewer::ApplyToSeries(int op)
             break;
         case 11: {
             g->SetStretchToFit(!g->StretchToFit());
-            WriteZoomLine(*g);
             if (!g->StretchToFit()) {
-                const double cellW = double(viewer_->width()) / viewer_->MultiColumns();
-                const double cellH = double(viewer_->height()) / viewer_->MultiRows();
-                g->SetScrollX(static_cast<int>(-Round((cellW - g->SizeX() * g->Zoom()) / 2)));
-                g->SetScrollY(static_cast<int>(-Round((cellH - g->SizeY() * g->Zoom()) / 2)));
+                // Centred in its cell at its own zoom, with its turn and pixel shape.
+                const int cell = i - viewer_->CurrentIndex();
+                QRectF rect = viewer_->CellRect(cell);
+                if (rect.isEmpty())
+                    rect = viewer_->CellRect(0);
+                imaging::DisplayGeometry geometry = g->Geometry();
+                if (!rect.isEmpty())
+                    geometry.cell = rect;
+                const QPointF scroll = imaging::CentredScroll(geometry);
+                g->SetScrollX(static_cast<int>(Round(scroll.x())));
+                g->SetScrollY(static_cast<int>(Round(scroll.y())));
             }
+            WriteZoomLine(*g);
             break;
         }
         case 12:
@@ -312,11 +338,16 @@ void TFrameDicomViewer::ApplyToSeries(int op)
             g->SetFlipState(g->FlipState() == 2 ? 0 : 2);
             break;
         case 15:
-            g->SetRotateState((g->RotateState() + 1) % 4);
+        case 16: {
+            // The mirrors act on the screen after the turn: under one mirror a turn of
+            // the stored state goes the other way on screen, so it is reversed to keep
+            // "left" turning the picture left.
+            const bool mirrored = g->FlipState() == 1 || g->FlipState() == 2;
+            const bool left = (op == 15) != mirrored;
+            g->SetRotateState((g->RotateState() + (left ? 1 : 3)) % 4);
+            WriteZoomLine(*g);
             break;
-        case 16:
-            g->SetRotateState((g->RotateState() + 3) % 4);
-            break;
+        }
         case 17:
             g->SetWidth(-g->Width());
             WriteWindowLine(*g);
@@ -341,10 +372,14 @@ void TFrameDicomViewer::ApplyToSeries(int op)
 
 void TFrameDicomViewer::ReAnchor(imaging::DicomImage &image) const
 {
+    // The press point is taken from the image's cell: in a grid, or with the spacing
+    // around the cell, the cell does not start at the control's corner.
     const double z = image.Zoom();
     const double ratio = 1.0 - z / ZoomOrigin.zoom;
-    image.SetScrollX(static_cast<int>(Round(ZoomOrigin.scrollX - ratio * (ZoomOrigin.x + ZoomOrigin.scrollX))));
-    image.SetScrollY(static_cast<int>(Round(ZoomOrigin.scrollY - ratio * (ZoomOrigin.y + ZoomOrigin.scrollY))));
+    const int x0 = ZoomOrigin.x - image.OriginX();
+    const int y0 = ZoomOrigin.y - image.OriginY();
+    image.SetScrollX(static_cast<int>(Round(ZoomOrigin.scrollX - ratio * (x0 + ZoomOrigin.scrollX))));
+    image.SetScrollY(static_cast<int>(Round(ZoomOrigin.scrollY - ratio * (y0 + ZoomOrigin.scrollY))));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -389,8 +424,15 @@ void TFrameDicomViewer::ScrollLoupe(int x, int y)
         return;
     const int px = viewer_->ImageXPosition(x, y);
     const int py = viewer_->ImageYPosition(x, y);
-    l->SetScrollX(static_cast<int>(Round(px * l->Zoom())) - loupe->width() / 2);
-    l->SetScrollY(static_cast<int>(Round(py * l->Zoom())) - loupe->height() / 2);
+    // Where that pixel lies in the loupe's picture unscrolled (its zoom, turn, mirror and
+    // pixel shape): px x Zoom, py x Zoom for an image shown as it is stored.
+    imaging::DisplayGeometry geometry = l->Geometry();
+    geometry.cell = QRectF(0, 0, loupe->width(), loupe->height());
+    geometry.stretchToFit = false;
+    geometry.scrollX = geometry.scrollY = 0;
+    const QPointF at = imaging::ImageToClient(geometry, QPointF(px, py));
+    l->SetScrollX(static_cast<int>(Round(at.x())) - loupe->width() / 2);
+    l->SetScrollY(static_cast<int>(Round(at.y())) - loupe->height() / 2);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -797,8 +839,11 @@ void TFrameDicomViewer::PixelReadout(int x, int y)
     }
     const int px = viewer_->ImageXPosition(x, y);
     const int py = viewer_->ImageYPosition(x, y);
-    if (px < 0 || py < 0)
+    if (px < 0 || py < 0) {
+        // Off the image (the black around it): no value is shown for a place without one.
+        g_host->SetStatusText(QString());
         return;
+    }
     // A one-point label samples the pixel after the modality rescale; it is removed at
     // once and the image is not redrawn for it.
     const bool updates = image->ShowUpdates();

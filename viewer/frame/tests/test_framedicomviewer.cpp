@@ -104,6 +104,8 @@ TEST_F(FrameTest, ZoomChangesByOneTenthPerMoveAndStaysInItsRange)
     Show(QStringLiteral("CT"));
     host.left = toolZoom;
     const auto image = Image(1);
+    // Choosing the zoom tool takes the fit off (the main window's part).
+    image->SetStretchToFit(false);
     image->SetZoom(1.0);
     Press(Qt::LeftButton, {100, 100});
     Move({101, 100}, Qt::LeftButton); // down/right: out
@@ -198,12 +200,18 @@ TEST_F(FrameTest, PixelReadoutShowsHounsfieldUnitsOnCtAndNothingOnColour)
     EXPECT_EQ(host.status, QStringLiteral("(%1, %2) HU: %3").arg(px).arg(py).arg(QString::number(value, 'g', 15)));
     EXPECT_EQ(image->Labels()->Count(), labels) << "the probe label is removed again";
 
-    // Outside the image the panel keeps its text.
+    // Over the black around the image, in its cell, the panel is cleared: no value is
+    // shown for a place that has none.
     image->SetZoom(0.3);
     image->SetStretchToFit(false);
     frame->DicomViewer()->Refresh();
+    ASSERT_EQ(frame->DicomViewer()->ImageIndex(480, 480), 1);
+    ASSERT_LT(frame->DicomViewer()->ImageXPosition(480, 480), 0);
     Move({480, 480}, Qt::NoButton);
-    EXPECT_EQ(host.status, QStringLiteral("(%1, %2) HU: %3").arg(px).arg(py).arg(QString::number(value, 'g', 15)));
+    EXPECT_EQ(host.status, QString());
+    // Back on the image the value comes back.
+    Move({60, 60}, Qt::NoButton);
+    EXPECT_TRUE(host.status.contains(QStringLiteral("HU:"))) << host.status.toStdString();
 
     // A colour image (three samples per pixel) clears it.
     const int colour = [] {
@@ -313,12 +321,112 @@ TEST_F(FrameTest, SeriesOperationsOnOrientationAndInversionComeBackWhereTheyStar
     const bool labels = Image(3)->ShowLabels();
     frame->ApplyToSeries(12);
     EXPECT_EQ(Image(3)->ShowLabels(), !labels);
-    // Stretch off centres the image in its cell.
-    Image(1)->SetStretchToFit(true);
+    // A new image is fitted; stretch off shows it 1:1 centred in its cell, turned or not.
+    EXPECT_TRUE(Image(1)->StretchToFit());
+    Image(1)->SetZoom(1.0);
+    frame->ApplyToSeries(15);
     frame->ApplyToSeries(11);
     EXPECT_FALSE(Image(1)->StretchToFit());
-    const double cellWidth = frame->DicomViewer()->width();
-    EXPECT_EQ(Image(1)->ScrollX(), -std::lround((cellWidth - Image(1)->SizeX() * Image(1)->Zoom()) / 2));
+    frame->DicomViewer()->Refresh();
+    const QRectF cell = frame->DicomViewer()->CellRect(0);
+    const QRectF shown = imaging::ImageRectInClient(Image(1)->Geometry());
+    EXPECT_NEAR(shown.center().x(), cell.center().x(), 0.5);
+    EXPECT_NEAR(shown.center().y(), cell.center().y(), 0.5);
+    EXPECT_DOUBLE_EQ(Image(1)->ActualZoom(), 1.0);
+    EXPECT_EQ(Line(*Image(1), loading::kLabelTopLeft, "Zoom:"), QStringLiteral("Zoom: 1.0x"));
+    frame->ApplyToSeries(11);
+    EXPECT_TRUE(Image(1)->StretchToFit());
+}
+
+namespace {
+// Where an image point shows, as a fraction of the picture's width and height on screen.
+QPointF OnPicture(const imaging::DicomImage &image, QPointF point)
+{
+    const imaging::DisplayGeometry g = image.Geometry();
+    const QRectF shown = imaging::ImageRectInClient(g);
+    const QPointF at = imaging::ImageToClient(g, point);
+    return QPointF((at.x() - shown.left()) / shown.width(), (at.y() - shown.top()) / shown.height());
+}
+} // namespace
+
+TEST_F(FrameTest, MirrorsActOnTheScreenAndTurnsKeepTheirWayUnderAMirror)
+{
+    Show(QStringLiteral("CT"));
+    const auto image = Image(1);
+    const QPointF corner(image->SizeX(), 0); // the image's top-right corner
+    // A quarter turn to the left brings it to the top-left; the horizontal mirror then
+    // swaps left and right on screen: top-right again (not bottom-left).
+    frame->ApplyToSeries(15);
+    EXPECT_NEAR(OnPicture(*image, corner).x(), 0, 1e-9);
+    EXPECT_NEAR(OnPicture(*image, corner).y(), 0, 1e-9);
+    frame->ApplyToSeries(13);
+    EXPECT_NEAR(OnPicture(*image, corner).x(), 1, 1e-9);
+    EXPECT_NEAR(OnPicture(*image, corner).y(), 0, 1e-9);
+    // The vertical mirror swaps top and bottom instead.
+    frame->ApplyToSeries(14);
+    EXPECT_NEAR(OnPicture(*image, corner).x(), 0, 1e-9);
+    EXPECT_NEAR(OnPicture(*image, corner).y(), 1, 1e-9);
+    // Under one mirror "left" still turns the picture left on screen: what was at the
+    // bottom-left goes to the bottom-right... (u, v) -> (v, 1 - u).
+    for (int op : {15, 16}) {
+        const QPointF before = OnPicture(*image, corner);
+        frame->ApplyToSeries(op);
+        const QPointF after = OnPicture(*image, corner);
+        const QPointF expected = op == 15 ? QPointF(before.y(), 1 - before.x()) : QPointF(1 - before.y(), before.x());
+        EXPECT_NEAR(after.x(), expected.x(), 1e-9) << op;
+        EXPECT_NEAR(after.y(), expected.y(), 1e-9) << op;
+    }
+    // And on every image of the series alike.
+    for (int i = 2; i <= frame->DicomViewer()->Images()->Count(); ++i) {
+        EXPECT_EQ(Image(i)->FlipState(), image->FlipState()) << i;
+        EXPECT_EQ(Image(i)->RotateState(), image->RotateState()) << i;
+    }
+}
+
+TEST_F(FrameTest, TheZoomLineFollowsLayoutChangesAndImageGrids)
+{
+    Show(QStringLiteral("CT"));
+    auto zoomLine = [](const imaging::DicomImage &image) {
+        return QStringLiteral("Zoom: ") + QString::number(image.ActualZoom(), 'f', 1) + QLatin1Char('x');
+    };
+    const auto image = Image(1);
+    EXPECT_EQ(Line(*image, loading::kLabelTopLeft, "Zoom:"), zoomLine(*image));
+    // Half as wide: the fitted image is shown smaller, the line says so.
+    const double before = image->ActualZoom();
+    frame->resize(260, 520);
+    QTRY_VERIFY(image->ActualZoom() < before * 0.6);
+    frame->DicomViewer()->repaint();
+    EXPECT_EQ(Line(*image, loading::kLabelTopLeft, "Zoom:"), zoomLine(*image));
+    // A 3 x 3 grid: every image shown reads its own cell's zoom.
+    frame->resize(520, 520);
+    frame->DicomViewer()->SetMultiRows(3);
+    frame->DicomViewer()->SetMultiColumns(3);
+    frame->DicomViewer()->SetCurrentIndex(6);
+    frame->DicomViewer()->Refresh();
+    for (int i = 6; i <= 14; ++i) {
+        ASSERT_TRUE(Image(i));
+        EXPECT_LT(Image(i)->ActualZoom(), 0.4) << i;
+        EXPECT_EQ(Line(*Image(i), loading::kLabelTopLeft, "Zoom:"), zoomLine(*Image(i))) << i;
+    }
+}
+
+TEST_F(FrameTest, TheScrollBarTakesItsRoomBesideTheImage)
+{
+    // A series of twenty images shows the bar: the control, and the fitted image in it,
+    // stop where the bar begins.
+    Show(QStringLiteral("CT"));
+    ASSERT_GE(frame->DicomViewer()->Images()->Count(), 2);
+    frame->ScrollBar()->show();
+    QTRY_VERIFY(frame->ScrollBar()->isVisible());
+    const QRect control = frame->DicomViewer()->geometry();
+    EXPECT_LE(control.right(), frame->ScrollBar()->geometry().left() - 1);
+    frame->DicomViewer()->Refresh();
+    const QRectF shown = imaging::ImageRectInClient(Image(1)->Geometry());
+    EXPECT_LE(shown.right(), frame->DicomViewer()->width() + 1e-6);
+    EXPECT_NEAR(shown.center().x(), frame->DicomViewer()->CellRect(0).center().x(), 1e-6);
+    // Hidden again, the control has the whole width.
+    frame->ScrollBar()->hide();
+    EXPECT_EQ(frame->DicomViewer()->width(), frame->contentsRect().width());
 }
 
 TEST_F(FrameTest, FramesOfAMultiFrameImageRewriteTheirLine)
