@@ -2,6 +2,7 @@
 // function keys, the custom window dialog, reset, inversion, rotations and mirrors, and
 // the memory of the rotation button.
 
+#include "imaging/geometry.h"
 #include "viewer/window/formintensite.h"
 #include "viewer/window/tests/windowtesting.h"
 
@@ -223,4 +224,104 @@ TEST_F(AdjustmentTest, ResetRestoresEachImagesWindowButKeepsTheRotation)
         EXPECT_EQ(images->Item(i)->RotateState(), 1) << i;
     }
     EXPECT_FALSE(A("TBInvert")->isChecked());
+}
+
+namespace {
+// The image's picture is whole inside its cell and centred on it.
+void ExpectWholeAndCentred(const imaging::DicomViewerLight &control, const imaging::DicomImage &image, int cell)
+{
+    const QRectF rect = control.CellRect(cell);
+    const QRectF shown = imaging::ImageRectInClient(image.Geometry());
+    EXPECT_NEAR(shown.center().x(), rect.center().x(), 0.5);
+    EXPECT_NEAR(shown.center().y(), rect.center().y(), 0.5);
+    EXPECT_GE(shown.left(), rect.left() - 1e-6);
+    EXPECT_LE(shown.right(), rect.right() + 1e-6);
+    EXPECT_GE(shown.top(), rect.top() - 1e-6);
+    EXPECT_LE(shown.bottom(), rect.bottom() + 1e-6);
+}
+QString ZoomLine(const imaging::DicomImage &image)
+{
+    return loading::TextLine(QStringLiteral("Zoom:"), image.Labels()->Item(loading::kLabelTopLeft)->Text());
+}
+QString Expected(const imaging::DicomImage &image)
+{
+    return QStringLiteral("Zoom: ") + QString::number(image.ActualZoom(), 'f', 1) + QLatin1Char('x');
+}
+} // namespace
+
+TEST_F(AdjustmentTest, ImagesOpenFittedAndStretchAndZoomToolTakeTurns)
+{
+    OpenVisit();
+    window->UpdateControls();
+    const auto control = Current()->DicomViewer();
+    control->repaint();
+    const auto image = Shown(Current());
+    // Fitted at first display: whole, centred, its zoom line true; TBStretch shows it.
+    EXPECT_TRUE(image->StretchToFit());
+    EXPECT_TRUE(A("TBStretch")->isChecked());
+    ExpectWholeAndCentred(*control, *image, 0);
+    EXPECT_EQ(ZoomLine(*image), Expected(*image));
+    for (TFrameDicomViewer *frame : Frames()) {
+        frame->DicomViewer()->repaint();
+        ExpectWholeAndCentred(*frame->DicomViewer(), *Shown(frame), 0);
+    }
+
+    // "Etirer/Ne pas étirer": 1:1, centred; again: fitted.
+    A("TBStretch")->trigger();
+    control->repaint();
+    EXPECT_FALSE(image->StretchToFit());
+    EXPECT_DOUBLE_EQ(image->ActualZoom(), 1.0);
+    EXPECT_EQ(ZoomLine(*image), QStringLiteral("Zoom: 1.0x"));
+    const QRectF shown = imaging::ImageRectInClient(image->Geometry());
+    EXPECT_NEAR(shown.center().x(), control->CellRect(0).center().x(), 0.5);
+    window->UpdateControls();
+    EXPECT_FALSE(A("TBStretch")->isChecked());
+    A("TBStretch")->trigger();
+    window->UpdateControls();
+    EXPECT_TRUE(image->StretchToFit());
+    EXPECT_TRUE(A("TBStretch")->isChecked());
+
+    // The zoom tool takes the fit off (and brings the pan tool along) ...
+    A("TBZoom")->trigger();
+    EXPECT_EQ(window->LeftTool(), int(toolZoom));
+    EXPECT_EQ(window->RightTool(), int(toolMove));
+    EXPECT_FALSE(image->StretchToFit());
+    EXPECT_FALSE(A("TBStretch")->isChecked());
+    window->UpdateControls();
+    EXPECT_EQ(window->LeftTool(), int(toolZoom));
+    // ... and stretching again gives the left button back to scrolling.
+    A("TBStretch")->trigger();
+    EXPECT_TRUE(image->StretchToFit());
+    EXPECT_EQ(window->LeftTool(), int(toolScroll));
+    EXPECT_TRUE(A("TBScroll")->isChecked());
+}
+
+TEST_F(AdjustmentTest, TheZoomLineFollowsTheFrameGrid)
+{
+    OpenVisit();
+    TFormChildMDI *child = window->ActiveChild();
+    // Two series side by side, then one above the other: the cells change shape and the
+    // lines follow what is shown.
+    for (auto [columns, rows] : {std::pair{2, 1}, std::pair{1, 2}, std::pair{2, 1}}) {
+        child->SeriesColumns = columns;
+        child->SeriesRows = rows;
+        child->LayoutFrames();
+        QCoreApplication::processEvents();
+        for (TFrameDicomViewer *frame : Frames()) {
+            frame->DicomViewer()->repaint();
+            EXPECT_EQ(ZoomLine(*Shown(frame)), Expected(*Shown(frame))) << columns << "x" << rows;
+            ExpectWholeAndCentred(*frame->DicomViewer(), *Shown(frame), 0);
+        }
+    }
+    // An image grid in the axial frame: every image shown reads its own zoom.
+    child->MultipleImages(Current());
+    QCoreApplication::processEvents();
+    const auto control = Current()->DicomViewer();
+    control->repaint();
+    for (int k = 0; k < 4; ++k) {
+        const auto image = control->Images()->Item(control->CurrentIndex() + k);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(ZoomLine(*image), Expected(*image)) << k;
+        ExpectWholeAndCentred(*control, *image, k);
+    }
 }
