@@ -25,7 +25,19 @@ void Log(const QString &text)
 
 constexpr int kBlinkImage = 47;
 
+TChargement::ImageHook &ImageHookForTests()
+{
+    static TChargement::ImageHook hook;
+    return hook;
+}
+
 } // namespace
+
+void TChargementHost::ShowLoadError(const QString &message)
+{
+    if (TTemplateDM *dm = TemplateDMIfAny())
+        dm->ShowMessageDialog(message, TMsgDlgType::mtError, mbOK);
+}
 
 // The body's reports, on the loading thread.
 class TChargement::Observer : public loading::LoadObserver
@@ -37,6 +49,8 @@ public:
 
     void ImageRead(int series, int image) override
     {
+        if (loader_.imageHook_)
+            loader_.imageHook_(series, image);
         loader_.progressSeries_.store(series);
         loader_.progressImage_.store(image);
         // At most one update every 40 ms: the window and the button cannot show more,
@@ -65,7 +79,7 @@ private:
 
 TChargement::TChargement(const QString &patientId, const QString &studyUid, const QString &catalogue,
                          VisitContentPtr content, TChargementHost *host)
-    : content_(std::move(content)), host_(host)
+    : content_(std::move(content)), host_(host), imageHook_(ImageHookForTests())
 {
     request_.patientId = patientId;
     request_.studyUid = studyUid;
@@ -88,6 +102,9 @@ TChargement::TChargement(const QString &patientId, const QString &studyUid, cons
 
 TChargement::~TChargement()
 {
+    // "finished" is sent from the thread just before it returns: wait for that last
+    // step, so the thread object is never destroyed under a running thread.
+    wait();
     LiveLoaders().remove(this);
     CloseProgress();
 }
@@ -132,11 +149,17 @@ void TChargement::DoHandOver()
     host_->AfterThreadLoading();
 }
 
-QString TChargement::UnreadableFileMessage(const QString &file)
+QString TChargement::UnreadableFileMessage(const QString &file, bool nothingShown)
 {
-    return QStringLiteral("Le chargement de la visite s'est arrêté sur un fichier illisible :\r%1\r"
-                          "Les images lues jusque-là restent affichées.")
-        .arg(QDir::toNativeSeparators(file));
+    return QStringLiteral("Le chargement de la visite s'est arrêté sur un fichier illisible :\r%1\r%2")
+        .arg(QDir::toNativeSeparators(file),
+             nothingShown ? QStringLiteral("Aucune image n'a pu être affichée.")
+                          : QStringLiteral("Les images lues jusque-là restent affichées."));
+}
+
+void TChargement::SetImageHookForTests(ImageHook hook)
+{
+    ImageHookForTests() = std::move(hook);
 }
 
 void TChargement::ThreadTerminate()
@@ -154,8 +177,9 @@ void TChargement::ThreadTerminate()
         }
         if (outcome_.failed()) {
             Log(QStringLiteral("TCHARGEMENT.EXECUTE Error %1: %2").arg(outcome_.errorFile, outcome_.errorText));
-            if (TTemplateDM *dm = TemplateDMIfAny())
-                dm->ShowMessageDialog(UnreadableFileMessage(outcome_.errorFile), TMsgDlgType::mtError, mbOK);
+            const auto images = content_->Images();
+            const bool nothingShown = !images || images->Count() == 0;
+            host->ShowLoadError(UnreadableFileMessage(outcome_.errorFile, nothingShown));
         }
         // The main window forgets the loader on this message (it asks it to stop,
         // which only detaches it now that the body has ended).

@@ -21,6 +21,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 
 class LoadProgressForm;
 
@@ -37,6 +38,9 @@ public:
     // Picture of the open-visit button: 0 normally, 47 on the blink.
     virtual int OpenButtonImage() const = 0;
     virtual void SetOpenButtonImage(int image) = 0;
+    // The load ended on a file it could not read (runs before AfterThreadTerminate);
+    // by default the message is shown in the viewer's message box.
+    virtual void ShowLoadError(const QString &message);
 };
 
 class TChargement : public QThread
@@ -69,8 +73,15 @@ public:
     // `timeoutMs` has passed (the application's exit uses it). True when none is left.
     static bool StopAll(int timeoutMs = 30000);
 
-    // The French message shown when a load ends on a file it cannot read.
-    static QString UnreadableFileMessage(const QString &file);
+    // The French message shown when a load ends on a file it cannot read: the images
+    // read before it stay shown, or, when none reached the visit, nothing could be shown.
+    static QString UnreadableFileMessage(const QString &file, bool nothingShown = false);
+
+    // For tests: run on the loading thread just before each image file is read, with
+    // the series and image counters, so that a test can hold the loader at a known
+    // point. A loader keeps the hook that was set when it was created.
+    using ImageHook = std::function<void(int series, int image)>;
+    static void SetImageHookForTests(ImageHook hook);
 
 signals:
     // Emitted on the main thread at the end of ThreadTerminate (before deletion).
@@ -91,6 +102,7 @@ private:
     loading::LoadRequest request_;
     VisitContentPtr content_;
     TChargementHost *host_ = nullptr;
+    ImageHook imageHook_;
     QPointer<LoadProgressForm> progress_;
     std::atomic<bool> stop_{false};
     bool handedOver_ = false;

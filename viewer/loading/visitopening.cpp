@@ -174,6 +174,7 @@ void TVisitOpening::StartLoader(const QString &patientId, const QString &studyUi
 {
     Log(QStringLiteral("TFORMVIEWER.FORMACTIVATE Begin thread, PatientID = %1, StudyUID = %2, DICOMDIR = %3")
             .arg(patientId, studyUid, catalogue));
+    loadErrorShown_ = false;
     loader_ = new TChargement(patientId, studyUid, catalogue, VisitData().Content(), this);
 }
 
@@ -245,13 +246,26 @@ void TVisitOpening::OpenCommentIfAny()
     }
 }
 
+void TVisitOpening::ShowLoadError(const QString &message)
+{
+    loadErrorShown_ = true;
+    TChargementHost::ShowLoadError(message);
+}
+
 void TVisitOpening::AfterThreadTerminate()
 {
     Log(QStringLiteral("TFORMVIEWER.AFTERTHREADTERMINATE Begin"));
-    if (VisitData().SeriesCount() == 0) {
+    // Nothing to show: no series, or series records whose images could not be read
+    // (missing files, or a first image that stopped the load). The user chooses
+    // another visit; a load error already explained why, so it is not told twice.
+    const bool explained = loadErrorShown_;
+    loadErrorShown_ = false;
+    const auto images = VisitData().VisitImages();
+    if (VisitData().SeriesCount() == 0 || !images || images->Count() == 0) {
         window_.SetStatusPanel(2, QString());
-        TemplateDM().ShowMessageDialog(QStringLiteral("Il n'y a aucune série disponible pour cette visite."),
-                                       TMsgDlgType::mtError, mbOK);
+        if (!explained)
+            TemplateDM().ShowMessageDialog(QStringLiteral("Il n'y a aucune série disponible pour cette visite."),
+                                           TMsgDlgType::mtError, mbOK);
         TBVisiteOuvrirClick();
     }
     Log(QStringLiteral("TFORMVIEWER.AFTERTHREADTERMINATE End"));

@@ -72,6 +72,7 @@ public:
     void AfterThreadLoading() override;
     void AfterThreadTerminate() override;
     void PostThreadTerminate() override;
+    void ShowLoadError(const QString &message) override;
     int OpenButtonImage() const override { return window_.OpenButtonImage(); }
     void SetOpenButtonImage(int image) override { window_.SetOpenButtonImage(image); }
 
@@ -97,5 +98,7 @@ private:
     bool activated_ = false;
     // "/UID=" names the visit once: after a load that gave nothing the dialog is shown.
     bool uidOptionSpent_ = false;
+    // The running load's end was already explained to the user (a file it could not read).
+    bool loadErrorShown_ = false;
     int hookId_ = 0;
 };

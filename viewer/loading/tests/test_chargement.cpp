@@ -5,6 +5,8 @@
 #include "viewer/loading/loadprogressform.h"
 #include "viewer/loading/visitopening.h"
 
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -64,12 +66,14 @@ protected:
         opening.reset();
         EXPECT_TRUE(TChargement::StopAll());
     }
+    // Waits until every loader has run its end step (the last thing it does before it
+    // deletes itself), then lets the pending deletions happen.
     static bool WaitForLoaders(int ms = 60000)
     {
         QDeadlineTimer deadline(ms);
         while (TChargement::LiveCount() > 0 && !deadline.hasExpired())
             QTest::qWait(10);
-        QTest::qWait(20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return TChargement::LiveCount() == 0;
     }
 
@@ -172,22 +176,42 @@ TEST_F(Opening, UidOptionWithUnknownStudyShowsTheDialogNextTime)
 TEST_F(Opening, NewVisitStopsTheRunningLoadWhichLeavesEverythingAlone)
 {
     const QString generated = dir.filePath("gen");
-    ASSERT_TRUE(Generate(generated, "ct-large", 300));
+    ASSERT_TRUE(Generate(generated, "ct-large", 30));
     Start(generated);
+    // The loader is held before its sixth image until the new command has asked it to
+    // stop, however fast or slow the machine is.
+    QSemaphore atSixth, goOn;
+    TChargement::SetImageHookForTests([&](int, int image) {
+        if (image == 6) {
+            atSixth.release();
+            goOn.acquire();
+        }
+    });
     opening->FirstActivation();
+    TChargement::SetImageHookForTests({});
     QPointer<TChargement> first = opening->Loader();
     ASSERT_TRUE(first);
+    const auto release = qScopeGuard([&] { goOn.release(); });
+    bool stopped = false;
+    QObject::connect(first, &TChargement::Ended, [&] { stopped = first->Outcome().stopped; });
     const VisitContentPtr oldContent = VisitData().Content();
-    QTRY_VERIFY_WITH_TIMEOUT(first && first->ProgressForm() && !first->ProgressForm()->ProgressText().isEmpty(), 20000);
+    ASSERT_TRUE(atSixth.tryAcquire(1, 60000));
+
     int calls = 0;
     opening->SetDialogRunner(Pick("nobody", &calls)); // the new command is cancelled
     opening->TBVisiteOuvrirClick();
+    EXPECT_EQ(calls, 1);
     EXPECT_EQ(opening->Loader(), nullptr);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->StopRequested());
+    goOn.release();
     ASSERT_TRUE(WaitForLoaders());
+    EXPECT_TRUE(stopped);
     EXPECT_TRUE(window.shown.isEmpty());
     EXPECT_EQ(window.status[2], "");
     EXPECT_EQ(window.image, 0);
-    EXPECT_LT(oldContent->Images()->Count(), 300);
+    // The series being read when the stop came never reached the visit.
+    EXPECT_EQ(oldContent->Images()->Count(), 0);
     EXPECT_TRUE(module->messages.empty());
 }
 
@@ -208,6 +232,53 @@ TEST_F(Opening, UnreadableFileIsNamedAndTheImagesReadStay)
     EXPECT_EQ(VisitData().VisitImages()->Count(), 22);
     ASSERT_EQ(window.shown.size(), 1);
     EXPECT_EQ(window.status[2], "V: 1");
+}
+
+TEST_F(Opening, UnreadableFirstImageSaysNothingCouldBeShownAndOffersTheDialogAgain)
+{
+    Start(TestVisit("demo"));
+    const QString broken = folder + "/DICOM/ST000001/SE000001/IM000001";
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("broken");
+    file.close();
+    int calls = 0;
+    opening->SetDialogRunner(Pick("KV000123", &calls));
+    module->onMessage = [&](const QString &) { opening->SetDialogRunner(Pick("nobody", &calls)); };
+    opening->TBVisiteOuvrirClick();
+    ASSERT_TRUE(WaitForLoaders());
+    // One message, and a true one; then the open-visit dialog again.
+    EXPECT_EQ(module->Texts(), (QStringList{TChargement::UnreadableFileMessage(broken, true)}));
+    EXPECT_TRUE(module->Texts().first().contains("IM000001"));
+    EXPECT_TRUE(module->Texts().first().contains(QString::fromUtf8("Aucune image n'a pu être affichée.")));
+    EXPECT_EQ(calls, 2);
+    EXPECT_TRUE(window.shown.isEmpty());
+    EXPECT_EQ(window.status[2], "");
+    EXPECT_EQ(window.image, 0);
+    EXPECT_EQ(opening->Loader(), nullptr);
+
+    // The program works on: another visit opens.
+    module->onMessage = {};
+    opening->SetDialogRunner(Pick("KV000456", &calls));
+    opening->TBVisiteOuvrirClick();
+    ASSERT_TRUE(WaitForLoaders());
+    EXPECT_EQ(window.shown.size(), 1);
+    EXPECT_EQ(VisitData().VisitImages()->Count(), 3);
+}
+
+TEST_F(Opening, StudyWhoseFilesAreAllGoneIsNoSilentEmptyWindow)
+{
+    // The study's records are in the catalogue, its files are not (a visit deleted from
+    // a catalogue that keeps other visits), and "/UID=" names it.
+    Start(TestVisit("demo"), {"/UID=2.25.100000059"});
+    ASSERT_TRUE(QDir(folder + "/DICOM/ST000003").removeRecursively());
+    int calls = 0;
+    opening->SetDialogRunner(Pick("nobody", &calls));
+    opening->TBVisiteOuvrirClick();
+    ASSERT_TRUE(WaitForLoaders());
+    EXPECT_EQ(module->Texts(), (QStringList{"Il n'y a aucune série disponible pour cette visite."}));
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(window.shown.isEmpty());
 }
 
 TEST_F(Opening, NoCatalogueAtAll)
