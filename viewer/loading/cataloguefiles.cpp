@@ -1,5 +1,7 @@
 #include "viewer/loading/cataloguefiles.h"
 
+#include "imaging/imaging.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -19,6 +21,18 @@ QStringList DicomDirNames(const QString &folder)
         }
     }
     return names;
+}
+
+QStringList ReferencedFileValues(const imaging::DicomAttributes &attributes)
+{
+    QStringList values;
+    const auto attribute = attributes.Item(0x0004, 0x1500);
+    if (!attribute || !attribute->Exists())
+        return values;
+    const int count = attribute->VM();
+    for (int i = 1; i <= count; ++i)
+        values << attribute->ValueByIndex(i).toString();
+    return values;
 }
 
 bool IsSafeComponent(const QString &component)

@@ -13,11 +13,19 @@
 #include <QString>
 #include <QStringList>
 
+namespace imaging {
+class DicomAttributes;
+}
+
 namespace loading {
 
 // Names (without folder) of the catalogue files of `folder`, in the order the file
 // system lists them.
 QStringList DicomDirNames(const QString &folder);
+
+// The values of a catalogue image record's Referenced File ID (0004,1500), one path
+// component each, as written; empty when the record has none.
+QStringList ReferencedFileValues(const imaging::DicomAttributes &attributes);
 
 // Whether one path component stays inside its folder: not empty, not "." or "..", no
 // "/" or "\", no drive ("C:") and no NUL.

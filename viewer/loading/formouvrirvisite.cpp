@@ -3,6 +3,7 @@
 #include "platform/screeninfo.h"
 #include "viewer/loading/cataloguefiles.h"
 #include "viewer/loading/components.h"
+#include "viewer/loading/visitdeletion.h"
 #include "viewer/shell/screengeometry.h"
 
 #include <QApplication>
@@ -281,6 +282,20 @@ void TFormOuvrirVisite::CancelClick()
     CloseWithResult(mrCancel);
 }
 
+QString TFormOuvrirVisite::DeletionQuestion(const VisitRow &row)
+{
+    QString patient = row[loading::colNom].trimmed();
+    if (!row[loading::colDossier].isEmpty())
+        patient += QStringLiteral(" (%1)").arg(row[loading::colDossier]);
+    QString study = row[loading::colDescription].trimmed();
+    const QString when = row[loading::colDateHeure].trimmed();
+    if (!when.isEmpty())
+        study += study.isEmpty() ? when : QStringLiteral(" du %1").arg(when);
+    if (!row[loading::colAccession].isEmpty())
+        study += QStringLiteral(", accession %1").arg(row[loading::colAccession]);
+    return QStringLiteral("Désirez-vous vraiment effacer cette visite?\r\rPatient : %1\rEtude : %2").arg(patient, study);
+}
+
 void TFormOuvrirVisite::EffacerClick()
 {
     if (isCdRom_ && isCdRom_(programFolder_)) {
@@ -292,20 +307,66 @@ void TFormOuvrirVisite::EffacerClick()
         Message(QStringLiteral("Vous devez sélectionner une visite avant."), int(TMsgDlgType::mtError));
         return;
     }
-    const VisitRow &row = static_cast<VisitItem *>(list_->selectedItems().first())->Row();
+    // A copy: filling the list anew frees the items.
+    const VisitRow row = static_cast<VisitItem *>(list_->selectedItems().first())->Row();
     const QString chemin = row[loading::colChemin];
     bool unsafe = false;
-    const QString folder = chemin.isEmpty() ? QString() : loading::VisitFolderPath(programFolder_, chemin, &unsafe);
+    if (!chemin.isEmpty())
+        loading::VisitFolderPath(programFolder_, chemin, &unsafe);
     if (chemin.isEmpty() || unsafe) {
         // Never the program folder itself, nor anything outside it.
         Message(QStringLiteral("Impossible de supprimer le répertoire racine."), int(TMsgDlgType::mtError));
         ShowList();
         return;
     }
-    if (!folder.isEmpty() && !QDir(folder).removeRecursively()) {
+
+    // A patient's study deleted is not undone: ask first.
+    TTemplateDM *dm = TemplateDMIfAny();
+    if (!dm || dm->ShowMessageDialog(DeletionQuestion(row), TMsgDlgType::mtConfirmation, mbYes | mbNo) != mrYes)
+        return;
+
+    loading::VisitToDelete visit;
+    visit.catalogue = row[loading::colDicomDir];
+    visit.patientIndex = row.patientIndex;
+    visit.studyIndex = row.studyIndex;
+    visit.patientId = row[loading::colDossier];
+    visit.studyUid = row[loading::colEtudeUid];
+    const loading::VisitDeletionPlan plan = loading::PlanVisitDeletion(programFolder_, visit);
+    switch (plan.refusal) {
+    case loading::VisitDeletionPlan::None:
+        break;
+    case loading::VisitDeletionPlan::Unreadable:
+        Message(plan.errorText, int(TMsgDlgType::mtError));
+        return;
+    case loading::VisitDeletionPlan::OutsideFolder:
+        Message(QStringLiteral("Impossible de supprimer le répertoire racine."), int(TMsgDlgType::mtError));
+        ShowList();
+        return;
+    case loading::VisitDeletionPlan::Changed:
+        // The catalogue changed since the list was filled: the new list lets the user choose again.
         Message(QStringLiteral("La suppression n'a pas fonctionnée. Veuillez recommencer."), int(TMsgDlgType::mtError));
+        ShowList();
         return;
     }
+
+    const loading::VisitDeletionResult result = loading::ExecuteVisitDeletion(programFolder_, plan);
+    Log(QStringLiteral("TFORMOUVRIRVISITE.EFFACERCLICK PatientID = %1, StudyUID = %2, DICOMDIR = %3: %4 files deleted, "
+                       "%5 kept for other visits, %6 kept as not DICOM, catalogue %7")
+            .arg(visit.patientId, visit.studyUid, visit.catalogue)
+            .arg(result.deletedFiles.size())
+            .arg(plan.sharedKept.size())
+            .arg(plan.otherKept.size())
+            .arg(result.catalogueDeleted ? QStringLiteral("deleted") : QStringLiteral("kept")));
+    for (const QString &failed : result.failed)
+        Log(QStringLiteral("TFORMOUVRIRVISITE.EFFACERCLICK Not deleted: %1").arg(failed));
+    if (!result.ok()) {
+        Message(QStringLiteral("La suppression n'a pas fonctionnée. Veuillez recommencer."), int(TMsgDlgType::mtError));
+        ShowList();
+        return;
+    }
+    if (!plan.sharedKept.isEmpty())
+        Message(QStringLiteral("Les images de cette visite qu'une autre visite utilise aussi ont été conservées."),
+                int(TMsgDlgType::mtInformation));
     ShowList();
 }
 

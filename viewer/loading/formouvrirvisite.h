@@ -1,7 +1,7 @@
 #pragma once
 // The open-visit dialog: every study of every catalogue in the program folder, with
-// the study's thumbnails on a second page; deletes a visit's folder; notices within
-// a second when the catalogues of the folder change.
+// the study's thumbnails on a second page; deletes a visit (its own files, after
+// asking); notices within a second when the catalogues of the folder change.
 
 #include "viewer/loading/visitlisting.h"
 #include "viewer/shell/forms.h"
@@ -51,6 +51,8 @@ public:
     void TimerTick();
     // A click on a column header.
     void SortByColumn(int column);
+    // The question asked before a visit is deleted, naming its patient and study.
+    static QString DeletionQuestion(const loading::VisitRow &row);
     // Shows the "Images" page (fills it).
     void ShowImagesPage();
 

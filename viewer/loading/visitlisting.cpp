@@ -47,6 +47,20 @@ QString VisitFolderOf(const imaging::DicomDataSet &study)
     return attribute->ValueByIndex(1).toString().trimmed();
 }
 
+// Whether at least one file that the study's image records name is in the folder.
+bool StudyHasFile(const imaging::DicomDataSet &study, FolderLookup &lookup)
+{
+    const auto series = study.Children();
+    for (int e = 1; e <= series->Count(); ++e) {
+        const auto images = series->Item(e)->Children();
+        for (int i = 1; i <= images->Count(); ++i) {
+            if (!lookup.ReferencedFile(ReferencedFileValues(*images->Item(i)->Attributes())).isEmpty())
+                return true;
+        }
+    }
+    return false;
+}
+
 void AddThumbnails(const imaging::DicomDataSet &study, imaging::DicomImages &thumbnails)
 {
     const auto series = study.Children();
@@ -106,12 +120,14 @@ VisitListing ReadVisitListing(const QString &programFolder, const std::function<
     VisitListing listing;
     listing.thumbnails = NewImages();
     const QDir folder(programFolder);
+    FolderLookup lookup(programFolder);
     for (const QString &name : DicomDirNames(programFolder)) {
         listing.catalogueNames << name;
         auto dataSets = NewDataSets();
         const auto root = dataSets->ReadDirectory(folder.filePath(name)); // throws DicomError
         const auto patients = root->Children();
-        bool anyRow = false;
+        int studyRecords = 0;
+        int studiesGone = 0;
         for (int p = 1; p <= patients->Count(); ++p) {
             const auto patient = patients->Item(p);
             const auto patientAttributes = patient->Attributes();
@@ -135,20 +151,33 @@ VisitListing ReadVisitListing(const QString &programFolder, const std::function<
                 row.text[colEtudeUid] = study->StudyUID();
                 row.text[colDicomDir] = name;
                 row.text[colChemin] = VisitFolderOf(*study);
+                row.patientIndex = p;
+                row.studyIndex = s;
+                ++studyRecords;
 
+                const QString &chemin = row.text[colChemin];
                 bool unsafe = false;
-                const QString visitFolder = VisitFolderPath(programFolder, row.text[colChemin], &unsafe);
+                const QString visitFolder = VisitFolderPath(programFolder, chemin, &unsafe);
                 // A row whose "Chemin" reaches outside stays listed (it cannot be deleted
                 // and its files are never opened).
-                if (visitFolder.isEmpty() && !unsafe)
-                    break; // the visit is gone: no row, and no further study of this patient
+                if (!unsafe) {
+                    if (visitFolder.isEmpty() && lookup.Find({chemin}).isEmpty()) {
+                        // The visit folder is gone. (When the catalogue names files lying
+                        // beside it, "Chemin" is one of those files: that visit is still there.)
+                        ++studiesGone;
+                        continue;
+                    }
+                    if (!StudyHasFile(*study, lookup))
+                        continue; // nothing left to load: a deleted visit's records
+                }
                 listing.rows.push_back(row);
-                anyRow = true;
                 AddThumbnails(*study, *listing.thumbnails);
             }
         }
         dataSets->Clear();
-        if (!anyRow) {
+        // Only a catalogue whose visits are all provably gone goes: never one that could
+        // not be read, holds no study, or still has its folder.
+        if (studyRecords > 0 && studiesGone == studyRecords) {
             if (QFile::remove(folder.filePath(name)))
                 listing.deletedCatalogues << name;
         }

@@ -30,6 +30,9 @@ struct VisitRow
 {
     QString text[kVisitColumnCount];
     const QString &operator[](int column) const { return text[column]; }
+    // Where the study lies in its catalogue (1-based patient and study record indexes).
+    int patientIndex = 0;
+    int studyIndex = 0;
 };
 
 struct VisitListing
@@ -40,10 +43,13 @@ struct VisitListing
     QStringList deletedCatalogues;     // catalogues removed because none of their visits is left
 };
 
-// Reads every catalogue of `programFolder` (CreateDicomDirStructure). A row whose
-// visit folder (column "Chemin", looked up without regard to case) no longer exists
-// is left out together with the patient's further studies; a catalogue that so has no
-// row is deleted. Throws imaging::DicomError when a catalogue cannot be read.
+// Reads every catalogue of `programFolder` (CreateDicomDirStructure). A study is
+// listed when its visit folder (column "Chemin", looked up without regard to case)
+// exists and at least one of the files its records name is there: the records of a
+// visit deleted from a catalogue that holds other visits name no file any more. A
+// catalogue is deleted only when it holds studies and the visit folder of every one
+// is gone; one that holds none, or whose files are missing from a folder still there,
+// stays. Throws imaging::DicomError when a catalogue cannot be read (nothing is deleted).
 VisitListing ReadVisitListing(const QString &programFolder, const std::function<void(const QString &)> &log = {});
 
 // The visit folder of a row as a path inside `programFolder`, found without regard to

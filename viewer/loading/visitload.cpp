@@ -49,19 +49,6 @@ QByteArray Field15(const QString &text)
     return bytes;
 }
 
-// Values of a Referenced File ID.
-QStringList ReferencedFileValues(const imaging::DicomAttributes &attributes)
-{
-    QStringList values;
-    const auto attribute = attributes.Item(0x0004, 0x1500);
-    if (!attribute || !attribute->Exists())
-        return values;
-    const int count = attribute->VM();
-    for (int i = 1; i <= count; ++i)
-        values << attribute->ValueByIndex(i).toString();
-    return values;
-}
-
 class SeriesBuilder;
 
 struct LoadState

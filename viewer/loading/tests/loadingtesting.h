@@ -86,6 +86,39 @@ inline bool PatchBytes(const QString &path, const QByteArray &from, const QByteA
     return file.write(bytes) == bytes.size();
 }
 
+// Turns a copy of the demo visit into kept visits as the transfer client leaves them:
+// one catalogue "DICOMDIR." + name per received study (made with dcmmkdir over that
+// study's folder), the image folders side by side under "DICOM", and the markers of the
+// last unpacking ("ftp.ok", "FichierZip<name>.ok" naming the visit on its third line).
+inline bool KeepVisits(const QString &folder, const QList<QPair<QString, QString>> &visits)
+{
+    if (!QFile::remove(folder + "/DICOMDIR"))
+        return false;
+    for (const auto &[name, study] : visits) {
+        if (!Tool("dcmmkdir", {"+D", folder + "/DICOMDIR." + name, "+id", folder, "+r", "+I", study}))
+            return false;
+    }
+    QFile ok(folder + "/ftp.ok");
+    if (!ok.open(QIODevice::WriteOnly))
+        return false;
+    ok.close();
+    QFile marker(folder + "/FichierZip" + visits.last().first + ".ok");
+    if (!marker.open(QIODevice::WriteOnly))
+        return false;
+    return marker.write("CLINIQUE\r\n2026-11-09\r\n" + visits.last().first.toLatin1() + "\r\n") > 0;
+}
+
+inline int FilesUnder(const QString &path)
+{
+    int count = 0;
+    QDirIterator it(path, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++count;
+    }
+    return count;
+}
+
 inline imaging::DicomImagePtr ReadImage(const QString &path)
 {
     return loading::NewImages()->ReadFile(path);
@@ -136,6 +169,7 @@ struct RecordedMessage
 {
     QString text;
     TMsgDlgType kind;
+    TMsgDlgButtons buttons;
 };
 
 class DataModule
@@ -151,10 +185,13 @@ public:
         services.TempVariable = settings.path();
         services.Arguments = arguments;
         services.ExecutablePath = QDir(programFolder).filePath(QStringLiteral("KorvaneCD"));
-        dm = std::make_unique<TTemplateDM>(services, [this](const QString &text, TMsgDlgType kind, TMsgDlgButtons) {
-            messages.push_back({text, kind});
+        dm = std::make_unique<TTemplateDM>(services, [this](const QString &text, TMsgDlgType kind,
+                                                            TMsgDlgButtons buttons) {
+            messages.push_back({text, kind, buttons});
             if (onMessage)
                 onMessage(text);
+            if (buttons & mbYes)
+                return int(yesNoAnswer);
             return int(mrOk);
         });
     }
@@ -169,6 +206,8 @@ public:
     QTemporaryDir settings;
     std::vector<RecordedMessage> messages;
     std::function<void(const QString &)> onMessage;
+    // The answer to a Yes/No question: No unless a test says otherwise.
+    TModalResult yesNoAnswer = mrNo;
     std::unique_ptr<TTemplateDM> dm;
 };
 

@@ -5,6 +5,7 @@
 
 #include <QHeaderView>
 #include <QScrollArea>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -138,11 +139,14 @@ TEST_F(OpenVisitDialog, NewCatalogueIsNoticedWithinASecond)
     ASSERT_TRUE(dialog.ShowList());
     dialog.show();
     EXPECT_TRUE(dialog.RafraichirButton()->isHidden());
+    // The watch looks once a second; the first look after the copy shows the notice
+    // (the spy hears the tick after the dialog has handled it).
+    EXPECT_EQ(dialog.WatchTimer()->interval(), 1000);
+    EXPECT_TRUE(dialog.WatchTimer()->isActive());
+    QSignalSpy ticks(dialog.WatchTimer(), &QTimer::timeout);
     ASSERT_TRUE(QFile::copy(folder + "/DICOMDIR", folder + "/DICOMDIR.003"));
-    QElapsedTimer clock;
-    clock.start();
-    QTRY_VERIFY_WITH_TIMEOUT(!dialog.RafraichirButton()->isHidden(), 3000);
-    EXPECT_LT(clock.elapsed(), 2100);
+    ASSERT_TRUE(ticks.wait(10000));
+    EXPECT_FALSE(dialog.RafraichirButton()->isHidden());
     EXPECT_FALSE(dialog.Notice()->isHidden());
     EXPECT_EQ(dialog.List()->topLevelItemCount(), 2); // the list waits for "Rafraîchir"
     dialog.RafraichirClick();
@@ -160,6 +164,7 @@ TEST_F(OpenVisitDialog, EffacerDeletesTheVisitFolderAndItsCatalogue)
     dialog.EffacerClick();
     EXPECT_EQ(module->Texts(), (QStringList{"Vous devez sélectionner une visite avant."}));
     RowOf(dialog, "DICOMDIR.B")->setSelected(true);
+    module->yesNoAnswer = mrYes;
     dialog.EffacerClick();
     EXPECT_FALSE(QDir(folder + "/DICOMB").exists());
     EXPECT_FALSE(QFile::exists(folder + "/DICOMDIR.B"));
@@ -192,6 +197,24 @@ TEST_F(OpenVisitDialog, EffacerRefusesOnCdAndOutsideTheFolder)
     EXPECT_TRUE(QDir(folder).exists());
     EXPECT_TRUE(QDir(dir.filePath("ESCAPE000001")).exists());
     EXPECT_TRUE(QFile::exists(folder + "/DICOMDIR.B"));
+}
+
+TEST_F(OpenVisitDialog, CataloguesAreDeletedByTheFillOnlyWhenTheirVisitsAreGone)
+{
+    // A catalogue that reads as no record at all.
+    ASSERT_TRUE(QFile::copy(folder + "/DICOMDIR", folder + "/DICOMDIR.Z"));
+    ASSERT_TRUE(Tool("dcmodify", {"-nb", "-e", "(0004,1220)", folder + "/DICOMDIR.Z"}));
+    ASSERT_TRUE(Tool("dcmodify", {"-nb", "-i", "(0004,1220)", folder + "/DICOMDIR.Z"}));
+    // A catalogue whose folder is there but whose files are not.
+    for (const QFileInfo &file : QDir(folder + "/DICOMB/ST000001/SE000001").entryInfoList(QDir::Files))
+        ASSERT_TRUE(QFile::remove(file.filePath()));
+    TFormOuvrirVisite dialog;
+    ASSERT_TRUE(dialog.ShowList());
+    EXPECT_EQ(Column(dialog, colDicomDir), (QStringList{"DICOMDIR"}));
+    EXPECT_TRUE(dialog.Listing().deletedCatalogues.isEmpty());
+    EXPECT_TRUE(QFile::exists(folder + "/DICOMDIR.Z"));
+    EXPECT_TRUE(QFile::exists(folder + "/DICOMDIR.B"));
+    EXPECT_TRUE(module->messages.empty());
 }
 
 TEST_F(OpenVisitDialog, NoRowsAndUnreadableCatalogue)
@@ -232,4 +255,94 @@ TEST_F(OpenVisitDialog, ImagesPageShowsTheStudyThumbnailsInRows)
     EXPECT_EQ(panels[1]->geometry(), QRect(116, 8, 100, 100));
     EXPECT_EQ(panels[perLine]->geometry(), QRect(8, 116, 100, 100));
     dialog.hide();
+}
+
+namespace {
+
+// The demo CD: two patients, three studies, every file under one "DICOM" folder.
+class OpenVisitDialogDemo : public OpenVisitDialog
+{
+protected:
+    void SetUp() override
+    {
+        folder = dir.filePath("Visite");
+        ASSERT_TRUE(CopyTree(TestVisit("demo"), folder));
+        module = std::make_unique<DataModule>(folder);
+    }
+    QTreeWidgetItem *PatientRow(const TFormOuvrirVisite &dialog, const QString &patient) const
+    {
+        for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i)
+            if (dialog.List()->topLevelItem(i)->text(colDossier) == patient)
+                return dialog.List()->topLevelItem(i);
+        return nullptr;
+    }
+};
+
+} // namespace
+
+TEST_F(OpenVisitDialogDemo, EffacerAsksFirstThenDeletesOnlyThatStudy)
+{
+    TFormOuvrirVisite dialog;
+    dialog.SetCdRomCheck([](const QString &) { return false; });
+    ASSERT_TRUE(dialog.ShowList());
+    ASSERT_EQ(dialog.List()->topLevelItemCount(), 3);
+    QTreeWidgetItem *gerard = PatientRow(dialog, "KV000456");
+    ASSERT_TRUE(gerard);
+    gerard->setSelected(true);
+
+    // "Non": nothing happens.
+    dialog.EffacerClick();
+    ASSERT_EQ(module->messages.size(), 1u);
+    const RecordedMessage question = module->messages[0];
+    EXPECT_EQ(question.kind, TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(question.buttons, mbYes | mbNo);
+    EXPECT_TRUE(question.text.startsWith(QString::fromUtf8("Désirez-vous vraiment effacer cette visite?\r\r")));
+    EXPECT_TRUE(question.text.contains("KV000456"));
+    EXPECT_TRUE(question.text.contains(gerard->text(colNom)));
+    EXPECT_TRUE(question.text.contains("Thorax"));
+    EXPECT_TRUE(question.text.contains("CR20261108017"));
+    EXPECT_EQ(FilesUnder(folder + "/DICOM"), 48);
+    EXPECT_EQ(dialog.List()->topLevelItemCount(), 3);
+
+    // "Oui": that study's files and folder go, the other patient's studies stay.
+    module->messages.clear();
+    module->yesNoAnswer = mrYes;
+    dialog.EffacerClick();
+    EXPECT_EQ(module->messages.size(), 1u); // the question only
+    EXPECT_FALSE(QDir(folder + "/DICOM/ST000003").exists());
+    EXPECT_EQ(FilesUnder(folder + "/DICOM"), 45);
+    EXPECT_TRUE(QFile::exists(folder + "/DICOMDIR"));
+    EXPECT_EQ(Column(dialog, colDossier), (QStringList{"KV000123", "KV000123"}));
+}
+
+TEST_F(OpenVisitDialogDemo, EffacerOfAVisitReceivedTwiceKeepsTheFilesOfTheOther)
+{
+    ASSERT_TRUE(KeepVisits(folder, {{"A", "DICOM/ST000003"}, {"B", "DICOM/ST000003"}}));
+    TFormOuvrirVisite dialog;
+    dialog.SetCdRomCheck([](const QString &) { return false; });
+    ASSERT_TRUE(dialog.ShowList());
+    ASSERT_EQ(Column(dialog, colDicomDir).size(), 2);
+    RowOf(dialog, "DICOMDIR.A")->setSelected(true);
+    module->yesNoAnswer = mrYes;
+    dialog.EffacerClick();
+    ASSERT_EQ(module->messages.size(), 2u);
+    EXPECT_EQ(module->messages[1].text,
+              QString::fromUtf8("Les images de cette visite qu'une autre visite utilise aussi ont été conservées."));
+    EXPECT_EQ(module->messages[1].kind, TMsgDlgType::mtInformation);
+    EXPECT_FALSE(QFile::exists(folder + "/DICOMDIR.A"));
+    EXPECT_EQ(FilesUnder(folder + "/DICOM/ST000003"), 3);
+    EXPECT_EQ(Column(dialog, colDicomDir), (QStringList{"DICOMDIR.B"}));
+}
+
+TEST_F(OpenVisitDialogDemo, AStudyWhoseFolderIsGoneHidesNeitherThePatientsNextStudyNorItsCatalogue)
+{
+    // The main study of the first patient now lies in a folder that does not exist.
+    ASSERT_TRUE(PatchBytes(folder + "/DICOMDIR", "DICOM\\ST000001\\SE000001\\IM000001",
+                           "DICOX\\ST000001\\SE000001\\IM000001"));
+    TFormOuvrirVisite dialog;
+    ASSERT_TRUE(dialog.ShowList());
+    QStringList studies = Column(dialog, colEtudeUid);
+    studies.sort();
+    EXPECT_EQ(studies, (QStringList{"2.25.100000052", "2.25.100000059"}));
+    EXPECT_TRUE(QFile::exists(folder + "/DICOMDIR"));
 }
