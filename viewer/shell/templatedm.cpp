@@ -1,5 +1,6 @@
 #include "viewer/shell/templatedm.h"
 
+#include "platform/cddrives.h"
 #include "platform/folders.h"
 #include "platform/screeninfo.h"
 #include "platform/settingsscope.h"
@@ -59,6 +60,7 @@ TShellServices TShellServices::Real(const QStringList &arguments)
     services.Machine = platform::QtSettingsScope::System(QStringLiteral("Quellarix"), QStringLiteral("KorvaneCD"));
     services.User = platform::QtSettingsScope::User(QStringLiteral("Quellarix"), QStringLiteral("KorvaneCD"));
     services.Screens = std::make_shared<platform::QtScreenInfo>();
+    services.CdDevices = std::make_shared<platform::LinuxCdDeviceSystem>();
     services.LogFolder = platform::StateFolder();
     services.TempVariable = platform::TempFolderFromEnvironment().value;
     services.Arguments = arguments;

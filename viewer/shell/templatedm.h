@@ -29,6 +29,7 @@
 #include <vector>
 
 namespace platform {
+class CdDeviceSystem;
 class ScreenInfo;
 class SettingsScope;
 } // namespace platform
@@ -69,6 +70,8 @@ struct TShellServices
     std::shared_ptr<platform::SettingsScope> Machine; // read only
     std::shared_ptr<platform::SettingsScope> User;
     std::shared_ptr<platform::ScreenInfo> Screens;
+    // The CD and DVD drives whose trays the main window locks; none when null.
+    std::shared_ptr<platform::CdDeviceSystem> CdDevices;
     QString LogFolder;
     // Value of the temporary-folder variable; nothing when it is not defined.
     std::optional<QString> TempVariable;
@@ -121,6 +124,8 @@ public:
     int DesktopWidth() const;
     int MonitorLeft(int width, int monitor) const;
     const platform::ScreenInfo &Screens() const { return *services_.Screens; }
+    // The machine's CD and DVD drives (null when the services give none).
+    const std::shared_ptr<platform::CdDeviceSystem> &CdDevices() const { return services_.CdDevices; }
 
     // Settings store.
     const TSettingsStore &Settings() const { return settings_; }
