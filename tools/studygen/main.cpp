@@ -1,4 +1,4 @@
-// studygen --out DIR [--preset demo|ct-large|mixed] [--images N] [--seed S]
+// studygen --out DIR [--preset demo|ct-large|mixed|nonsquare] [--images N] [--seed S]
 // studygen --summary DIR
 #include "studygen.h"
 
@@ -35,7 +35,7 @@ int main(int argc, char **argv)
         else
             ok = false;
         if (!ok) {
-            err << "usage: studygen --out DIR [--preset demo|ct-large|mixed] [--images N] [--seed S]\n"
+            err << "usage: studygen --out DIR [--preset demo|ct-large|mixed|nonsquare] [--images N] [--seed S]\n"
                    "       studygen --summary DIR\n";
             return 2;
         }

@@ -33,6 +33,7 @@ constexpr const char *kMR = "1.2.840.10008.5.1.4.1.1.4";
 constexpr const char *kXA = "1.2.840.10008.5.1.4.1.1.12.1";
 constexpr const char *kSC = "1.2.840.10008.5.1.4.1.1.7";
 constexpr const char *kCR = "1.2.840.10008.5.1.4.1.1.1";
+constexpr const char *kUS = "1.2.840.10008.5.1.4.1.1.6.1";
 
 // DCMTK's logger prints an information line for every file that goes into a catalogue ("I: adding file:
 // ..."); the generator's users (tests, benchmarks, the demo) want its warnings and errors only.
@@ -861,6 +862,76 @@ bool largeVisit(Writer &w, const Options &o, QJsonObject &info, QString *error)
     return w.endCatalogue(error);
 }
 
+// Images whose pixels are not square, each showing a disc that is round only when the
+// pixel's shape is honoured: an ultrasound-like image with Pixel Aspect Ratio 3\2
+// (pixels half as tall again as wide) and a radiograph whose Pixel Spacing is 0.2 mm
+// between rows and 0.1 mm between columns.
+bool discImage(Writer &w, const char *sopClass, int rows, int cols, double rowStretch, int bits,
+               const std::function<void(DcmDataset &)> &extra, QString *error)
+{
+    Image img;
+    img.sopClass = sopClass;
+    img.sopUid = w.uid();
+    img.instanceNumber = 1;
+    img.rows = rows;
+    img.cols = cols;
+    img.bitsAllocated = bits;
+    img.bitsStored = bits == 8 ? 8 : 12;
+    const int bytes = bits / 8;
+    img.pixels.resize(static_cast<size_t>(rows) * cols * bytes);
+    // The disc's radius is a third of the picture's smaller side, in column widths.
+    const double radius = std::min(double(cols), rows * rowStretch) / 3;
+    const int inside = bits == 8 ? 230 : 3000, outside = bits == 8 ? 30 : 300;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            const double dx = (c + 0.5 - cols / 2.0) / radius;
+            const double dy = (r + 0.5 - rows / 2.0) * rowStretch / radius;
+            const int v = dx * dx + dy * dy <= 1.0 ? inside : outside;
+            const size_t i = (static_cast<size_t>(r) * cols + c) * bytes;
+            img.pixels[i] = static_cast<uint8_t>(v & 0xff);
+            if (bytes == 2)
+                img.pixels[i + 1] = static_cast<uint8_t>(v >> 8);
+        }
+    img.extra = extra;
+    img.manifest["discRadiusColumns"] = radius;
+    img.manifest["discRadiusRows"] = radius / rowStretch;
+    img.manifest["pixelAspect"] = rowStretch;
+    return w.write(std::move(img), error);
+}
+
+bool nonSquareVisit(Writer &w, const Options &, QJsonObject &info, QString *error)
+{
+    w.beginCatalogue(QStringLiteral("DICOMDIR"), QStringLiteral("DICOM"));
+    w.beginPatient({QStringLiteral("MOREAU^Claire"), QStringLiteral("KV000555"), QStringLiteral("19850620"),
+                    QStringLiteral("F"), QStringLiteral("041Y")});
+    Study s{w.uid(), QStringLiteral("7001"), QStringLiteral("20261118"), QStringLiteral("093000"),
+            QStringLiteral("Échographie et radiographie"), QStringLiteral("US20261118002"), QStringLiteral("Clinique")};
+    w.beginStudy(s);
+    info["mainStudyUID"] = s.uid;
+    info["mainPatientID"] = QStringLiteral("KV000555");
+    w.beginSeries({w.uid(), 1, "US", QStringLiteral("Échographie"), QString()});
+    if (!discImage(w, kUS, 240, 320, 1.5, 8, [](DcmDataset &ds) {
+            put(ds, DCM_PixelAspectRatio, std::string("3\\2"));
+            put(ds, DCM_WindowCenter, std::string("128"));
+            put(ds, DCM_WindowWidth, std::string("256"));
+            put(ds, DCM_ManufacturerModelName, std::string("Phantom US"));
+        }, error))
+        return false;
+    w.beginSeries({w.uid(), 2, "CR", QStringLiteral("Radiographie"), QString()});
+    if (!discImage(w, kCR, 300, 500, 2.0, 16, [](DcmDataset &ds) {
+            put(ds, DCM_PixelSpacing, std::string("0.2\\0.1"));
+            put(ds, DCM_ImagerPixelSpacing, std::string("0.2\\0.1"));
+            put(ds, DCM_RescaleIntercept, std::string("0"));
+            put(ds, DCM_RescaleSlope, std::string("1"));
+            put(ds, DCM_WindowCenter, std::string("1650"));
+            put(ds, DCM_WindowWidth, std::string("3300"));
+            put(ds, DCM_ViewPosition, std::string("PA"));
+            put(ds, DCM_ManufacturerModelName, std::string("Phantom CR"));
+        }, error))
+        return false;
+    return w.endCatalogue(error);
+}
+
 // Two catalogues side by side: "DICOMDIR" and "DICOMDIR.B".
 bool mixedVisits(Writer &w, const Options &o, QJsonObject &info, QString *error)
 {
@@ -921,8 +992,10 @@ bool generate(const Options &options, QString *error)
         ok = largeVisit(w, options, info, error);
     else if (options.preset == QLatin1String("mixed"))
         ok = mixedVisits(w, options, info, error);
+    else if (options.preset == QLatin1String("nonsquare"))
+        ok = nonSquareVisit(w, options, info, error);
     else
-        *error = QStringLiteral("unknown preset %1 (demo, ct-large, mixed)").arg(options.preset);
+        *error = QStringLiteral("unknown preset %1 (demo, ct-large, mixed, nonsquare)").arg(options.preset);
     if (!ok)
         return false;
     info["catalogues"] = w.catalogues();

@@ -16,7 +16,7 @@ inline constexpr const char *kProductUidRoot = common::kProductUidRoot;
 struct Options
 {
     QString outDir;
-    QString preset = QStringLiteral("demo"); // demo | ct-large | mixed
+    QString preset = QStringLiteral("demo"); // demo | ct-large | mixed | nonsquare
     int images = -1;                         // axial CT slices; -1: the preset's own
     unsigned seed = 1;
 };
