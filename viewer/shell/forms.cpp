@@ -1,5 +1,7 @@
 #include "viewer/shell/forms.h"
 
+#include "viewer/shell/screengeometry.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QLinearGradient>
@@ -115,10 +117,40 @@ void TTemplate1::ApplyMaximize()
     maximizing_ = true;
     setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));
     if (TTemplateDM *dm = TemplateDMIfAny()) {
-        move(0, 0);
-        resize(dm->DesktopWidth(), dm->WorkAreaHeight());
+        // The work area holds the whole window, title bar included: the status bar at
+        // the bottom stays on the screen.
+        fittedFrame_ = FrameMargins();
+        setGeometry(shell::FittedClientRect(QRect(0, 0, dm->DesktopWidth(), dm->WorkAreaHeight()), fittedFrame_));
+        fitted_ = true;
     }
     maximizing_ = false;
+}
+
+QMargins TTemplate1::FrameMargins() const
+{
+    const QRect outer = frameGeometry(), inner = geometry();
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                    outer.bottom() - inner.bottom());
+}
+
+void TTemplate1::RefitIfFrameChanged()
+{
+    // A window manager frames the window after it is shown: once the frame is known the
+    // placement is made again for it.
+    if (fitted_ && !maximizing_ && isVisible() && FrameMargins() != fittedFrame_)
+        PostMaximize();
+}
+
+void TTemplate1::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    RefitIfFrameChanged();
+}
+
+void TTemplate1::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    RefitIfFrameChanged();
 }
 
 void TTemplate1::changeEvent(QEvent *event)

@@ -27,17 +27,27 @@ public:
     void CloseWithResult(int result);
     // Maximizes after the current event, as a posted system command would.
     void PostMaximize();
-    // What a maximize command does: normal state, top-left at (0, 0),
-    // DesktopWidth wide and WorkAreaHeight high.
+    // What a maximize command does: normal state, the window with its frame (title bar
+    // and borders) over the work area from (0, 0), DesktopWidth wide and WorkAreaHeight
+    // high. Done again when the window manager's frame becomes known.
     void ApplyMaximize();
 
 protected:
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // The frame's thickness as far as it is known (none before a window manager framed it).
+    QMargins FrameMargins() const;
+    void RefitIfFrameChanged();
+
     bool shownOnce_ = false;
     bool maximizing_ = false;
+    // Placed by ApplyMaximize, with these frame margins, and not moved by the user since.
+    bool fitted_ = false;
+    QMargins fittedFrame_;
 };
 
 // Base of the dialogs and tool windows: no border icons, a vertical gradient

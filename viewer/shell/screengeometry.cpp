@@ -18,6 +18,14 @@ int RoundHalfEven(double value)
     return std::fmod(floor, 2.0) == 0.0 ? int(floor) : int(floor) + 1;
 }
 
+QRect FittedClientRect(const QRect &area, const QMargins &frame)
+{
+    const QMargins m(std::max(0, frame.left()), std::max(0, frame.top()), std::max(0, frame.right()),
+                     std::max(0, frame.bottom()));
+    const QRect client = area.marginsRemoved(m);
+    return QRect(client.topLeft(), QSize(std::max(1, client.width()), std::max(1, client.height())));
+}
+
 int PlacementMonitorCount(const platform::ScreenInfo &screens, int monitorsSetting)
 {
     const int system = screens.MonitorCount();

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QMargins>
+#include <QRect>
+
 namespace platform {
 class ScreenInfo;
 }
@@ -19,6 +22,11 @@ int DesktopWidth(const platform::ScreenInfo &screens, int monitorsSetting);
 // Left edge that centres a window of `width` on monitor `monitor` (1-based;
 // 0 means the last one).
 int MonitorLeft(const platform::ScreenInfo &screens, int monitorsSetting, int width, int monitor);
+
+// The client rectangle of a window whose whole frame (title bar and borders, `frame`
+// being their thickness on each side) fills `area`: the frame's top-left at the area's,
+// nothing below or right of it. An empty rectangle never comes out (1 x 1 at least).
+QRect FittedClientRect(const QRect &area, const QMargins &frame);
 
 // Rounds half to even, as the geometry rules expect.
 int RoundHalfEven(double value);

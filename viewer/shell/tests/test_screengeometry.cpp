@@ -34,6 +34,21 @@ TEST(ScreenGeometry, MonitorLeftCentresOnTheChosenMonitor)
     EXPECT_EQ(shell::MonitorLeft(FixedScreenInfo(1, QSize(1000, 800)), 0, 1200, 1), -100);
 }
 
+TEST(ScreenGeometry, TheWholeFrameFitsTheWorkArea)
+{
+    // A title bar of 22 and borders of 4 over a 1280 x 1024 area: the client starts
+    // inside the frame and the frame's bottom edge is the area's.
+    const QRect area(0, 0, 1280, 1024);
+    const QRect client = shell::FittedClientRect(area, QMargins(4, 22, 4, 4));
+    EXPECT_EQ(client, QRect(4, 22, 1272, 998));
+    EXPECT_EQ(client.marginsAdded(QMargins(4, 22, 4, 4)), area);
+    // No frame (no window manager): the client is the area.
+    EXPECT_EQ(shell::FittedClientRect(area, QMargins()), area);
+    // Nonsense margins do not grow the window past the area, nor empty it.
+    EXPECT_EQ(shell::FittedClientRect(area, QMargins(-5, -5, -5, -5)), area);
+    EXPECT_EQ(shell::FittedClientRect(QRect(0, 0, 10, 10), QMargins(20, 20, 20, 20)).size(), QSize(1, 1));
+}
+
 TEST(ScreenGeometry, RoundsHalvesToEven)
 {
     EXPECT_EQ(shell::RoundHalfEven(2.5), 2);
