@@ -65,8 +65,14 @@ void TComponentFile::CloseFile()
 bool TComponentFile::UseExisting(const QByteArray &bytes)
 {
     const QByteArray path = QFile::encodeName(path_);
-    // O_NOFOLLOW: a link planted at the path is never followed.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Only a regular file can be ours. Anything else at the path is not even opened:
+    // opening a FIFO for reading waits for a writer, for good. O_NONBLOCK keeps that
+    // wait away should one be swapped in after this look, O_NOFOLLOW keeps a planted
+    // link from being followed, O_NOCTTY a terminal from becoming ours.
+    struct stat seen {};
+    if (::lstat(path.constData(), &seen) != 0 || !S_ISREG(seen.st_mode))
+        return false;
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     struct stat info {};

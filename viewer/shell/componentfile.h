@@ -8,9 +8,10 @@
 // The imaging component's library file in the temporary folder, and the
 // library loaded from it.
 //
-// The file at `path` is used only when it holds exactly the bytes the viewer
-// carries, belongs to this user and nobody else can write it; otherwise it is
-// replaced (a new file written beside it and renamed over it). The file that
+// The file at `path` is used only when it is a regular file that holds exactly
+// the bytes the viewer carries, belongs to this user and nobody else can write
+// it; otherwise it is replaced (a new file written beside it and renamed over
+// it). Whatever else stands at the path (a FIFO, a device) is never opened. The file that
 // was checked or written is the one loaded: it stays open from the check to
 // the load, which goes through /proc/self/fd, so a file swapped in at the path
 // in between is never loaded. When the path cannot be replaced, nothing is

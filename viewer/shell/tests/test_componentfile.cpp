@@ -4,7 +4,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -109,6 +113,30 @@ TEST_F(ComponentFile, ALinkAtThePathIsNotFollowed)
     ASSERT_TRUE(file.Load());
     EXPECT_EQ(ReadAll(target), planted) << "the link's target is left alone";
     EXPECT_FALSE(QFileInfo(path).isSymLink());
+}
+
+TEST_F(ComponentFile, AFifoAtThePathIsReplacedWithoutWaitingForAWriter)
+{
+    // Opening a FIFO for reading waits until someone writes to it: no start-up may hang
+    // on one planted at the path.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    TComponentFile file(path);
+    auto extracted = std::async(std::launch::async, [&] { return file.Extract(probe); });
+    if (extracted.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ADD_FAILURE() << "Extract is waiting on the FIFO";
+        // Give it a writer so that the thread ends.
+        const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+        extracted.wait();
+        if (writer >= 0)
+            ::close(writer);
+        return;
+    }
+    ASSERT_TRUE(extracted.get()) << file.ErrorText().toStdString();
+    EXPECT_FALSE(file.ReusedExistingFile());
+    EXPECT_TRUE(QFileInfo(path).isFile());
+    EXPECT_EQ(ReadAll(path), probe);
+    ASSERT_TRUE(file.Load()) << file.ErrorText().toStdString();
+    EXPECT_TRUE(QFile::exists(probeMarker));
 }
 
 TEST_F(ComponentFile, AFileSwappedInAfterTheCheckIsNotTheOneLoaded)
