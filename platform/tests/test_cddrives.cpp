@@ -68,6 +68,13 @@ TEST(LinuxCdDevices, CandidatesAreSrNodesAndCdTypeSgNodesEachDriveOnce)
     EXPECT_TRUE(LinuxCdDeviceSystem(dir.filePath("none"), sys).Candidates().isEmpty());
 }
 
+TEST(LinuxCdDevices, AFolderOnAnOrdinaryFileSystemIsNotOnACd)
+{
+    QTemporaryDir dir;
+    EXPECT_FALSE(platform::FolderIsOnCdRom(dir.path()));
+    EXPECT_FALSE(platform::FolderIsOnCdRom(dir.filePath("missing/folder")));
+}
+
 TEST(LinuxCdDevices, WhatIsNotACdDriveIsRefusedWithAReason)
 {
     QString error;
