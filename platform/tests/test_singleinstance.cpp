@@ -3,6 +3,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 
 #include <future>
 

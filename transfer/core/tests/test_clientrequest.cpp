@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 
 #include <gtest/gtest.h>
 

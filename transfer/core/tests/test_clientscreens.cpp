@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 
 #include <gtest/gtest.h>
 

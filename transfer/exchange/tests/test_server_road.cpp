@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 
 using namespace exchange;
 using strandel::MessageKind;

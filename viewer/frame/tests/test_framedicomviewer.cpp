@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 
 #include <gtest/gtest.h>
 

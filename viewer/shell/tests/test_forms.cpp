@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 #include <QTimer>
 
 #include <gtest/gtest.h>

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 
 #include <cstdlib>
 
