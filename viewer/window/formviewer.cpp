@@ -1,8 +1,10 @@
 #include "viewer/window/formviewer.h"
 
+#include "platform/cdtraylock.h"
 #include "viewer/frame/framedicomviewer.h"
 #include "viewer/loading/visitdata.h"
 #include "viewer/shell/apphook.h"
+#include "viewer/shell/formconfigurationuser.h"
 #include "viewer/shell/formpassword.h"
 #include "viewer/window/formchildmdi.h"
 #include "viewer/window/formmagnify.h"
@@ -50,8 +52,8 @@ const QStringList kNotBuilt{
     // cine, thumbnails, information window, dictation
     QStringLiteral("TBCine"), QStringLiteral("TBThumbnails"), QStringLiteral("TBInfos"),
     QStringLiteral("TBPellux"), QStringLiteral("AddRadiologist"),
-    // printing and the user configuration dialog
-    QStringLiteral("Impressionstandard1"), QStringLiteral("Configurationusager1"),
+    // printing
+    QStringLiteral("Impressionstandard1"),
 };
 
 QIcon ToolIcon(const QString &name)
@@ -87,6 +89,15 @@ TFormViewer::TFormViewer(QWidget *parent) : TTemplate1(parent)
     TTemplateDM &dm = TemplateDM();
     for (const char *name : kRegisteredMessageNames)
         messages_.insert(QLatin1String(name), dm.RegisteredMessage(QLatin1String(name)));
+    // The patient CD stays in its tray while the window exists, unless the machine's
+    // "CDLocking" switch is 0 (a missing value counts as on).
+    if (dm.ReadMachineInteger(QStringLiteral("*CDLocking")) != 0) {
+        cdLock_ = std::make_unique<platform::CdTrayLock>(dm.CdDevices(), [](const QString &line) {
+            if (TTemplateDM *module = TemplateDMIfAny())
+                module->WriteLog(line);
+        });
+        cdLock_->Lock();
+    }
     notBuilt_ = kNotBuilt;
 
     CreateActions();
@@ -125,6 +136,8 @@ TFormViewer::TFormViewer(QWidget *parent) : TTemplate1(parent)
 
 TFormViewer::~TFormViewer()
 {
+    // Unlocks what the creation locked, whatever the switch says by now.
+    cdLock_.reset();
     if (TTemplateDM *dm = TemplateDMIfAny())
         if (TApplicationHook *hook = dm->ApplicationHook())
             hook->RemoveHandler(hookId_);
@@ -504,6 +517,7 @@ void TFormViewer::CreateMenus()
     item(settings, QStringLiteral("Configuration1"), QStringLiteral("Configuration"), false);
     QAction *user = item(settings, QStringLiteral("Configurationusager1"), QStringLiteral("Configuration usager"));
     user->setIcon(ToolIcon(QStringLiteral("Configurationusager1")));
+    connect(user, &QAction::triggered, this, [this] { ConfigurationClick(); });
     QMenu *toolbars = settings->addMenu(QStringLiteral("Barre d'outils"));
     toolbars->menuAction()->setVisible(false);
     item(toolbars, QStringLiteral("Verouillerlesbarresdoutils1"), QStringLiteral("Vérouiller les barres d'outils"), false);
@@ -1128,6 +1142,15 @@ void TFormViewer::Personnaliser2Click()
 
 // ---------------------------------------------------------------------------------------
 // Help and mail
+
+void TFormViewer::ConfigurationClick()
+{
+    {
+        TFormConfigurationUser dialog(this);
+        dialog.ShowModal();
+    }
+    UpdateControls();
+}
 
 void TFormViewer::Aproposde1Click()
 {

@@ -37,6 +37,9 @@ class TFormMagnify;
 class TFormMagnify2;
 class TFormWinMultiple;
 class TFrameDicomViewer;
+namespace platform {
+class CdTrayLock;
+}
 
 class TFormViewer : public TTemplate1, public TFrameHost, public TVisitWindow
 {
@@ -170,6 +173,9 @@ public:
     void Personnaliser2Click();
     void SetMagnifyZoom(int value);
     void SetLoupeZoom(int value);
+    // "Configuration usager": the user configuration dialog, modal; the preset menu is
+    // rebuilt from what it wrote.
+    void ConfigurationClick();
     void Aproposde1Click();
     void CourrielKorvane1Click();
     void CourrielOmbrix1Click();
@@ -237,6 +243,7 @@ private:
     QPointer<TFormMagnify> magnify_;
     QPointer<TFormMagnify2> loupe_;
     std::unique_ptr<TVisitOpening> opening_;
+    std::unique_ptr<platform::CdTrayLock> cdLock_;
     int hookId_ = 0;
     bool visitShown_ = false;
     bool activatedOnce_ = false;
