@@ -325,7 +325,7 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
         m_form.setStatusText(QStringLiteral("  3/4 - Télécharger les fragments de fichier..."));
         // Fragments left by an interrupted download would be merged with the
         // new ones: start from none.
-        for (const QString &stale : fragmentFiles(folder, name))
+        for (const QString &stale : fragmentFiles(folder, s.FichierZip, fragments))
             QFile::remove(folder + QLatin1Char('/') + stale);
         window->show();
         pump();
@@ -373,7 +373,7 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
     // 4.
     if (ok) {
         m_form.setStatusText(QStringLiteral("  4/4 - Fusionner les fragments de fichier..."));
-        if (MergeFragments(folder, name, m_sink)) {
+        if (MergeFragments(folder, name, fragments, m_sink)) {
             m_form.setStatusText(QStringLiteral("  Réception terminée. Temps requis:") + (fetchTime ? *fetchTime : QString()));
         } else {
             m_form.setStatusText(QStringLiteral("  ERREUR (4/4) Fusionnement des fragments"));
@@ -597,12 +597,16 @@ bool Exchange::uploadArchive(TFormUploadWav &window, IEchoService &service, cons
             if (!ok)
                 m_sink.error(QStringLiteral("ERREUR: ") + answer);
         } catch (const SoapError &e) {
-            // The start or the end of the exchange failed: the fault's text,
-            // and the upload counts as failed (the WAV files stay).
+            // A fault of the start or the end of the exchange ends the upload
+            // here: the local pieces go, the fault is shown as every server
+            // fault is, and no further call is made (the WAV files stay).
             progress.close();
             DeleteSplitPieces(folder, archive, m_sink);
-            m_sink.error(e.message());
-            ok = false;
+            m_uploadWindow = nullptr;
+            window.progress()->setValue(0);
+            cursor.reset();
+            m_sink.error(strandel::ExceptionText(e));
+            return false;
         }
     }
     // 10.
@@ -795,8 +799,9 @@ void Exchange::CheckForUpdate(bool withMessages, QWidget *parent)
     // 6.
     const QString updater = folder + QLatin1Char('/') + m_env.updaterName;
     if (!QFileInfo(updater).isFile()) {
-        ui.error(owner, QStringLiteral("ERREUR: Le programme utilisé pour faire la mise à jour est absent.\r\r"
-                                       "StrandelMaj.exe est introuvable.\r\rProcédure annulée."));
+        // Name the file that was looked for: the updater of this platform.
+        ui.error(owner, QStringLiteral("ERREUR: Le programme utilisé pour faire la mise à jour est absent.\r\r")
+                            + m_env.updaterName + QStringLiteral(" est introuvable.\r\rProcédure annulée."));
         return;
     }
     // 7.

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -32,32 +33,38 @@ qint64 wholeMinutes(qint64 seconds)
 
 } // namespace
 
-QStringList fragmentFiles(const QString &folder, const QString &archiveName)
+QStringList fragmentFiles(const QString &folder, const QString &fichierZip, const QStringList &listed)
 {
+    const QRegularExpression piece(QStringLiteral("^%1\\.zip\\.[0-9]+$").arg(QRegularExpression::escape(fichierZip)),
+                                   QRegularExpression::CaseInsensitiveOption);
     QStringList out;
-    const QString upperArchive = archiveName.toUpper();
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-    for (const QString &name : names) {
-        const QString upper = name.toUpper();
-        if (name == archiveName || !upper.contains(upperArchive) || name.startsWith(QLatin1String(".strandel-")))
-            continue;
-        out << name;
-    }
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names)
+        if (listed.contains(name) || (!fichierZip.isEmpty() && piece.match(name).hasMatch()))
+            out << name;
+    return fragmentOrder(out);
+}
+
+QStringList fragmentOrder(QStringList names)
+{
     // Ordinal order of the names, as the server numbers its fragments.
-    std::sort(out.begin(), out.end(), [](const QString &a, const QString &b) {
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
         const int c = QString::compare(a, b, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
     });
-    return out;
+    names.removeDuplicates();
+    return names;
 }
 
-bool MergeFragments(const QString &folder, const QString &archiveName, MessageSink &messages)
+bool MergeFragments(const QString &folder, const QString &archiveName, const QStringList &listed,
+                    MessageSink &messages)
 {
     if (archiveName.isEmpty())
         return false;
     const QString path = folder + QLatin1Char('/') + archiveName;
     QFile::remove(path); // the archive is rebuilt from scratch
-    const QStringList fragments = fragmentFiles(folder, archiveName);
+    QStringList fragments = fragmentOrder(listed);
+    fragments.removeAll(archiveName);
 
     QTemporaryFile out(folder + QStringLiteral("/.strandel-merge-XXXXXX"));
     if (!out.open()) {

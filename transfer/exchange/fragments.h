@@ -10,16 +10,22 @@ namespace exchange {
 
 inline constexpr qint64 FragmentSize = 1000000;
 
-// Files of folder that belong to archiveName: their upper-cased name contains
-// the upper-cased archive name and is not the archive itself. Sorted by name,
-// the order in which they are joined.
-QStringList fragmentFiles(const QString &folder, const QString &archiveName);
+// Fragment files of a download that are in folder: the names the server listed
+// for it, and the pieces fichierZip + ".zip." + digits that an interrupted
+// download may have left. Nothing else of the folder is ever taken for a
+// fragment: the folder is shared with the viewer and holds the user's files.
+QStringList fragmentFiles(const QString &folder, const QString &fichierZip, const QStringList &listed);
 
-// Rebuilds folder/archiveName from its fragments, streaming one at a time, and
-// deletes each fragment once appended. The archive is built under a temporary
-// name and gets its own name only when complete: a failed merge (a write error,
-// a full disk) leaves no file that could pass for the archive.
-bool MergeFragments(const QString &folder, const QString &archiveName, MessageSink &messages);
+// The fragment names in the order in which they are joined: ascending by name.
+QStringList fragmentOrder(QStringList names);
+
+// Rebuilds folder/archiveName from the fragments named (the server's list),
+// joined in name order, streaming one at a time, and deletes each fragment
+// once appended. The archive is built under a temporary name and gets its own
+// name only when complete: a failed merge (a write error, a full disk) leaves
+// no file that could pass for the archive.
+bool MergeFragments(const QString &folder, const QString &archiveName, const QStringList &fragments,
+                    MessageSink &messages);
 
 // Minutes per million bytes read from a setting ("0.22", also "0,22").
 double parseRate(const QString &text);

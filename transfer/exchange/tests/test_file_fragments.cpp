@@ -20,21 +20,39 @@ QStringList files(const QString &dir)
 }
 } // namespace
 
-TEST(MergeFragments, JoinsInNameOrderAndDeletesTheFragments)
+TEST(MergeFragments, JoinsTheListedFragmentsInNameOrderAndDeletesThem)
 {
     QTemporaryDir t;
     const QByteArray whole = ziptest::noise(2500000);
-    // Written out of order; another archive's fragment and a stale merge stay apart.
+    // Written out of order; another archive's fragment, a stale merge and the
+    // user's own files whose names hold the archive's name stay apart.
     ziptest::writeFile(t.path() + "/CLINIQUE.zip.003", whole.mid(2000000));
     ziptest::writeFile(t.path() + "/CLINIQUE.zip.001", whole.left(1000000));
-    ziptest::writeFile(t.path() + "/clinique.ZIP.002", whole.mid(1000000, 1000000));
+    ziptest::writeFile(t.path() + "/CLINIQUE.zip.002", whole.mid(1000000, 1000000));
     ziptest::writeFile(t.path() + "/AUTRE.zip.001", "other");
     ziptest::writeFile(t.path() + "/CLINIQUE.zip", "older archive");
+    ziptest::writeFile(t.path() + "/Copie de CLINIQUE.zip.txt", "the user's copy");
+    ziptest::writeFile(t.path() + "/notes_clinique.zip.bak", "the user's notes");
     RecordingSink sink;
-    ASSERT_TRUE(MergeFragments(t.path(), "CLINIQUE.zip", sink));
+    ASSERT_TRUE(MergeFragments(t.path(), "CLINIQUE.zip", {"CLINIQUE.zip.003", "CLINIQUE.zip.001", "CLINIQUE.zip.002"},
+                               sink));
     EXPECT_EQ(ziptest::readAll(t.path() + "/CLINIQUE.zip"), whole);
-    EXPECT_EQ(files(t.path()), (QStringList{"AUTRE.zip.001", "CLINIQUE.zip"}));
+    EXPECT_EQ(files(t.path()),
+              (QStringList{"AUTRE.zip.001", "CLINIQUE.zip", "Copie de CLINIQUE.zip.txt", "notes_clinique.zip.bak"}));
+    EXPECT_EQ(ziptest::readAll(t.path() + "/Copie de CLINIQUE.zip.txt"), QByteArray("the user's copy"));
     EXPECT_TRUE(sink.entries.isEmpty());
+}
+
+TEST(MergeFragments, OnlyListedNamesAndNumberedPiecesCountAsFragments)
+{
+    QTemporaryDir t;
+    for (const char *name : {"CLINIQUE.zip.001", "clinique.ZIP.017", "CLINIQUE.zip.part7", "CLINIQUE.zip",
+                             "Copie de CLINIQUE.zip.txt", "notes_clinique.zip.bak", "CLINIQUE.zip.001.txt",
+                             "XCLINIQUE.zip.001", "AUTRE.zip.002", "SRV-9-CLINIQUE.zip"})
+        ziptest::writeFile(t.path() + "/" + name, "x");
+    EXPECT_EQ(fragmentFiles(t.path(), "CLINIQUE", {"SRV-9-CLINIQUE.zip", "absent.001"}),
+              (QStringList{"CLINIQUE.zip.001", "clinique.ZIP.017", "SRV-9-CLINIQUE.zip"}));
+    EXPECT_EQ(fragmentFiles(t.path(), "", {}), QStringList());
 }
 
 TEST(MergeFragments, NothingToMergeFailsAndLeavesNoArchive)
@@ -42,8 +60,8 @@ TEST(MergeFragments, NothingToMergeFailsAndLeavesNoArchive)
     QTemporaryDir t;
     ziptest::writeFile(t.path() + "/CLINIQUE.zip", "older archive");
     RecordingSink sink;
-    EXPECT_FALSE(MergeFragments(t.path(), "CLINIQUE.zip", sink));
-    EXPECT_FALSE(MergeFragments(t.path(), "", sink));
+    EXPECT_FALSE(MergeFragments(t.path(), "CLINIQUE.zip", {}, sink));
+    EXPECT_FALSE(MergeFragments(t.path(), "", {"CLINIQUE.zip.001"}, sink));
     EXPECT_TRUE(files(t.path()).isEmpty());
 }
 
@@ -61,7 +79,8 @@ TEST(MergeFragments, WriteFailureRemovesThePartialArchive)
         rlimit r = old;
         r.rlim_cur = 1500000; // as a disk that fills up in the second fragment
         setrlimit(RLIMIT_FSIZE, &r);
-        ok = MergeFragments(t.path(), "CLINIQUE.zip", sink);
+        ok = MergeFragments(t.path(), "CLINIQUE.zip", {"CLINIQUE.zip.001", "CLINIQUE.zip.002", "CLINIQUE.zip.003"},
+                            sink);
         setrlimit(RLIMIT_FSIZE, &old);
     }
     EXPECT_FALSE(ok);

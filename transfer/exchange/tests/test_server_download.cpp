@@ -73,6 +73,24 @@ TEST_F(Download, ThreeFragmentsAreRebuiltUnpackedAndGone)
     EXPECT_TRUE(form->downloadButton()->isEnabled());
 }
 
+TEST_F(Download, OnlyTheFragmentsOfTheArchiveAreTouched)
+{
+    start();
+    const QByteArray served = offerStudy(studyEntries(ziptest::noise(1500000)));
+    // The user's files whose names hold the archive's name in any case, and a
+    // numbered piece left by an interrupted download of the same archive.
+    ziptest::writeFile(work + "/Copie de CLINIQUE.zip.txt", "the user's copy");
+    ziptest::writeFile(work + "/notes_clinique.zip.bak", "the user's notes");
+    ziptest::writeFile(work + "/CLINIQUE.zip.009", "stale piece");
+    form->downloadClicked();
+    ASSERT_EQ(texts(MessageKind::Error), QStringList()) << rec.texts().join(" | ").toStdString();
+    EXPECT_EQ(ziptest::readAll(work + "/CLINIQUE.zip"), served);
+    EXPECT_EQ(ziptest::readAll(work + "/Copie de CLINIQUE.zip.txt"), QByteArray("the user's copy"));
+    EXPECT_EQ(ziptest::readAll(work + "/notes_clinique.zip.bak"), QByteArray("the user's notes"));
+    EXPECT_FALSE(QFile::exists(work + "/CLINIQUE.zip.009"));
+    EXPECT_TRUE(QDir(work).entryList({"CLINIQUE.zip.0*"}).isEmpty());
+}
+
 TEST_F(Download, EmptyFragmentListFailsAtTheMerge)
 {
     start();

@@ -76,8 +76,10 @@ TEST_F(Update, SameVersionDeclinedOrMissingUpdater)
 
     rec.messages.clear();
     x->CheckForUpdate(true, form.get()); // no updater in the folder
-    EXPECT_EQ(texts(MessageKind::Error).value(0).left(65),
-              QString("ERREUR: Le programme utilisé pour faire la mise à jour est absent.").left(65));
+    // The message names the file the program looked for.
+    EXPECT_EQ(texts(MessageKind::Error).value(0),
+              "ERREUR: Le programme utilisé pour faire la mise à jour est absent.\r\r"
+              "StrandelMaj est introuvable.\r\rProcédure annulée.");
     EXPECT_EQ(form->settings().Version, "Strandel__50");
     EXPECT_EQ(quits, 0);
 }

@@ -115,13 +115,27 @@ TEST_F(Upload, EmptyFolderAndReload)
     EXPECT_EQ(texts(MessageKind::Information), QStringList{"Je ne trouve aucun fichier WAV dans le répertoire : " + wavs});
 }
 
-TEST_F(Upload, StartFaultIsShownAndTheWavFilesStay)
+// A fault of the start or of the end of the exchange is shown as a server
+// fault and ends the upload: no later call reaches the server, the rate is
+// not rewritten, the WAV files stay and no piece is left behind.
+TEST_F(Upload, StartOrEndFaultIsShownAndEndsTheUpload)
 {
-    startWith(1);
-    ASSERT_EQ(server->control("mode DebutEnvoiSplit fault Service arrêté"), "OK");
-    send();
-    EXPECT_TRUE(said("Service arrêté"));
-    EXPECT_TRUE(QFile::exists(wavs + "/A1.wav"));
-    EXPECT_FALSE(QFile::exists(wavs + "/CLINIQUE_wav.zip"));
-    EXPECT_TRUE(QDir(wavs).entryList({"*.001"}).isEmpty());
+    for (const QString &op : {QStringLiteral("DebutEnvoiSplit"), QStringLiteral("FinEnvoiSplit")}) {
+        SCOPED_TRACE(op.toStdString());
+        startWith(1);
+        const QString rateBefore = form->settings().TauxTransfert;
+        ASSERT_EQ(server->control("mode " + op + " fault Jonction impossible"), "OK");
+        send();
+        EXPECT_EQ(texts(MessageKind::Error), QStringList{"ERREUR D'EXCEPTION\r\rJonction impossible"});
+        EXPECT_TRUE(texts(MessageKind::Information).isEmpty());
+        const QStringList calls = QString::fromUtf8(server->log()).split('\n', Qt::SkipEmptyParts);
+        ASSERT_FALSE(calls.isEmpty());
+        EXPECT_EQ(calls.last(), op + " [fault]");
+        EXPECT_EQ(form->settings().TauxTransfert, rateBefore);
+        EXPECT_TRUE(QFile::exists(wavs + "/A1.wav"));
+        EXPECT_FALSE(QFile::exists(wavs + "/CLINIQUE_wav.zip"));
+        EXPECT_TRUE(QDir(wavs).entryList({"*.001"}).isEmpty());
+        form.reset();
+        rec.messages.clear();
+    }
 }
