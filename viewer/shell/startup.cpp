@@ -124,6 +124,17 @@ int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &crea
     int exitCode = 0;
     {
         TDATA data(dm, createMainWindow);
+        // A later start may ask while this one is still starting (the request is answered
+        // from any event loop, the splash's included): the window comes forward once shown.
+        QObject forwarding;
+        bool forwardAsked = false;
+        QObject::connect(&instance, &platform::SingleInstance::comeForwardRequested, &forwarding,
+                         [&data, &forwardAsked]() {
+                             if (data.MainWindow())
+                                 BringForward(data.MainWindow());
+                             else
+                                 forwardAsked = true;
+                         });
         switch (data.Create()) {
         case TDATA::Outcome::ComponentNotLoaded:
             return 1;
@@ -132,8 +143,8 @@ int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &crea
         case TDATA::Outcome::MainWindowShown:
             break;
         }
-        QObject::connect(&instance, &platform::SingleInstance::comeForwardRequested, &application,
-                         [&data]() { BringForward(data.MainWindow()); });
+        if (forwardAsked)
+            BringForward(data.MainWindow());
         if (dm.HasOptionPrefix(QStringLiteral("/SCREENSHOT=")) && data.MainWindow())
             ScheduleScreenshot(application, data.MainWindow(), dm.OptionValue(QStringLiteral("/SCREENSHOT=")));
         exitCode = application.exec();

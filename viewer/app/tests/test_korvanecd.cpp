@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 
 #include <gtest/gtest.h>
 
@@ -102,9 +103,9 @@ TEST_F(Program, ASecondStartTellsTheUserCallsTheFirstForwardAndEndsWithZero)
 {
     QProcess first;
     Start(first, {"/nologo"});
-    // The first run is up once its component is in place and it had time to listen.
+    // The first run holds the instance lock and listens before it writes its component;
+    // a request that comes while it is still starting is kept until its window is shown.
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(component), 60000);
-    QTest::qWait(500);
 
     QByteArray errors;
     EXPECT_EQ(Run({"/nologo"}, &errors), 0);

@@ -15,7 +15,10 @@
 #include <QMdiSubWindow>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
+#include "testsupport/qtestgtest.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +38,8 @@ bool WaitForLoaders()
     QDeadlineTimer deadline(60000);
     while (TChargement::LiveCount() > 0 && !deadline.hasExpired())
         QTest::qWait(10);
-    QTest::qWait(50);
+    // The loaders have run their end step; their deletion is pending.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return TChargement::LiveCount() == 0;
 }
 
@@ -131,9 +135,11 @@ TEST_F(FirstDisplay, PicturesOfTheDialogAndTheProgressWindow)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     QTest::qWait(50);
     EXPECT_TRUE(dialog.grab().save(Shots() + "/open-visit-list.png"));
-    // The folder changed meanwhile: the notice.
+    // The folder changed meanwhile: the notice, at the watch's next tick.
+    QSignalSpy ticks(dialog.WatchTimer(), &QTimer::timeout);
     ASSERT_TRUE(QFile::copy(folder + "/DICOMDIR", folder + "/DICOMDIR.003"));
-    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Notice()->isHidden(), 3000);
+    ASSERT_TRUE(ticks.wait(10000));
+    ASSERT_FALSE(dialog.Notice()->isHidden());
     EXPECT_TRUE(dialog.grab().save(Shots() + "/open-visit-notice.png"));
     dialog.List()->topLevelItem(0)->setSelected(true);
     dialog.Pages()->setCurrentIndex(1);
