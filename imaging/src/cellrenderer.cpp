@@ -1,5 +1,7 @@
 #include "cellrenderer.h"
 
+#include "imaging/pixelspacing.h"
+
 #include <QFontMetricsF>
 #include <QLineF>
 #include <QPainterPath>
@@ -405,23 +407,7 @@ void KeepRulersClearOfTexts(LabelSpace &space, const DicomLabels *labels)
 bool ImagePixelSpacing(const DicomImage &image, double &columnSpacing, double &rowSpacing)
 {
     const DicomAttributesPtr attributes = image.Attributes();
-    if (!attributes)
-        return false;
-    for (int element : {0x0030, 0x1164}) {
-        const int group = element == 0x0030 ? 0x0028 : 0x0018;
-        const DicomAttributePtr a = attributes->Item(group, element);
-        if (!a || !a->Exists() || a->VM() < 2)
-            continue;
-        bool ok1 = false, ok2 = false;
-        const double rows = a->ValueByIndex(1).toDouble(&ok1);
-        const double cols = a->ValueByIndex(2).toDouble(&ok2);
-        if (ok1 && ok2 && rows > 0 && cols > 0 && std::isfinite(rows) && std::isfinite(cols)) {
-            rowSpacing = rows;
-            columnSpacing = cols;
-            return true;
-        }
-    }
-    return false;
+    return attributes && PixelSpacing(*attributes, rowSpacing, columnSpacing);
 }
 
 TextLayout LayOutText(const DicomLabel &label, const LabelSpace &space)

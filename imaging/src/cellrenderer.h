@@ -50,7 +50,8 @@ TextLayout LayOutText(const DicomLabel &label, const LabelSpace &space);
 // Pixel size of a label's font in a cell.
 int LabelFontPixelSize(const DicomLabel &label, const QRectF &cell);
 
-// Pixel spacing (mm between column centres, mm between row centres); false without it.
+// imaging::PixelSpacing of the image (mm between column centres, mm between row
+// centres); false without a usable one.
 bool ImagePixelSpacing(const DicomImage &image, double &columnSpacing, double &rowSpacing);
 
 struct LabelDrawOptions

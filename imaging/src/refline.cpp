@@ -2,6 +2,8 @@
 
 #include "internal.h"
 
+#include "imaging/pixelspacing.h"
+
 #include <array>
 #include <cmath>
 
@@ -44,9 +46,7 @@ bool ReadPlane(const DicomImage &image, Plane &p)
             || !number(0x0020, 0x0037, i + 4, p.col[static_cast<size_t>(i)]))
             return false;
     }
-    // Pixel Spacing is the patient's; Imager Pixel Spacing would be the detector's.
-    if (!number(0x0028, 0x0030, 1, p.rowSpacing) || !number(0x0028, 0x0030, 2, p.colSpacing)
-        || p.rowSpacing <= 0 || p.colSpacing <= 0)
+    if (!PixelSpacing(*attrs, p.rowSpacing, p.colSpacing))
         return false;
     p.cols = image.SizeX();
     p.rows = image.SizeY();

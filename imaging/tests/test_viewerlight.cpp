@@ -909,6 +909,69 @@ TEST(ViewerLight, RulersKeepClearOfTheCornerTexts)
     EXPECT_GT(green(shot, textBox.adjusted(-2, -2, 2, 2)), 10);
 }
 
+TEST(ViewerLight, RulersAndLengthsNeedAPositivePixelSpacing)
+{
+    // The ruler is drawn and lengths are in millimetres exactly when the image has a
+    // Pixel Spacing of two positive numbers (or, enhanced, one in its shared Pixel
+    // Measures); anything else counts as no spacing at all.
+    auto measures = CreateDataSets();
+    measures->Add(CreateDataSet());
+    measures->Item(1)->Attributes()->Add(0x0028, 0x0030, QVariantList{0.5, 0.5}, "DS");
+    auto shared = CreateDataSets();
+    shared->Add(CreateDataSet());
+    shared->Item(1)->Attributes()->Add(0x0028, 0x9110, QVariant::fromValue(measures), "SQ");
+    struct Case
+    {
+        const char *what;
+        std::vector<viewerlight_test::ExtraAttribute> attributes;
+        bool millimetres;
+    };
+    const Case cases[] = {
+        {"positive", {{0x0028, 0x0030, QVariantList{0.5, 0.5}, "DS"}}, true},
+        {"enhanced, shared pixel measures", {{0x5200, 0x9229, QVariant::fromValue(shared), "SQ"}}, true},
+        {"negative", {{0x0028, 0x0030, QVariantList{-0.5, -0.5}, "DS"}}, false},
+        {"zero", {{0x0028, 0x0030, QVariantList{0.0, 0.0}, "DS"}}, false},
+        {"one negative value", {{0x0028, 0x0030, QVariantList{0.5, -0.5}, "DS"}}, false},
+        {"one value", {{0x0028, 0x0030, QVariantList{0.5}, "DS"}}, false},
+        {"not a number", {{0x0028, 0x0030, QStringLiteral("abc\\def"), "LO"}}, false},
+        {"negative, with Imager Pixel Spacing",
+         {{0x0028, 0x0030, QVariantList{-0.5, -0.5}, "DS"}, {0x0018, 0x1164, QVariantList{0.2, 0.2}, "DS"}},
+         false},
+        {"absent", {}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto image = MakeMonoImage(256, 256, [](int, int, int) { return 0; }, 1, 500, 1000, c.attributes);
+        auto control = MakeControl(256, 256);
+        ASSERT_TRUE(control);
+        control->Images()->Add(image);
+        DicomLabelPtr ruler = image->Labels()->AddNew();
+        ruler->SetLabelType(DicomLabel::TypeRuler);
+        ruler->SetImageTied(false);
+        ruler->SetScaleWithCell(true);
+        ruler->SetLeft(950);
+        ruler->SetTop(200);
+        ruler->SetWidth(-25);
+        ruler->SetHeight(600);
+        ruler->SetShadow(0);
+        ruler->SetForeColour(0x00FF00);
+        const QImage shot = Grab(*control);
+        int green = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                green += QColor(shot.pixel(x, y)).green() > 200;
+        EXPECT_EQ(green > 100, c.millimetres) << green << " green pixels";
+
+        DicomLabelPtr line = image->Labels()->AddNew();
+        line->SetLabelType(DicomLabel::TypeLine);
+        line->SetImageTied(true);
+        line->SetWidth(100);
+        line->SetHeight(0);
+        EXPECT_DOUBLE_EQ(line->ROILength(), c.millimetres ? 50.0 : 100.0);
+        EXPECT_EQ(line->ROIDistanceUnits(), c.millimetres ? "mm" : "pixels");
+    }
+}
+
 TEST(ViewerLight, GeneratedNonSquareImagesShowTheirDiscRound)
 {
     // The generator's disc is round in millimetres: fitted in a square cell it is as wide

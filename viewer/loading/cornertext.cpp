@@ -2,6 +2,8 @@
 
 #include "viewer/loading/visitdata.h"
 
+#include "imaging/pixelspacing.h"
+
 #include <QHash>
 #include <QLocale>
 #include <QStringList>
@@ -146,8 +148,8 @@ void TextStyle(imaging::DicomLabel &label, int foreColour, int backColour)
 
 QString SlicePositionLine(const DicomAttributes &attributes)
 {
-    const auto rowSpacing = NumberAt(attributes, 0x0028, 0x0030, 1);
-    const auto columnSpacing = NumberAt(attributes, 0x0028, 0x0030, 2);
+    double rowSpacing = 0, columnSpacing = 0;
+    const bool spacing = imaging::PixelSpacing(attributes, rowSpacing, columnSpacing);
     const auto rows = NumberAt(attributes, 0x0028, 0x0010);
     const auto columns = NumberAt(attributes, 0x0028, 0x0011);
     std::optional<double> p[3], r[3], c[3];
@@ -156,7 +158,7 @@ QString SlicePositionLine(const DicomAttributes &attributes)
         r[a] = NumberAt(attributes, 0x0020, 0x0037, a + 1);
         c[a] = NumberAt(attributes, 0x0020, 0x0037, a + 4);
     }
-    if (!rowSpacing || !columnSpacing || !rows || !columns)
+    if (!spacing || !rows || !columns)
         return QString();
     for (int a = 0; a < 3; ++a) {
         if (!p[a] || !r[a] || !c[a])
@@ -173,8 +175,8 @@ QString SlicePositionLine(const DicomAttributes &attributes)
     for (int a = 0; a < 3; ++a) {
         if (m[a] != smallest)
             continue;
-        const double position = *p[a] + (*columns / 2.0) * *columnSpacing * *r[a]
-                                + (*rows / 2.0) * *rowSpacing * *c[a];
+        const double position = *p[a] + (*columns / 2.0) * columnSpacing * *r[a]
+                                + (*rows / 2.0) * rowSpacing * *c[a];
         QString letter;
         if (position > 0)
             letter = QLatin1String(positive[a]);
@@ -343,13 +345,13 @@ QString BottomRightWith(const DicomImage &image, const CachedAttributes &cached)
     if (!equipment.isEmpty())
         text += equipment + kCR;
 
-    const auto rowSpacing = NumberAt(a, 0x0028, 0x0030, 1);
-    const auto columnSpacing = NumberAt(a, 0x0028, 0x0030, 2);
+    // No field of view without a usable spacing (the image has no ruler either).
+    double rowSpacing = 0, columnSpacing = 0;
     const auto rows = NumberAt(a, 0x0028, 0x0010);
     const auto columns = NumberAt(a, 0x0028, 0x0011);
-    if (rowSpacing && columnSpacing && rows && columns) {
-        text += QStringLiteral("DFOV: ") + Fixed1(*rows * *rowSpacing / 10.0) + QStringLiteral(" x ")
-                + Fixed1(*columns * *columnSpacing / 10.0) + QStringLiteral(" cm");
+    if (imaging::PixelSpacing(a, rowSpacing, columnSpacing) && rows && columns) {
+        text += QStringLiteral("DFOV: ") + Fixed1(*rows * rowSpacing / 10.0) + QStringLiteral(" x ")
+                + Fixed1(*columns * columnSpacing / 10.0) + QStringLiteral(" cm");
     }
     return text;
 }

@@ -206,3 +206,52 @@ TEST(CornerText, SlicePositionSignsAndTies)
     a->Remove(0x0028, 0x0030);
     EXPECT_EQ(SlicePositionLine(*a), "");
 }
+
+TEST(CornerText, SpacingThatIsNotTwoPositiveNumbersCountsAsAbsent)
+{
+    // No field of view, no slice position, and measurements in pixels, as the
+    // component's rulers and lengths see the same image.
+    auto image = ReadImage(DemoFile("SE000001/IM000001"));
+    const auto attributes = image->Attributes();
+    auto line = image->Labels()->AddNew();
+    line->SetLabelType(imaging::DicomLabel::TypeLine);
+    line->SetImageTied(true);
+    line->SetWidth(100);
+    line->SetHeight(0);
+    const struct
+    {
+        const char *what;
+        QVariant value;
+        const char *vr;
+    } absent[] = {
+        {"negative", QVariantList{-1.0, -1.0}, "DS"},
+        {"zero", QVariantList{0.0, 0.0}, "DS"},
+        {"one negative", QVariantList{0.5, -0.5}, "DS"},
+        {"one value", 0.5, "DS"},
+        {"not numbers", QStringLiteral("a\\b"), "LO"},
+    };
+    for (const auto &c : absent) {
+        SCOPED_TRACE(c.what);
+        attributes->Add(0x0028, 0x0030, c.value, c.vr);
+        EXPECT_FALSE(BottomRightText(*image).contains("DFOV")) << BottomRightText(*image).toStdString();
+        EXPECT_EQ(SlicePositionLine(*attributes), "");
+        EXPECT_EQ(line->ROIDistanceUnits(), "pixels");
+    }
+
+    attributes->Add(0x0028, 0x0030, QVariantList{0.5, 0.25}, "DS");
+    EXPECT_TRUE(BottomRightText(*image).endsWith("DFOV: 25.6 x 12.8 cm")) << BottomRightText(*image).toStdString();
+    EXPECT_EQ(line->ROIDistanceUnits(), "mm");
+    EXPECT_DOUBLE_EQ(line->ROILength(), 25.0);
+
+    // An enhanced image keeps its spacing in the shared functional groups.
+    auto measures = imaging::CreateDataSets();
+    measures->Add(imaging::CreateDataSet());
+    measures->Item(1)->Attributes()->Add(0x0028, 0x0030, QVariantList{0.5, 0.5}, "DS");
+    auto shared = imaging::CreateDataSets();
+    shared->Add(imaging::CreateDataSet());
+    shared->Item(1)->Attributes()->Add(0x0028, 0x9110, QVariant::fromValue(measures), "SQ");
+    attributes->Remove(0x0028, 0x0030);
+    attributes->Add(0x5200, 0x9229, QVariant::fromValue(shared), "SQ");
+    EXPECT_TRUE(BottomRightText(*image).endsWith("DFOV: 25.6 x 25.6 cm")) << BottomRightText(*image).toStdString();
+    EXPECT_EQ(line->ROIDistanceUnits(), "mm");
+}
