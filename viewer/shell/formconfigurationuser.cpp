@@ -1,5 +1,6 @@
 #include "viewer/shell/formconfigurationuser.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGridLayout>
@@ -200,6 +201,19 @@ TFormConfigurationUser::TFormConfigurationUser(QWidget *parent) : TTemplate3(par
             });
     connect(StrGrReglages, &QTableWidget::cellClicked, this, [this](int row, int) { StrGrReglagesSelectCell(row); });
 
+    // Escape drops an addition or a change under way, else closes the dialog (every
+    // change is already written).
+    auto *escape = new QAction(this);
+    escape->setShortcut(QKeySequence(Qt::Key_Escape));
+    escape->setShortcutContext(Qt::WindowShortcut);
+    addAction(escape);
+    connect(escape, &QAction::triggered, this, [this] {
+        if (mode_ != TEditMode::None)
+            ButtonAnnulerClick();
+        else
+            CloseWithResult(mrOk);
+    });
+
     SetMode(TEditMode::None);
     resize(sizeHint().expandedTo(QSize(480, 430)));
 }
@@ -362,8 +376,11 @@ void TFormConfigurationUser::TabControlModalitesChange()
         SetRow(row, name, QString::number(preset->Width), QString::number(preset->Level), preset->ShortCut);
         ++row;
     }
-    StrGrReglages->setCurrentCell(0, 0);
-    StrGrReglages->selectRow(0);
+    // The empty row of a modality without presets is not shown as selected.
+    if (RowIsEmpty(0))
+        StrGrReglages->clearSelection();
+    else
+        StrGrReglages->selectRow(0);
     ShowRow(0);
     SetMode(TEditMode::None);
 }

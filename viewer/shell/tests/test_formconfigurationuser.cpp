@@ -166,6 +166,7 @@ TEST_F(ConfigurationTest, ShowsThePreferencesAndEachModalitysPresetsInThePainted
     form->TabControlModalites->setCurrentIndex(TFormConfigurationUser::Modalities().indexOf("MR"));
     EXPECT_EQ(Grid()->rowCount(), 1);
     EXPECT_EQ(Row(0), (QStringList{"", "", "", ""}));
+    EXPECT_TRUE(Grid()->selectedItems().isEmpty());
     EXPECT_TRUE(form->EditDesc->text().isEmpty());
     ExpectButtons(true, false, false, false, false);
     EXPECT_TRUE(shell.messages.empty());
@@ -286,6 +287,21 @@ TEST_F(ConfigurationTest, ModifyChangesOnlyWindowAndKeyOfTheSelectedPresetAndCan
     EXPECT_EQ(form->EditWidth->text(), "500");
     EXPECT_EQ(form->Mode(), TFormConfigurationUser::TEditMode::None);
     EXPECT_EQ(Store().ReadPreset(kCT, "Abdomen")->Width, 500);
+    // Escape does the same while editing, and closes the dialog otherwise.
+    form->ButtonModifier->click();
+    Type(form->EditWidth, "9");
+    QTest::keyClick(form->EditWidth, Qt::Key_Escape);
+    EXPECT_EQ(form->EditWidth->text(), "500");
+    EXPECT_EQ(form->Mode(), TFormConfigurationUser::TEditMode::None);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(shell.messages.empty());
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(Store().ReadPreset(kCT, "Abdomen")->Width, 500);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->TabControlModalites->setCurrentIndex(1);
+    ClickRow(0);
 
     // A preset deleted behind the dialog's back is not written again by "Modifier".
     ASSERT_TRUE(Store().DeletePreset(kCT, "Abdomen"));
