@@ -135,9 +135,12 @@ TEST(Template1, MaximizeSpansTheMonitorsOverTheWorkArea)
     window.resize(400, 300);
     window.show();
     window.showMaximized();
-    QTRY_COMPARE(window.geometry().size(), QSize(2048, 738));
+    // The whole window, its frame included, covers the work area: the client area is
+    // smaller by the frame (the offscreen platform draws a thin one).
+    QTRY_COMPARE(window.frameGeometry().size(), QSize(2048, 738));
     EXPECT_FALSE(window.isMaximized());
-    EXPECT_EQ(window.pos(), QPoint(0, 0));
+    EXPECT_EQ(window.frameGeometry().topLeft(), QPoint(0, 0));
+    EXPECT_LE(window.geometry().height(), 738);
 }
 
 TEST(Template1, MinimizingOneWindowMinimizesTheApplication)
