@@ -18,18 +18,21 @@ using strandel::MessageKind;
 using Update = ExchangeFixture;
 
 namespace {
+// The stand-in updater writes its arguments to a side file and renames it into place,
+// so the record appears only once it is complete.
 void writeUpdater(const QString &path, const QString &record)
 {
-    ziptest::writeFile(path, ("#!/bin/sh\nprintf '%s' \"$*\" > '" + record + "'\n").toUtf8());
+    ziptest::writeFile(path, ("#!/bin/sh\nprintf '%s' \"$*\" > '" + record + ".part' && mv '" + record + ".part' '"
+                              + record + "'\n")
+                                 .toUtf8());
     QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
 }
 QByteArray waitForFile(const QString &path)
 {
     QElapsedTimer t;
     t.start();
-    while (!QFile::exists(path) && t.elapsed() < 10000)
+    while (!QFile::exists(path) && t.elapsed() < 60000)
         QTest::qWait(20);
-    QTest::qWait(50);
     return ziptest::readAll(path);
 }
 } // namespace
