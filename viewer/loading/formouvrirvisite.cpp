@@ -1,5 +1,6 @@
 #include "viewer/loading/formouvrirvisite.h"
 
+#include "platform/cddrives.h"
 #include "platform/screeninfo.h"
 #include "viewer/loading/cataloguefiles.h"
 #include "viewer/loading/components.h"
@@ -15,7 +16,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollArea>
-#include <QStorageInfo>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
@@ -65,16 +65,8 @@ QToolButton *FlatButton(QWidget *parent, const QString &text, QStyle::StandardPi
 
 namespace loading {
 
-bool FolderIsOnCdRom(const QString &folder)
-{
-    const QStorageInfo storage(folder);
-    if (!storage.isValid())
-        return false;
-    const QByteArray type = storage.fileSystemType().toLower();
-    if (type == "iso9660" || type == "udf")
-        return true;
-    return QString::fromLocal8Bit(storage.device()).startsWith(QLatin1String("/dev/sr"));
-}
+// The platform's CD drive layer is the one place that knows what a CD is.
+bool FolderIsOnCdRom(const QString &folder) { return platform::FolderIsOnCdRom(folder); }
 
 } // namespace loading
 
