@@ -60,14 +60,34 @@ using DicomLabelPtr = std::shared_ptr<DicomLabel>;
 using DicomLabelsPtr = std::shared_ptr<DicomLabels>;
 using DicomGlobalPtr = std::shared_ptr<DicomGlobal>;
 
-// Error raised by the component (ReadFile, ReadDirectory, ROI statistics ...).
+// Error raised by the component (ReadFile, ReadDirectory, ROI statistics ...). what() is
+// the French sentence for the user; Detail() the underlying library's own words (in
+// English) when it gave any, for the log only.
 class DicomError : public std::runtime_error
 {
 public:
     explicit DicomError(const std::string &message) : std::runtime_error(message) {}
     explicit DicomError(const QString &message) : std::runtime_error(message.toStdString()) {}
+    DicomError(const QString &message, const QString &detail)
+        : std::runtime_error(message.toStdString()), detail_(detail.toStdString())
+    {
+    }
     QString Message() const { return QString::fromStdString(what()); }
+    QString Detail() const { return QString::fromStdString(detail_); }
+
+private:
+    std::string detail_;
 };
+
+// An error as the log keeps it: its text, then the underlying reason of a DicomError
+// in brackets when it has one.
+inline QString ErrorLogText(const std::exception &error)
+{
+    QString text = QString::fromUtf8(error.what());
+    if (const auto *dicom = dynamic_cast<const DicomError *>(&error); dicom && !dicom->Detail().isEmpty())
+        text += QStringLiteral(" [") + dicom->Detail() + QLatin1Char(']');
+    return text;
+}
 
 // Windows colour value (0x00BBGGRR) to QColor and back.
 inline QColor ColourToQColor(int colour)
@@ -114,6 +134,27 @@ public:
     static constexpr const char *kClassName = "DicomAttribute";
 };
 
+// One row of a data set listing (DicomAttributes::Listing): an attribute of the data set
+// or of an item of one of its sequences, at any depth.
+struct DicomListedAttribute
+{
+    int group = 0;
+    int element = 0;
+    QString vr;          // as DicomAttribute::VR
+    QString description; // as DicomAttribute::Description
+    // Number (from 1) of the sequence item that holds the attribute, 0 at the top level;
+    // only the nearest item counts.
+    int item = 0;
+    int depth = 0; // 0 at the top level, 1 inside one sequence ...
+    // A sequence: `value` is invalid and `sequenceItems` its item count; its items'
+    // attributes follow it in the listing. Anything else: `value` and `vm` as
+    // DicomAttribute::Value and VM give them.
+    bool sequence = false;
+    int sequenceItems = 0;
+    QVariant value;
+    int vm = 0;
+};
+
 // The attributes of one data set (an image's, a catalogue record's or a sequence item's).
 // Live: it reflects later changes of the data set.
 class DicomAttributes : public ComponentObject
@@ -131,6 +172,11 @@ public:
     virtual DicomAttributePtr Add(int group, int element, const QVariant &value,
                                   const QString &vr = QString()) = 0;
     virtual bool Remove(int group, int element) = 0;
+    // Every attribute in tag order, each sequence followed by the attributes of its items,
+    // item after item, as deep as the data set goes (an item without attributes adds no
+    // row). The default walks Count, ItemByIndex and the items of sequence values; the
+    // component's own collections walk their data set in one pass.
+    virtual std::vector<DicomListedAttribute> Listing() const;
 
     static constexpr const char *kClassName = "DicomAttributes";
 };
@@ -540,3 +586,75 @@ Q_DECLARE_METATYPE(imaging::DicomDataSetPtr)
 Q_DECLARE_METATYPE(imaging::DicomImagePtr)
 Q_DECLARE_METATYPE(imaging::DicomLabelPtr)
 
+namespace imaging {
+
+inline std::vector<DicomListedAttribute> DicomAttributes::Listing() const
+{
+    std::vector<DicomListedAttribute> rows;
+    struct Level
+    {
+        const DicomAttributes *attributes;
+        DicomAttributesPtr hold; // keeps an item's collection alive while it is walked
+        int next;
+        int item;
+        int depth;
+    };
+    struct Pending
+    {
+        DicomDataSetsPtr items;
+        int next;
+        int depth;
+    };
+    // Walked without recursion, so that a deeply nested data set cannot exhaust the stack.
+    std::vector<std::pair<Level, Pending>> stack;
+    stack.push_back({Level{this, nullptr, 1, 0, 0}, Pending{nullptr, 0, 0}});
+    while (!stack.empty()) {
+        auto &[level, pending] = stack.back();
+        if (pending.items) {
+            if (pending.next > pending.items->Count()) {
+                pending.items.reset();
+                continue;
+            }
+            const int n = pending.next++;
+            const DicomDataSetPtr item = pending.items->Item(n);
+            DicomAttributesPtr attributes = item ? item->Attributes() : nullptr;
+            if (attributes) {
+                const int depth = pending.depth;
+                stack.push_back({Level{attributes.get(), attributes, 1, n, depth}, Pending{nullptr, 0, 0}});
+            }
+            continue;
+        }
+        if (level.next > level.attributes->Count()) {
+            stack.pop_back();
+            continue;
+        }
+        const DicomAttributePtr a = level.attributes->ItemByIndex(level.next++);
+        if (!a)
+            continue;
+        DicomListedAttribute row;
+        row.group = a->Group();
+        row.element = a->Element();
+        row.vr = a->VR();
+        row.description = a->Description();
+        row.item = level.item;
+        row.depth = level.depth;
+        const QVariant value = a->Value();
+        if (value.userType() == qMetaTypeId<DicomDataSetsPtr>()) {
+            const DicomDataSetsPtr items = value.value<DicomDataSetsPtr>();
+            row.sequence = true;
+            row.sequenceItems = items ? items->Count() : 0;
+            row.vm = a->VM();
+            const int depth = level.depth + 1;
+            rows.push_back(std::move(row));
+            if (items)
+                pending = Pending{items, 1, depth};
+            continue;
+        }
+        row.value = value;
+        row.vm = a->VM();
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+} // namespace imaging
