@@ -482,7 +482,7 @@ void TFormConfigurationUser::ButtonAppliquerClick()
     const int level = EditLevel->text().trimmed().toInt(&levelOk);
     if (!widthOk || !levelOk) {
         TemplateDM().ShowMessageDialog(
-            !widthOk ? QStringLiteral("L'intensité doit être un nombre entier (par exemple 400 ou -20)!")
+            !widthOk ? QStringLiteral("L'intensité doit être un nombre entier (par exemple 400)!")
                      : QStringLiteral("Le contraste doit être un nombre entier (par exemple 40 ou -600)!"),
             TMsgDlgType::mtError, mbOK);
         (!widthOk ? EditWidth : EditLevel)->setFocus();
