@@ -68,8 +68,10 @@ QString WindowCaption()
 void MinimizeApplication(QWidget *except)
 {
     for (QWidget *window : QApplication::topLevelWidgets())
+        // The window type is compared whole: Qt::ToolTip shares bits with Qt::Window, so a bit test
+        // would take every window for a tool tip and minimize none.
         if (window != except && window->isVisible() && window->isWindow() &&
-            !(window->windowFlags() & Qt::ToolTip) && !window->isMinimized())
+            window->windowType() != Qt::ToolTip && !window->isMinimized())
             window->showMinimized();
 }
 
