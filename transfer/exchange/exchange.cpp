@@ -410,8 +410,15 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
     ctx.fichierZip = s.FichierZip;
     ctx.messages = &m_sink;
     ctx.limits = m_env.limits;
-    if (!UnpackArchive(ctx, name, ArchivePassword)) {
-        strandel::DeleteServerArchive(m_form.service(), name, s.Usager, s.MotDePasse, m_form.errorBox());
+    ctx.keepVisits = s.Conserver;
+    ctx.now = m_env.now();
+    bool conflict = false;
+    if (!UnpackArchive(ctx, name, ArchivePassword, &conflict)) {
+        // A damaged archive is deleted so that the server prepares it again;
+        // one that clashes with the files of the folder stays there, to be
+        // fetched again once the folder has been cleared.
+        if (!conflict)
+            strandel::DeleteServerArchive(m_form.service(), name, s.Usager, s.MotDePasse, m_form.errorBox());
         return false;
     }
     // 10, 11.
@@ -440,6 +447,8 @@ void Exchange::unzipRadiologist()
     ctx.fichierZip = s.FichierZip;
     ctx.messages = &m_sink;
     ctx.limits = m_env.limits;
+    ctx.keepVisits = s.Conserver;
+    ctx.now = m_env.now();
     UnpackArchive(ctx, s.FichierZip + QStringLiteral(".zip"), ArchivePassword);
 }
 

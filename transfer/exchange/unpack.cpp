@@ -3,9 +3,16 @@
 #include "common/cp1252.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace exchange {
 
@@ -26,20 +33,36 @@ QString findNoCase(const QString &folder, const QString &name)
     return QString();
 }
 
-bool UnpackNested(const QString &folder, const QString &archiveName, const QString &password,
-                  MessageSink &messages, ExtractBudget *budget)
+namespace {
+
+// Messages name files where the user will find them: the staging folder
+// stands for the destination it will be placed in.
+struct ShownPath
+{
+    QString stage;
+    QString dest;
+    QString operator()(QString path) const
+    {
+        if (!stage.isEmpty() && path.startsWith(stage))
+            path.replace(0, stage.size(), dest);
+        return path;
+    }
+};
+
+bool unpackNestedIn(const QString &folder, const QString &archiveName, const QString &password,
+                    MessageSink &messages, ExtractBudget *budget, const ShownPath &shown)
 {
     const QString target = archiveName.size() > 4
                                ? folder + QLatin1Char('/') + archiveName.left(archiveName.size() - 4)
                                : folder;
     if (!QDir().mkpath(target)) {
-        messages.error(QStringLiteral("Erreur: Le création du répertoire ne fonctionne pas : ") + target);
+        messages.error(QStringLiteral("Erreur: Le création du répertoire ne fonctionne pas : ") + shown(target));
         return false;
     }
     const QString path = folder + QLatin1Char('/') + archiveName;
-    if (!ExtractArchive(path, target, password, messages, budget)) {
-        messages.error(QStringLiteral("Erreur de décompression du zip : ") + path
-                       + QStringLiteral("\rdans le répertoire : ") + target);
+    if (!ExtractArchive(path, target, password, messages, budget, shown(path))) {
+        messages.error(QStringLiteral("Erreur de décompression du zip : ") + shown(path)
+                       + QStringLiteral("\rdans le répertoire : ") + shown(target));
         return false;
     }
     QFile::remove(path);
@@ -48,12 +71,265 @@ bool UnpackNested(const QString &folder, const QString &archiveName, const QStri
     const QStringList inner = QDir(target).entryList({QStringLiteral("*.zip")}, QDir::Files,
                                                      QDir::Name | QDir::IgnoreCase);
     for (const QString &zip : inner)
-        ok = UnpackNested(target, zip, password, messages, budget) && ok;
+        ok = unpackNestedIn(target, zip, password, messages, budget, shown) && ok;
     return ok;
 }
 
-bool UnpackArchive(const UnpackContext &ctx, const QString &archiveName, const QString &password)
+bool sameContent(const QString &a, const QString &b)
 {
+    QFile fa(a), fb(b);
+    if (fa.size() != fb.size() || !fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
+        return false;
+    while (!fa.atEnd()) {
+        const QByteArray x = fa.read(1 << 16);
+        if (x.isEmpty() || x != fb.read(x.size()))
+            return false;
+    }
+    return fb.atEnd();
+}
+
+bool isPlainFolder(const QFileInfo &fi)
+{
+    return fi.isDir() && !fi.isSymLink();
+}
+
+// Names of the folder's entries, read once per folder.
+class FolderListings
+{
+public:
+    const QStringList &entries(const QString &folder)
+    {
+        auto it = m_cache.find(folder);
+        if (it == m_cache.end())
+            it = m_cache.insert(folder, QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                               | QDir::NoDotAndDotDot));
+        return *it;
+    }
+
+private:
+    QHash<QString, QStringList> m_cache;
+};
+
+// The regular file of dest that rel names, looked up as the viewer does:
+// as written, else component by component without regard to case.
+QString findFileNoCase(const QString &dest, const QString &rel, FolderListings &listings)
+{
+    QString current = dest;
+    for (const QString &part : rel.split(QLatin1Char('/'))) {
+        const QString exact = current + QLatin1Char('/') + part;
+        if (QFileInfo::exists(exact)) {
+            current = exact;
+            continue;
+        }
+        QString found;
+        for (const QString &entry : listings.entries(current))
+            if (entry.compare(part, Qt::CaseInsensitive) == 0) {
+                found = current + QLatin1Char('/') + entry;
+                break;
+            }
+        if (found.isEmpty())
+            return QString();
+        current = found;
+    }
+    const QFileInfo fi(current);
+    return fi.isFile() && !fi.isSymLink() ? current : QString();
+}
+
+// Root-level files of an archive that the transfer client itself manages.
+bool isMarkerFile(const QString &rel)
+{
+    const QString upper = rel.toUpper();
+    return !rel.contains(QLatin1Char('/')) && (upper.endsWith(QLatin1String(".OK")) || upper.endsWith(QLatin1String(".OK2")));
+}
+
+bool isRootCatalogue(const QString &rel)
+{
+    return !rel.contains(QLatin1Char('/')) && rel.toUpper().startsWith(QLatin1String("DICOMDIR"));
+}
+
+struct Placement
+{
+    QString from;      // staged file
+    QString rel;       // its path in the destination
+    bool replaces = false;
+    int rank = 0;      // images first, then the catalogue, the markers, "ftp.ok" last
+};
+
+struct InstallPlan
+{
+    QList<Placement> moves;
+    QStringList folders;    // staged folders, made in dest when missing (empty ones included)
+    QStringList collisions; // files another visit may refer to
+    QStringList blocked;    // a folder or a link stands where a file must go
+};
+
+// What placing the staged tree into dest would do, decided before anything
+// moves. protect: files of dest with another content may not be replaced,
+// unless sameVisit (the catalogue of the folder is never the new visit's own).
+InstallPlan planInstall(const QString &stage, const QString &dest, bool protect, bool sameVisit)
+{
+    InstallPlan plan;
+    FolderListings listings;
+    QDirIterator it(stage, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString from = it.next();
+        const QString rel = QDir(stage).relativeFilePath(from);
+        const QString target = dest + QLatin1Char('/') + rel;
+        // Every folder on the way must be a plain folder, or not be there yet.
+        bool blocked = rel.startsWith(QLatin1String(".strandel-"));
+        const QStringList parts = rel.split(QLatin1Char('/'));
+        QString prefix = dest;
+        for (int i = 0; i + 1 < parts.size() && !blocked; ++i) {
+            prefix += QLatin1Char('/') + parts.at(i);
+            const QFileInfo fi(prefix);
+            if ((fi.exists() || fi.isSymLink()) && !isPlainFolder(fi))
+                blocked = true;
+        }
+        const QFileInfo ti(target);
+        if (blocked || ti.isSymLink() || ti.isDir() || (ti.exists() && !ti.isFile())) {
+            plan.blocked << rel;
+            continue;
+        }
+        Placement p{from, rel, ti.isFile(),
+                    isMarkerFile(rel) ? (rel.compare(QLatin1String("ftp.ok"), Qt::CaseInsensitive) == 0 ? 3 : 2)
+                                      : isRootCatalogue(rel) ? 1 : 0};
+        const QString existing = ti.isFile() ? target : findFileNoCase(dest, rel, listings);
+        if (!existing.isEmpty() && !isMarkerFile(rel)) {
+            if (sameContent(existing, from))
+                continue; // already there as it should be: left untouched
+            if (protect && (!sameVisit || isRootCatalogue(rel))) {
+                plan.collisions << rel;
+                continue;
+            }
+        }
+        plan.moves << p;
+    }
+    QDirIterator folders(stage, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (folders.hasNext()) {
+        const QString rel = QDir(stage).relativeFilePath(folders.next());
+        const QFileInfo fi(dest + QLatin1Char('/') + rel);
+        if ((fi.exists() || fi.isSymLink()) && !isPlainFolder(fi)) {
+            // Named once: by the files it stops, or by itself when it holds none.
+            const bool named = std::any_of(plan.blocked.cbegin(), plan.blocked.cend(), [&](const QString &b) {
+                return b.startsWith(rel + QLatin1Char('/'));
+            });
+            if (!named)
+                plan.blocked << rel;
+        } else {
+            plan.folders << rel;
+        }
+    }
+    std::sort(plan.folders.begin(), plan.folders.end());
+    std::stable_sort(plan.moves.begin(), plan.moves.end(),
+                     [](const Placement &a, const Placement &b) { return a.rank < b.rank; });
+    return plan;
+}
+
+bool renamePath(const QString &from, const QString &to, QString *why)
+{
+    std::error_code ec;
+    std::filesystem::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData(), ec);
+    if (ec && why)
+        *why = QString::fromLocal8Bit(ec.message()) + QLatin1String(" : ") + to;
+    return !ec;
+}
+
+// Places the planned files. A file that is replaced is first set aside in
+// `aside` (same file system); when any step fails, every placed file is taken
+// back and every replaced one restored, so that dest is left as it was.
+bool install(const InstallPlan &plan, const QString &dest, const QString &aside, QString *why)
+{
+    struct Done
+    {
+        QString target;
+        QString previous; // where the replaced file waits, or empty
+    };
+    QList<Done> done;
+    QStringList madeFolders;
+    auto undo = [&] {
+        for (auto d = done.crbegin(); d != done.crend(); ++d) {
+            QFile::remove(d->target);
+            if (!d->previous.isEmpty())
+                renamePath(d->previous, d->target, nullptr);
+        }
+        for (auto f = madeFolders.crbegin(); f != madeFolders.crend(); ++f)
+            QDir().rmdir(*f);
+        return false;
+    };
+    for (const Placement &p : plan.moves) {
+        const QString target = dest + QLatin1Char('/') + p.rel;
+        QString folder = dest;
+        const QStringList parts = p.rel.split(QLatin1Char('/'));
+        for (int i = 0; i + 1 < parts.size(); ++i) {
+            folder += QLatin1Char('/') + parts.at(i);
+            if (QFileInfo(folder).isDir())
+                continue;
+            if (!QDir().mkdir(folder)) {
+                if (why)
+                    *why = QStringLiteral("création impossible : ") + folder;
+                return undo();
+            }
+            madeFolders << folder;
+        }
+        Done d{target, QString()};
+        if (p.replaces) {
+            d.previous = aside + QLatin1Char('/') + QString::number(done.size());
+            if (!renamePath(target, d.previous, why))
+                return undo();
+        }
+        if (!renamePath(p.from, target, why)) {
+            if (!d.previous.isEmpty())
+                renamePath(d.previous, target, nullptr);
+            return undo();
+        }
+        done << d;
+    }
+    for (const QString &rel : plan.folders) {
+        const QString folder = dest + QLatin1Char('/') + rel;
+        if (QFileInfo(folder).isDir())
+            continue;
+        if (!QDir().mkdir(folder)) {
+            if (why)
+                *why = QStringLiteral("création impossible : ") + folder;
+            return undo();
+        }
+        madeFolders << folder;
+    }
+    return true;
+}
+
+QString conflictMessage(const InstallPlan &plan)
+{
+    const QStringList &first = plan.collisions.isEmpty() ? plan.blocked : plan.collisions;
+    const QString name = QDir::toNativeSeparators(first.first());
+    QString text = QStringLiteral("ERREUR : Les images reçues n'ont pas été installées.\r\r");
+    if (!plan.collisions.isEmpty())
+        text += QStringLiteral("Le fichier \"") + name
+                + QStringLiteral("\" existe déjà dans le répertoire des images avec un autre contenu :\r"
+                                 "il peut appartenir à une autre visite conservée.");
+    else
+        text += QStringLiteral("Le fichier \"") + name
+                + QStringLiteral("\" ne peut pas être placé :\run répertoire ou un lien du même nom existe déjà.");
+    const int others = int(plan.collisions.size() + plan.blocked.size()) - 1;
+    if (others > 0)
+        text += QStringLiteral("\r(") + QString::number(others) + QStringLiteral(" autre(s) fichier(s) dans le même cas)");
+    text += QStringLiteral("\r\rAucun fichier déjà présent n'a été modifié. Le fichier d'images reste sur le serveur :\r"
+                           "épurez les anciennes visites, puis téléchargez-le de nouveau.");
+    return text;
+}
+
+} // namespace
+
+bool UnpackNested(const QString &folder, const QString &archiveName, const QString &password,
+                  MessageSink &messages, ExtractBudget *budget)
+{
+    return unpackNestedIn(folder, archiveName, password, messages, budget, ShownPath{});
+}
+
+bool UnpackArchive(const UnpackContext &ctx, const QString &archiveName, const QString &password, bool *conflict)
+{
+    if (conflict)
+        *conflict = false;
     MessageSink &messages = *ctx.messages;
     const QString ftpOk = findNoCase(ctx.workingFolder, QStringLiteral("ftp.ok"));
     if (!ftpOk.isEmpty())
@@ -62,32 +338,78 @@ bool UnpackArchive(const UnpackContext &ctx, const QString &archiveName, const Q
     if (!EnsureZipComponent(messages))
         return false;
 
+    const QString dest = destinationFolder(ctx);
     const QString archivePath = ctx.workingFolder + QLatin1Char('/') + archiveName;
     ExtractBudget budget(ctx.limits, QFileInfo(archivePath).size());
-    if (!ExtractArchive(archivePath, destinationFolder(ctx), password, messages, &budget)) {
+
+    // The staging folder is ours alone: every level is unpacked there, and it
+    // goes (with whatever it still holds) when this function returns.
+    QDir().mkpath(dest);
+    QTemporaryDir stage(dest + QStringLiteral("/.strandel-visit-XXXXXX"));
+    QTemporaryDir aside(dest + QStringLiteral("/.strandel-previous-XXXXXX"));
+    if (!stage.isValid() || !aside.isValid()) {
+        messages.error(QStringLiteral("Erreur: Le création du répertoire ne fonctionne pas : ") + dest);
+        messages.error(QStringLiteral("Erreur de décompression sur le fichier ") + archiveName);
+        return false;
+    }
+    const ShownPath shown{stage.path(), dest};
+
+    if (!ExtractArchive(archivePath, stage.path(), password, messages, &budget, archivePath)) {
         messages.error(QStringLiteral("Erreur de décompression sur le fichier ") + archiveName);
         return false;
     }
 
+    // The listing names the nested archives; without it they would stay
+    // packed in a visit that looks complete.
     QStringList entries;
-    ListArchive(archivePath, entries, messages);
+    if (!ListArchive(archivePath, entries, messages))
+        return false;
 
     bool nestedOk = true;
     for (const QString &raw : entries) {
         const QString entry = safeEntryPath(raw);
         if (!entry.endsWith(QLatin1String(".ZIP"), Qt::CaseInsensitive))
             continue;
-        // Nested archives are looked for in the working folder, also when the
-        // archive went to RepDestination (then they are not found there).
-        if (QFileInfo(ctx.workingFolder + QLatin1Char('/') + entry).isFile()) {
-            if (!UnpackNested(ctx.workingFolder, entry, password, messages, &budget))
-                nestedOk = false;
-        } else {
+        if (!ctx.repDestination.isEmpty()) {
+            // Nested archives are unpacked in the working folder only: an
+            // archive for RepDestination that holds one is refused whole.
+            messages.error(QStringLiteral("Erreur : Le fichier zip imbriqué ") + entry
+                           + QStringLiteral(" ne peut pas être décompressé dans le répertoire destination : ")
+                           + ctx.repDestination);
+            nestedOk = false;
+        } else if (!QFileInfo(stage.path() + QLatin1Char('/') + entry).isFile()) {
+            messages.error(QStringLiteral("Erreur : Le fichier zip imbriqué est introuvable : ") + entry);
+            nestedOk = false;
+        } else if (!unpackNestedIn(stage.path(), entry, password, messages, &budget, shown)) {
             nestedOk = false;
         }
     }
     if (!nestedOk)
         return false;
+
+    // Every level came out whole: decide what goes where before moving anything.
+    const bool protect = ctx.keepVisits && ctx.repDestination.isEmpty();
+    bool sameVisit = false;
+    if (protect) {
+        const QString suffix = VisitSuffix(stage.path(), ctx.fichierZip,
+                                           ctx.now.isValid() ? ctx.now : QDateTime::currentDateTime());
+        sameVisit = !findNoCase(dest, QStringLiteral("DICOMDIR.") + suffix).isEmpty();
+    }
+    const InstallPlan plan = planInstall(stage.path(), dest, protect, sameVisit);
+    if (!plan.collisions.isEmpty() || !plan.blocked.isEmpty()) {
+        messages.error(conflictMessage(plan));
+        if (conflict)
+            *conflict = true;
+        return false;
+    }
+    QString why;
+    if (!install(plan, dest, aside.path(), &why)) {
+        messages.error(QStringLiteral("Erreur : Les images reçues n'ont pas pu être placées dans le répertoire ")
+                       + dest + QStringLiteral(".\r") + why);
+        messages.error(QStringLiteral("Erreur de décompression sur le fichier ") + archiveName);
+        return false;
+    }
+
     if (!ctx.repDestination.isEmpty())
         return true;
     if (findNoCase(ctx.workingFolder, QStringLiteral("ftp.ok")).isEmpty()) {

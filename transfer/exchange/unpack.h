@@ -16,6 +16,12 @@ struct UnpackContext
     QString fichierZip;     // the user's archive base name
     MessageSink *messages = nullptr;
     ExtractLimits limits;
+    // Conserver: the folder keeps earlier visits. A new visit then never
+    // changes a file that is already there with another content, unless it
+    // replaces the same visit (its catalogue "DICOMDIR." + suffix is there).
+    bool keepVisits = false;
+    // The time that names a visit without a marker file (VisitSuffix).
+    QDateTime now;
 };
 
 // Folder that receives an unpacked archive.
@@ -26,7 +32,17 @@ QString findNoCase(const QString &folder, const QString &name);
 
 // Unpacks workingFolder/archiveName into the destination, then every nested
 // zip it held, and checks the "ftp.ok" marker of current server tools.
-bool UnpackArchive(const UnpackContext &ctx, const QString &archiveName, const QString &password);
+//
+// Every level is unpacked into a staging folder inside the destination first;
+// the destination changes only when all levels came out whole, and then the
+// images go in before the catalogue and the markers, so that the viewer never
+// lists a visit whose images are not all there. A file of the destination that
+// the visit may not replace (see keepVisits), or a folder or link where one of
+// its files must go, stops the visit before anything is placed: *conflict is
+// then set, so that the caller leaves the archive on the server, to be fetched
+// again once the folder has been cleared.
+bool UnpackArchive(const UnpackContext &ctx, const QString &archiveName, const QString &password,
+                   bool *conflict = nullptr);
 
 // Unpacks folder/archiveName into folder/<name without its extension>, deletes
 // it, and does the same for every zip that came out of it, to any depth.

@@ -305,11 +305,12 @@ bool EnsureZipComponent(MessageSink &messages)
 }
 
 bool ExtractArchive(const QString &archivePath, const QString &folder, const QString &password,
-                    MessageSink &messages, ExtractBudget *budget)
+                    MessageSink &messages, ExtractBudget *budget, const QString &shownName)
 {
     const ExtractOutcome r = extractZip(archivePath, folder, password, budget);
     if (r.code != ExtractOk) {
-        messages.error(QStringLiteral("Erreur de décompression sur le fichier ") + archivePath
+        messages.error(QStringLiteral("Erreur de décompression sur le fichier ")
+                       + (shownName.isEmpty() ? archivePath : shownName)
                        + QStringLiteral("\r[Référence : ") + QString::number(r.code) + QLatin1Char(']'));
         return false;
     }

@@ -92,9 +92,10 @@ ExtractOutcome extractZip(const QString &archive, const QString &folder, const Q
 bool EnsureZipComponent(MessageSink &messages);
 
 // extractZip with the user message "Erreur de décompression sur le fichier ...
-// [Référence : code]" on failure.
+// [Référence : code]" on failure; the message names shownName when given (the
+// archive as the user knows it, when it lies in a staging folder).
 bool ExtractArchive(const QString &archive, const QString &folder, const QString &password,
-                    MessageSink &messages, ExtractBudget *budget = nullptr);
+                    MessageSink &messages, ExtractBudget *budget = nullptr, const QString &shownName = QString());
 
 // Writes folder/archiveName from files (stored without folders), encrypted with
 // traditional PKWARE encryption. A failed zip leaves no archive behind.

@@ -85,15 +85,20 @@ TEST(UnpackArchive, MissingFtpOkUnpacksButFails)
     EXPECT_TRUE(s.sink.texts('E')[0].startsWith("Erreur.\r\rl'absence du fichier \"ftp.ok\""));
 }
 
-TEST(UnpackArchive, RepDestinationReceivesTheArchiveButNestedOnesAreNotFound)
+TEST(UnpackArchive, RepDestinationRefusesNestedArchivesWhole)
 {
     Study s;
     s.writeArchive(true);
     s.ctx.repDestination = s.tmp.path() + "/radiologue";
+    // A zip of that name in the working folder is not the archive's and is
+    // left alone.
+    ASSERT_TRUE(ziptest::writeZip(s.work + "/SERIE1.zip", {{"other.dcm", "not this archive's"}}));
     EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
-    EXPECT_TRUE(QFile::exists(s.ctx.repDestination + "/DICOMDIR"));
-    EXPECT_TRUE(QFile::exists(s.ctx.repDestination + "/SERIE1.zip"));
+    EXPECT_TRUE(s.sink.contains("Erreur : Le fichier zip imbriqué SERIE1.zip ne peut pas être décompressé"));
+    EXPECT_EQ(tree(s.ctx.repDestination), QStringList());
     EXPECT_FALSE(QFile::exists(s.work + "/DICOMDIR"));
+    EXPECT_FALSE(QFile::exists(s.work + "/SERIE1"));
+    EXPECT_TRUE(QFile::exists(s.work + "/SERIE1.zip"));
 
     // Without nested archives it succeeds, and "ftp.ok" is not asked for.
     ASSERT_TRUE(ziptest::writeZip(s.work + "/DICT.zip", {{"A1.wav", "riff"}}));
@@ -112,6 +117,129 @@ TEST(UnpackArchive, DamagedNestedArchiveFailsAndTheTopLevelReportsBoth)
     EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
     EXPECT_FALSE(QFile::exists(s.work + "/SERIE1/IM1.dcm"));
     EXPECT_TRUE(s.sink.contains("Erreur de décompression du zip : " + s.work + "/SERIE1.zip"));
+}
+
+// A nested level that fails leaves the destination exactly as it was: no new
+// catalogue, markers or half of the images, and the kept visit untouched.
+TEST(UnpackArchive, FailedNestedLevelLeavesTheDestinationAsItWas)
+{
+    QTemporaryDir t;
+    ASSERT_TRUE(ziptest::writeRawZip(t.path() + "/slip.zip", {{"IM1.dcm", "one"}, {"../evil.dcm", "evil"}}));
+    ASSERT_TRUE(ziptest::writeZip(t.path() + "/password.zip", {{"IM1.dcm", "one"}}, "AUTRE"));
+    for (const QString &bad : {QStringLiteral("slip.zip"), QStringLiteral("password.zip")}) {
+        SCOPED_TRACE(bad.toStdString());
+        Study s;
+        ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR.OLD", "old catalogue"));
+        ASSERT_TRUE(ziptest::writeFile(s.work + "/OLD/IM1.dcm", "old image"));
+        ASSERT_TRUE(ziptest::writeZip(s.work + "/CLINIQUE.zip",
+                                      {{"DICOMDIR", "new catalogue"}, {"ftp.ok", ""}, {"CLINIQUE_B.ok", "1\r\n2\r\nB\r\n"},
+                                       {"SERIE0.zip", zipBytes({{"IM0.dcm", "fine"}})},
+                                       {"SERIE1.zip", ziptest::readAll(t.path() + "/" + bad)}}));
+        EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
+        EXPECT_TRUE(s.sink.contains("Erreur de décompression du zip : " + s.work + "/SERIE1.zip"))
+            << s.sink.texts('E').join(" | ").toStdString();
+        EXPECT_EQ(tree(s.work), (QStringList{"CLINIQUE.zip", "DICOMDIR.OLD", "OLD", "OLD/IM1.dcm"}));
+        EXPECT_EQ(ziptest::readAll(s.work + "/OLD/IM1.dcm"), QByteArray("old image"));
+        EXPECT_FALSE(QFile::exists(s.tmp.path() + "/evil.dcm"));
+    }
+}
+
+namespace {
+// Visit B laid out like visit A: its catalogue, its marker and DICOM.zip.
+void writeVisit(Study &s, const QString &suffix, const QList<Entry> &images)
+{
+    ASSERT_TRUE(ziptest::writeZip(s.work + "/CLINIQUE.zip",
+                                  {{"DICOMDIR", "catalogue " + suffix.toUtf8()}, {"ftp.ok", ""},
+                                   {"CLINIQUE_" + suffix + ".ok", "CLINIQUE\r\n2005-03-02\r\n" + suffix.toUtf8() + "\r\n"},
+                                   {"DICOM.zip", zipBytes(images)}}));
+}
+} // namespace
+
+// With kept visits, a new visit never changes a file of the folder that has
+// another content; the same visit fetched again may replace its own files.
+TEST(UnpackArchive, KeptVisitsAreNeverChangedByAnotherVisit)
+{
+    Study s;
+    s.ctx.keepVisits = true;
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR.A", "catalogue A"));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOM/ST1/SE1/IM1", "patient A"));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOM/ST1/SE1/IM2", "same bytes"));
+    const QStringList before = tree(s.work);
+    const QList<Entry> imagesB{{"ST1/SE1/IM1", "patient B"}, {"ST1/SE1/IM2", "same bytes"}, {"ST1/SE1/IM3", "new"}};
+
+    writeVisit(s, "B", imagesB);
+    bool conflict = false;
+    EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
+    EXPECT_TRUE(conflict);
+    ASSERT_EQ(s.sink.texts('E').size(), 1);
+    EXPECT_TRUE(s.sink.texts('E')[0].startsWith("ERREUR : Les images reçues n'ont pas été installées.\r\r"
+                                                "Le fichier \"DICOM/ST1/SE1/IM1\" existe déjà"))
+        << s.sink.texts('E')[0].toStdString();
+    QStringList expected = before + QStringList{"CLINIQUE.zip"};
+    expected.sort();
+    EXPECT_EQ(tree(s.work), expected);
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM1"), QByteArray("patient A"));
+    EXPECT_FALSE(QFile::exists(s.work + "/DICOM/ST1/SE1/IM3"));
+    EXPECT_FALSE(QFile::exists(s.work + "/DICOMDIR"));
+    EXPECT_FALSE(QFile::exists(s.work + "/CLINIQUE_B.ok"));
+    EXPECT_FALSE(QFile::exists(s.work + "/ftp.ok"));
+
+    // A visit whose files are all new, or the same bytes, goes in.
+    s.sink.entries.clear();
+    writeVisit(s, "C", {{"ST1/SE1/IM2", "same bytes"}, {"ST2/SE1/IM1", "patient C"}});
+    EXPECT_TRUE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
+    EXPECT_FALSE(conflict);
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST2/SE1/IM1"), QByteArray("patient C"));
+    ASSERT_TRUE(KeepVisitDicomdir(s.work, "C", s.sink));
+
+    // Visit A fetched again replaces its own files.
+    writeVisit(s, "A", {{"ST1/SE1/IM1", "patient A, again"}});
+    EXPECT_TRUE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM1"), QByteArray("patient A, again"));
+    EXPECT_TRUE(s.sink.entries.isEmpty()) << s.sink.texts('E').join(" | ").toStdString();
+
+    // Without kept visits the folder holds one visit at a time: replaced.
+    s.ctx.keepVisits = false;
+    writeVisit(s, "B", imagesB);
+    EXPECT_TRUE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM1"), QByteArray("patient B"));
+    EXPECT_TRUE(tree(s.work).filter(".strandel").isEmpty());
+}
+
+// Names are matched as the viewer finds them (without regard to case), and a
+// folder or link where a file must go stops the visit before anything moves.
+TEST(UnpackArchive, CaseVariantsFoldersAndLinksInTheWayStopTheVisit)
+{
+    Study s;
+    s.ctx.keepVisits = true;
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/dicom/st1/se1/im1", "patient A"));
+    writeVisit(s, "B", {{"ST1/SE1/IM1", "patient B"}});
+    bool conflict = false;
+    EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
+    EXPECT_TRUE(conflict);
+    EXPECT_TRUE(s.sink.contains("\"DICOM/ST1/SE1/IM1\" existe déjà"));
+    EXPECT_FALSE(QFile::exists(s.work + "/DICOM"));
+
+    // A link on the way would lead outside the folder; a folder stands where
+    // a file must go. Refused in both modes, and nothing is written anywhere.
+    for (bool keep : {true, false}) {
+        SCOPED_TRACE(keep);
+        Study l;
+        l.ctx.keepVisits = keep;
+        QDir().mkpath(l.tmp.path() + "/ailleurs");
+        ASSERT_TRUE(QFile::link(l.tmp.path() + "/ailleurs", l.work + "/DICOM"));
+        QDir().mkpath(l.work + "/CLINIQUE_B.rap");
+        ASSERT_TRUE(ziptest::writeZip(l.work + "/CLINIQUE.zip", {{"DICOMDIR", "b"}, {"ftp.ok", ""},
+                                                                 {"CLINIQUE_B.rap", "report"},
+                                                                 {"DICOM.zip", zipBytes({{"ST1/IM1", "b"}})}}));
+        conflict = false;
+        EXPECT_FALSE(UnpackArchive(l.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
+        EXPECT_TRUE(conflict);
+        EXPECT_TRUE(l.sink.contains("un répertoire ou un lien du même nom existe déjà"));
+        EXPECT_TRUE(l.sink.contains("(1 autre(s) fichier(s) dans le même cas)"));
+        EXPECT_TRUE(QDir(l.tmp.path() + "/ailleurs").isEmpty());
+        EXPECT_FALSE(QFile::exists(l.work + "/DICOMDIR"));
+    }
 }
 
 TEST(UnpackArchive, NestedExpansionCountsAgainstTheOuterArchive)

@@ -149,10 +149,10 @@ TEST_F(Download, KeptVisitsGetTheirOwnCatalogueName)
     EXPECT_TRUE(QFile::exists(work + "/DICOMDIR.A"));
     EXPECT_FALSE(QFile::exists(work + "/DICOMDIR"));
 
-    // Without a marker the time stamp of the download names it.
-    QList<Entry> noMarker = studyEntries("y");
-    noMarker.removeAt(1);
-    offerStudy(noMarker);
+    // Without a marker the time stamp of the download names it (a visit of
+    // its own folders: the first one's files are not to be replaced).
+    offerStudy({{"DICOMDIR", "catalogue 2"}, {"ftp.ok", ""},
+                {"SERIE2.zip", zipBytes({{"IM1.dcm", "second visit"}})}});
     QFile::remove(work + "/CLINIQUE_A.ok");
     form->downloadClicked();
     EXPECT_TRUE(QFile::exists(work + "/DICOMDIR.050302143005")) << workFiles().join(",").toStdString();
