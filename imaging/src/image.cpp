@@ -161,6 +161,8 @@ public:
         {
             std::lock_guard lock(mutex_);
             width_ = v;
+            // A width given alone leaves the level to the pixels' range; one given after the level keeps it.
+            widthPending_ = false;
             if (!windowKnown_) {
                 windowKnown_ = true;
                 levelPending_ = true;
@@ -179,6 +181,7 @@ public:
         {
             std::lock_guard lock(mutex_);
             level_ = v;
+            levelPending_ = false;
             if (!windowKnown_) {
                 windowKnown_ = true;
                 widthPending_ = true;

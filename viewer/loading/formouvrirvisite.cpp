@@ -230,6 +230,8 @@ void TFormOuvrirVisite::FillRows()
     const QIcon personIcon = style()->standardIcon(QStyle::SP_FileDialogInfoView);
     for (const VisitRow &row : listing_.rows) {
         auto *item = new VisitItem(list_, row);
+        if (DemoOption())
+            item->setText(loading::colNom, QStringLiteral("NOM PATIENT"));
         if (!row[loading::colDossier].isEmpty())
             item->setIcon(loading::colDossier, personIcon);
         if (!row[loading::colReferant].isEmpty())
@@ -274,9 +276,16 @@ void TFormOuvrirVisite::CancelClick()
     CloseWithResult(mrCancel);
 }
 
+bool TFormOuvrirVisite::DemoOption()
+{
+    // A demonstration never shows a patient's name, here as in the corner texts.
+    const TTemplateDM *dm = TemplateDMIfAny();
+    return dm && dm->HasOption(QStringLiteral("/DEMO"));
+}
+
 QString TFormOuvrirVisite::DeletionQuestion(const VisitRow &row)
 {
-    QString patient = row[loading::colNom].trimmed();
+    QString patient = DemoOption() ? QStringLiteral("NOM PATIENT") : row[loading::colNom].trimmed();
     if (!row[loading::colDossier].isEmpty())
         patient += QStringLiteral(" (%1)").arg(row[loading::colDossier]);
     QString study = row[loading::colDescription].trimmed();
@@ -410,6 +419,10 @@ void TFormOuvrirVisite::ShowImagesPage()
             imaging::DicomViewerLight *control = loading::NewViewerControl(panel);
             auto images = loading::NewImages();
             image->SetStretchToFit(true); // the icon fills its panel
+            // Icons are 8-bit pictures made for display: shown as stored (0 black, 255 white), not windowed
+            // on their own range, which would turn a low-contrast icon white.
+            image->SetWidth(256);
+            image->SetLevel(128);
             images->Add(image);
             control->SetImages(images);
             control->SetCellSpacing(4);

@@ -53,6 +53,8 @@ public:
     void SortByColumn(int column);
     // The question asked before a visit is deleted, naming its patient and study.
     static QString DeletionQuestion(const loading::VisitRow &row);
+    // True under the "/DEMO" option: names are shown as "NOM PATIENT".
+    static bool DemoOption();
     // Shows the "Images" page (fills it).
     void ShowImagesPage();
 

@@ -254,7 +254,44 @@ TEST_F(OpenVisitDialog, ImagesPageShowsTheStudyThumbnailsInRows)
     EXPECT_EQ(panels[0]->geometry(), QRect(8, 8, 100, 100));
     EXPECT_EQ(panels[1]->geometry(), QRect(116, 8, 100, 100));
     EXPECT_EQ(panels[perLine]->geometry(), QRect(8, 116, 100, 100));
+
+    // Icons are shown as stored: every displayed grey is the icon's own 8-bit value, whatever its range.
+    const auto &thumbnails = dialog.Listing().thumbnails;
+    int checked = 0;
+    for (int i = 1; i <= thumbnails->Count(); ++i) {
+        const auto image = thumbnails->Item(i);
+        if (image->StudyUID() != RowOf(dialog, "DICOMDIR")->text(colEtudeUid))
+            continue;
+        const QImage shown = image->DisplayFrame();
+        ASSERT_EQ(shown.format(), QImage::Format_Grayscale8);
+        int differ = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                differ += qGray(shown.pixel(x, y)) != int(image->PixelValue(x, y));
+        EXPECT_EQ(differ, 0) << "icon " << i << ", window " << image->Width() << " / " << image->Level();
+        ++checked;
+    }
+    EXPECT_EQ(checked, 10);
     dialog.hide();
+}
+
+TEST(OpenVisitDialogDemoOption, NamesAreHiddenUnderDemo)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("Visite");
+    ASSERT_TRUE(CopyTree(TestVisit("demo"), folder));
+    DataModule module(folder, {QStringLiteral("/DEMO")});
+    TFormOuvrirVisite dialog;
+    dialog.SetCdRomCheck([](const QString &) { return false; });
+    ASSERT_TRUE(dialog.ShowList());
+    ASSERT_EQ(dialog.List()->topLevelItemCount(), 3);
+    for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = dialog.List()->topLevelItem(i);
+        EXPECT_EQ(item->text(colNom), "NOM PATIENT");
+        const QString question = TFormOuvrirVisite::DeletionQuestion(dialog.Listing().rows[i]);
+        EXPECT_TRUE(question.contains("NOM PATIENT")) << question.toStdString();
+        EXPECT_FALSE(question.contains(dialog.Listing().rows[i][colNom].trimmed())) << question.toStdString();
+    }
 }
 
 namespace {
