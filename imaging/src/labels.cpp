@@ -131,25 +131,15 @@ public:
 
     double ROIArea() const override
     {
+        if (type_ != TypeEllipse && type_ != TypeRectangle && (type_ != TypePolygon || points_.size() < 3))
+            return 0;
         double rs = 1, cs = 1;
         spacing(rs, cs);
-        if (type_ == TypePolygon && points_.size() >= 3) {
-            double s = 0;
-            for (std::size_t i = 0; i < points_.size(); ++i) {
-                const QPointF &p = points_[i], &q = points_[(i + 1) % points_.size()];
-                s += p.x() * q.y() - q.x() * p.y();
-            }
-            return std::fabs(s) / 2 * rs * cs;
-        }
-        if (type_ == TypeEllipse)
-            return M_PI * std::fabs(width_) / 2 * std::fabs(height_) / 2 * rs * cs;
-        if (type_ == TypeRectangle)
-            return std::fabs(static_cast<double>(width_) * height_) * rs * cs;
-        return 0;
+        return static_cast<double>(statistics().count) * rs * cs;
     }
 
-    double ROIMean() const override { return statistics().first; }
-    double ROIStandardDeviation() const override { return statistics().second; }
+    double ROIMean() const override { return statistics().mean; }
+    double ROIStandardDeviation() const override { return statistics().deviation; }
 
     QString ROIDistanceUnits() const override
     {
@@ -179,7 +169,31 @@ private:
         return PatientPixelSpacing(owner->shared->root->dataset(), rowSpacing, columnSpacing);
     }
 
-    std::pair<double, double> statistics() const
+    struct Statistics
+    {
+        std::size_t count = 0;
+        double mean = 0, deviation = 0;
+    };
+
+    // What the last statistics were computed on: the same label geometry over the same
+    // decoded frame gives the same answer, so ROIArea, ROIMean and ROIStandardDeviation
+    // asked in a row walk the pixels once.
+    struct StatisticsKey
+    {
+        std::weak_ptr<const Frame> frame;
+        const Frame *framePointer = nullptr;
+        int left = 0, top = 0, width = 0, height = 0, type = -1;
+        bool useLut = false;
+        std::vector<QPointF> points;
+        bool matches(const FramePtr &f, const LabelImpl &l, bool lut) const
+        {
+            return framePointer == f.get() && !frame.expired() && left == l.left_ && top == l.top_
+                   && width == l.width_ && height == l.height_ && type == l.type_ && useLut == lut
+                   && points == l.points_;
+        }
+    };
+
+    Statistics statistics() const
     {
         auto owner = owner_.lock();
         if (!owner || !owner->shared->pixels)
@@ -187,21 +201,34 @@ private:
         PixelSource &src = *owner->shared->pixels;
         FramePtr f = src.frame(owner->frame);
         const bool useLut = owner->modalityLut != 0;
+        if (cacheKey_.matches(f, *this, useLut))
+            return cache_;
+        const Statistics result = computeStatistics(src, *f, useLut);
+        cacheKey_ = StatisticsKey{f, f.get(), left_, top_, width_, height_, type_, useLut, points_};
+        cache_ = result;
+        return result;
+    }
+
+    // The pixels counted are those whose centre (x + 0.5, y + 0.5) lies inside the shape
+    // (on its border included) and inside the image; the mean and the population standard
+    // deviation are over their modality values.
+    Statistics computeStatistics(PixelSource &src, const Frame &f, bool useLut) const
+    {
         auto value = [&](int x, int y) {
-            const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(f->width) + static_cast<std::size_t>(x);
-            if (f->colour) {
-                const std::uint32_t c = f->rgb[i];
+            const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(f.width) + static_cast<std::size_t>(x);
+            if (f.colour) {
+                const std::uint32_t c = f.rgb[i];
                 return (((c >> 16) & 0xFF) + ((c >> 8) & 0xFF) + (c & 0xFF)) / 3.0;
             }
-            return src.rescale(f->mono[i], useLut);
+            return src.rescale(f.mono[i], useLut);
         };
         // One point: the value of the pixel under it.
         if (type_ != TypeEllipse && type_ != TypeRectangle && (type_ != TypePolygon || points_.size() < 3)) {
             QPointF p = points_.empty() ? QPointF(left_, top_) : points_.front();
             const int x = static_cast<int>(std::floor(p.x())), y = static_cast<int>(std::floor(p.y()));
-            if (x < 0 || y < 0 || x >= f->width || y >= f->height)
+            if (x < 0 || y < 0 || x >= f.width || y >= f.height)
                 throw DicomError(QStringLiteral("Le point mesuré est hors de l'image."));
-            return {value(x, y), 0.0};
+            return {1, value(x, y), 0.0};
         }
         double x0 = std::min<double>(left_, left_ + width_), x1 = std::max<double>(left_, left_ + width_);
         double y0 = std::min<double>(top_, top_ + height_), y1 = std::max<double>(top_, top_ + height_);
@@ -236,13 +263,79 @@ private:
             }
             }
         };
-        const int ix0 = std::max(0, static_cast<int>(std::floor(x0))), ix1 = std::min(f->width - 1, static_cast<int>(std::ceil(x1)));
-        const int iy0 = std::max(0, static_cast<int>(std::floor(y0))), iy1 = std::min(f->height - 1, static_cast<int>(std::ceil(y1)));
+        const int ix0 = std::max(0, static_cast<int>(std::floor(x0))), ix1 = std::min(f.width - 1, static_cast<int>(std::ceil(x1)));
+        const int iy0 = std::max(0, static_cast<int>(std::floor(y0))), iy1 = std::min(f.height - 1, static_cast<int>(std::ceil(y1)));
+
+        // The run of pixels of row y inside the shape: for ellipses and rectangles one
+        // interval, found from the shape's equation and then checked against the inside
+        // rule itself at both ends, so that rounding never moves a border pixel.
+        auto rowSpan = [&](int y, int &from, int &to) {
+            from = ix0;
+            to = ix1;
+            if (type_ == TypeRectangle)
+                return;
+            const double py = y + 0.5;
+            const double v = (py - cy) / b;
+            const double rest = 1.0 - v * v;
+            if (!(a > 0 && b > 0) || rest < 0) {
+                from = ix0;
+                to = ix0 - 1;
+                return;
+            }
+            const double half = a * std::sqrt(rest);
+            from = std::max(ix0, static_cast<int>(std::ceil(cx - half - 0.5)));
+            to = std::min(ix1, static_cast<int>(std::floor(cx + half - 0.5)));
+            while (from > ix0 && inside(from - 1 + 0.5, py))
+                --from;
+            while (from <= to && !inside(from + 0.5, py))
+                ++from;
+            while (to < ix1 && inside(to + 1 + 0.5, py))
+                ++to;
+            while (to >= from && !inside(to + 0.5, py))
+                --to;
+        };
+
+        Statistics st;
+        if (type_ != TypePolygon && !f.colour && !useLut
+            && std::max<long long>(std::llabs(static_cast<long long>(f.minStored)), std::llabs(static_cast<long long>(f.maxStored))) < (std::int64_t(1) << 24)) {
+            // A linear rescale of whole stored values: exact integer sums, rescaled once.
+            std::int64_t s1 = 0;
+            __int128 s2 = 0;
+            std::size_t n = 0;
+            for (int y = iy0; y <= iy1; ++y) {
+                int from = ix0, to = ix1;
+                rowSpan(y, from, to);
+                if (from > to)
+                    continue;
+                const std::int32_t *row = f.mono.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(f.width);
+                std::int64_t r1 = 0, r2 = 0;
+                for (int x = from; x <= to; ++x) {
+                    const std::int64_t s = row[x];
+                    r1 += s;
+                    r2 += s * s;
+                }
+                s1 += r1;
+                s2 += r2;
+                n += static_cast<std::size_t>(to - from + 1);
+            }
+            if (n == 0)
+                throw DicomError(QStringLiteral("La région mesurée ne contient aucun pixel de l'image."));
+            const double slope = src.info().slope, intercept = src.info().intercept;
+            const double dn = static_cast<double>(n);
+            const __int128 spread = static_cast<__int128>(n) * s2 - static_cast<__int128>(s1) * s1;
+            st.count = n;
+            st.mean = slope * (static_cast<double>(s1) / dn) + intercept;
+            st.deviation = std::fabs(slope) * std::sqrt(std::max(0.0, static_cast<double>(spread))) / dn;
+            return st;
+        }
         double mean = 0, m2 = 0;
         std::size_t n = 0;
         for (int y = iy0; y <= iy1; ++y) {
-            for (int x = ix0; x <= ix1; ++x) {
-                if (!inside(x + 0.5, y + 0.5))
+            int from = ix0, to = ix1;
+            if (type_ != TypePolygon)
+                rowSpan(y, from, to);
+            for (int x = from; x <= to; ++x) {
+                if (type_ == TypePolygon && !inside(x + 0.5, y + 0.5))
                     continue;
                 const double v = value(x, y);
                 ++n;
@@ -253,8 +346,14 @@ private:
         }
         if (n == 0)
             throw DicomError(QStringLiteral("La région mesurée ne contient aucun pixel de l'image."));
-        return {mean, std::sqrt(m2 / static_cast<double>(n))};
+        st.count = n;
+        st.mean = mean;
+        st.deviation = std::sqrt(m2 / static_cast<double>(n));
+        return st;
     }
+
+    mutable StatisticsKey cacheKey_;
+    mutable Statistics cache_;
 
     int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     int type_ = TypeText;

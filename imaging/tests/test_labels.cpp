@@ -3,6 +3,9 @@
 
 #include "testutil.h"
 
+#include <QJsonDocument>
+#include <QProcess>
+
 #include <cmath>
 
 using namespace imaging;
@@ -159,7 +162,15 @@ TEST(Labels, EllipseOverAPhantomRodGivesItsValue)
         e->SetHeight(-2 * radius);
         EXPECT_DOUBLE_EQ(e->ROIMean(), rod["hu"].toDouble());
         EXPECT_NEAR(e->ROIStandardDeviation(), 0.0, 1e-9);
-        EXPECT_NEAR(e->ROIArea(), M_PI * radius * radius * spacing * spacing, 1e-6);
+        // The area is that of the pixels counted, close to the drawn circle's.
+        int count = 0;
+        for (int y = 0; y < img->SizeY(); ++y)
+            for (int x = 0; x < img->SizeX(); ++x) {
+                const double u = (x + 0.5 - (e->Left() - radius)) / radius, v = (y + 0.5 - (e->Top() - radius)) / radius;
+                count += u * u + v * v <= 1.0 ? 1 : 0;
+            }
+        EXPECT_DOUBLE_EQ(e->ROIArea(), count * spacing * spacing);
+        EXPECT_NEAR(e->ROIArea(), M_PI * radius * radius * spacing * spacing, 0.05 * M_PI * radius * radius * spacing * spacing);
         // One-point label: the value of the pixel in HU, as the status bar shows it.
         auto p = img->Labels()->AddNew();
         p->SetLabelType(DicomLabel::TypePoint);
@@ -268,4 +279,105 @@ TEST(ReferenceLine, AxialAndCoronalCrossWhereTheGeometrySays)
     // Missing geometry: nothing.
     auto rgb = ReadDemo("Capture couleur");
     EXPECT_EQ(axial->ReferenceLine(*rgb, true), nullptr);
+}
+
+TEST(Labels, RowAndColumnSpacingCountSeparatelyAndABadSpacingMeansPixels)
+{
+    auto ct = ReadDemo("Abdomen axial");
+    auto line = ct->Labels()->AddNew();
+    line->SetLabelType(DicomLabel::TypeLine);
+    line->SetImageTied(true);
+    line->SetLeft(10);
+    line->SetTop(20);
+    line->SetWidth(30);  // columns: 30 x column spacing
+    line->SetHeight(-40); // rows: 40 x row spacing
+    // Row spacing 0.5 (first value), column spacing 0.25 (second value).
+    ct->Attributes()->Add(0x0028, 0x0030, QVariantList{0.5, 0.25});
+    EXPECT_DOUBLE_EQ(line->ROILength(), std::sqrt(std::pow(30 * 0.25, 2) + std::pow(40 * 0.5, 2)));
+    EXPECT_EQ(line->ROIDistanceUnits(), "mm");
+    auto ellipse = ct->Labels()->AddNew();
+    ellipse->SetLabelType(DicomLabel::TypeEllipse);
+    ellipse->SetImageTied(true);
+    ellipse->SetLeft(100);
+    ellipse->SetTop(100);
+    ellipse->SetWidth(40);
+    ellipse->SetHeight(20);
+    const double pixels = ellipse->ROIArea() / (0.5 * 0.25);
+    EXPECT_DOUBLE_EQ(pixels, std::round(pixels));
+    // A zero or negative spacing is no spacing: pixels.
+    for (const QVariantList &bad : {QVariantList{0.0, 0.5}, QVariantList{0.5, -1.0}}) {
+        ct->Attributes()->Add(0x0028, 0x0030, bad);
+        EXPECT_DOUBLE_EQ(line->ROILength(), 50);
+        EXPECT_EQ(line->ROIDistanceUnits(), "pixels");
+        EXPECT_DOUBLE_EQ(ellipse->ROIArea(), pixels);
+    }
+}
+
+TEST(Labels, AnEllipsePartlyOffTheImageCountsThePixelsOnIt)
+{
+    auto ct = ReadDemo("Abdomen axial");
+    const double spacing = 0.9765625;
+    // Centred on the top-left corner: only its lower right quarter lies on the image.
+    auto corner = ct->Labels()->AddNew();
+    corner->SetLabelType(DicomLabel::TypeEllipse);
+    corner->SetImageTied(true);
+    corner->SetLeft(-20);
+    corner->SetTop(-20);
+    corner->SetWidth(40);
+    corner->SetHeight(40);
+    int count = 0;
+    double sum = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const double u = (x + 0.5) / 20, v = (y + 0.5) / 20;
+            if (u * u + v * v <= 1.0) {
+                ++count;
+                sum += ct->PixelValue(x, y);
+            }
+        }
+    EXPECT_DOUBLE_EQ(corner->ROIArea(), count * spacing * spacing);
+    EXPECT_DOUBLE_EQ(corner->ROIMean(), sum / count);
+    // A 2 x 2 ellipse over pixels (0..1, 0..1) holds their four centres (u, v = +-0.5).
+    auto small = ct->Labels()->AddNew();
+    small->SetLabelType(DicomLabel::TypeEllipse);
+    small->SetImageTied(true);
+    small->SetLeft(0);
+    small->SetTop(0);
+    small->SetWidth(2);
+    small->SetHeight(2);
+    EXPECT_DOUBLE_EQ(small->ROIArea(), 4 * spacing * spacing);
+    // Off the image entirely: an error, for the area too.
+    small->SetLeft(-50);
+    EXPECT_THROW(small->ROIArea(), DicomError);
+}
+
+TEST(Labels, EllipseStatisticsAgreeWithNumpyOnAThirdPartyCt)
+{
+    const QString file = QStringLiteral("/usr/lib/python3/dist-packages/pydicom/data/test_files/CT_small.dcm");
+    if (!QFile::exists(file))
+        GTEST_SKIP() << "pydicom's test files are not installed";
+    auto ct = Read(file);
+    const struct { int left, top, width, height; } cases[] = {
+        {20, 16, 30, 24}, {60, 60, -25, -41}, {-10, 40, 35, 30}, {0, 0, 128, 128}, {5, 90, 7, 3}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.left << " " << c.top << " " << c.width << " " << c.height);
+        auto e = ct->Labels()->AddNew();
+        e->SetLabelType(DicomLabel::TypeEllipse);
+        e->SetImageTied(true);
+        e->SetLeft(c.left);
+        e->SetTop(c.top);
+        e->SetWidth(c.width);
+        e->SetHeight(c.height);
+        QProcess p;
+        p.start(QStringLiteral("/usr/bin/python3"),
+                {QStringLiteral(KORVANE_IMAGING_TESTS_DIR "/roi_expected.py"), file, QString::number(c.left),
+                 QString::number(c.top), QString::number(c.width), QString::number(c.height)});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        const QJsonObject expected = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+        ASSERT_GT(expected["count"].toInt(), 0);
+        EXPECT_NEAR(e->ROIArea(), expected["area"].toDouble(), 0.05);
+        EXPECT_NEAR(e->ROIMean(), expected["mean"].toDouble(), 0.05);
+        EXPECT_NEAR(e->ROIStandardDeviation(), expected["sd"].toDouble(), 0.05);
+    }
 }

@@ -321,13 +321,23 @@ public:
     // Length of a line, arrow or ruler (end to end), or of a polyline (sum of its
     // segments): millimetres from Pixel Spacing (0028,0030); without it, pixels.
     virtual double ROILength() const = 0;
-    // Area of an ellipse, rectangle or polygon, in square millimetres or square pixels.
+    //
+    // Regions (ellipse, rectangle, polygon) are measured over the pixels they cover: the
+    // pixels of the displayed frame whose centre (x + 0.5, y + 0.5) lies inside the shape
+    // or on its border (an ellipse with centre c and half axes a, b holds the points with
+    // ((x - cx) / a)^2 + ((y - cy) / b)^2 <= 1; a polygon follows the even-odd rule).
+    // Pixels outside the image do not count: a region partly off the image is measured
+    // on its part over the image.
+    // Area: the number of those pixels x the area of one pixel (row spacing x column
+    // spacing from Pixel Spacing, else 1), in square millimetres or square pixels; so the
+    // area, the mean and the deviation always describe the same pixels. 0 for labels
+    // that are not regions.
     virtual double ROIArea() const = 0;
-    // Mean and population standard deviation of the pixels whose centres lie inside an
-    // ellipse, rectangle or polygon; for a point label (or a one-point label) the value
-    // of the pixel under its first point. Colour pixels count as their mean of R, G, B.
-    // Throw DicomError when the label is on no image, has no pixel inside, or the image's
-    // pixels cannot be decoded.
+    // Mean and population standard deviation of the modality values of those pixels; for
+    // a point label (or a one-point label) the value of the pixel under its first point.
+    // Colour pixels count as their mean of R, G, B.
+    // ROIArea, ROIMean and ROIStandardDeviation throw DicomError when the label is on no
+    // image, holds no pixel of the image, or the image's pixels cannot be decoded.
     virtual double ROIMean() const = 0;
     virtual double ROIStandardDeviation() const = 0;
     // "mm" when lengths are in millimetres, "pixels" otherwise.
