@@ -1,4 +1,5 @@
 #include "viewer/frame/framedicomviewer.h"
+#include "viewer/frame/measures.h"
 
 #include "imaging/geometry.h"
 
@@ -96,6 +97,7 @@ TFrameDicomViewer::TFrameDicomViewer(QWidget *parent) : QFrame(parent), grab_(st
         if (!IsActive)
             FrameEnter();
     };
+    measures::InstallMeasureTools(*this);
     LayoutChildren();
 }
 
