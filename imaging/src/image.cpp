@@ -248,9 +248,22 @@ public:
     bool CacheDisplay() const override { return d_.cacheDisplay; }
     void SetCacheDisplay(bool v) override { d_.cacheDisplay = v; }
     int CineMode() const override { return d_.cineMode; }
-    void SetCineMode(int v) override { d_.cineMode = v; }
+    // The controls that show the image start, stop or re-time its cine at once.
+    void SetCineMode(int v) override
+    {
+        if (d_.cineMode == v)
+            return;
+        d_.cineMode = v;
+        notify();
+    }
     double CineRate() const override { return d_.cineRate; }
-    void SetCineRate(double v) override { d_.cineRate = v; }
+    void SetCineRate(double v) override
+    {
+        if (d_.cineRate == v)
+            return;
+        d_.cineRate = v;
+        notify();
+    }
     int BorderWidth() const override { return d_.borderWidth; }
     void SetBorderWidth(int v) override { d_.borderWidth = v; changed(); }
     int BorderStyle() const override { return d_.borderStyle; }
@@ -368,7 +381,7 @@ private:
         int magnification = 0, minification = 1;
         int voiLut = 0, presentationLut = 0;
         int cineMode = 0;
-        double cineRate = 10;
+        double cineRate = 1; // a factor on the image's own frame rate
         int borderWidth = 0, borderStyle = 0, borderColour = 0xC0C0C0;
         QVariant tag;
     };
@@ -391,11 +404,6 @@ private:
         id_.birth = QDate::fromString(birth.left(8), QStringLiteral("yyyyMMdd"));
         if (!id_.birth.isValid() && birth.size() == 10) // the old "yyyy.mm.dd" form
             id_.birth = QDate::fromString(birth, QStringLiteral("yyyy.MM.dd"));
-        double rate = 0;
-        if (ItemDouble(ds, DCM_CineRate, rate) && rate > 0)
-            d_.cineRate = rate;
-        else if (ItemDouble(ds, DCM_RecommendedDisplayFrameRate, rate) && rate > 0)
-            d_.cineRate = rate;
         d_.pixelAspect = PixelAspectOf(ds);
         double c = 0, w = 0;
         if (ItemDouble(ds, DCM_WindowCenter, c) && ItemDouble(ds, DCM_WindowWidth, w) && w != 0) {

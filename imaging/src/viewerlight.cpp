@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace imaging::detail {
 
@@ -92,6 +93,67 @@ double NativeFramesPerSecond(const DicomImage &image)
     return kDefaultCineFramesPerSecond;
 }
 
+void CineSchedule::Start(qint64 nowNs, double framesPerSecond, int mode, int frame, int frameCount)
+{
+    mode_ = mode;
+    frame_ = frame;
+    frameCount_ = frameCount;
+    direction_ = mode == 2 ? -1 : 1;
+    finished_ = false;
+    Retime(nowNs, framesPerSecond);
+}
+
+void CineSchedule::Retime(qint64 nowNs, double framesPerSecond)
+{
+    framesPerSecond_ = framesPerSecond;
+    startNs_ = nowNs;
+    steps_ = 0;
+}
+
+qint64 CineSchedule::DueNs(qint64 step) const
+{
+    if (framesPerSecond_ <= 0)
+        return std::numeric_limits<qint64>::max();
+    return startNs_ + qint64(std::llround(double(step) * 1e9 / framesPerSecond_));
+}
+
+CineSchedule::Step CineSchedule::Advance(qint64 nowNs)
+{
+    Step step;
+    step.frame = frame_;
+    step.number = steps_;
+    step.dueNs = DueNs(steps_);
+    if (finished_ || framesPerSecond_ <= 0)
+        return step;
+    // Jump straight to the step due now (a long stall would otherwise walk every step).
+    qint64 due = qint64(std::floor(double(nowNs - startNs_) * framesPerSecond_ / 1e9));
+    while (due > steps_ && DueNs(due) > nowNs)
+        --due;
+    while (DueNs(due + 1) <= nowNs)
+        ++due;
+    while (steps_ < due) {
+        const int next = NextCineFrame(mode_, frame_, frameCount_, direction_);
+        if (next == frame_) {
+            finished_ = true;
+            break;
+        }
+        frame_ = next;
+        ++steps_;
+        step.changed = true;
+        // A repeating or oscillating cine comes back to the same frame every cycle: only
+        // the part of the way left after whole cycles needs walking.
+        if ((mode_ == 3 || mode_ == 4) && due - steps_ > 4 * qint64(frameCount_)) {
+            const qint64 cycle = mode_ == 3 ? frameCount_ : 2 * qint64(frameCount_ - 1);
+            if (cycle > 0)
+                steps_ += (due - steps_) / cycle * cycle;
+        }
+    }
+    step.frame = frame_;
+    step.number = steps_;
+    step.dueNs = DueNs(steps_);
+    return step;
+}
+
 ViewerLight::ViewerLight(QWidget *parent)
     : DicomViewerLight(parent), images_(CreateImages()), labels_(CreateLabels()),
       alive_(std::make_shared<bool>(true))
@@ -100,6 +162,7 @@ ViewerLight::ViewerLight(QWidget *parent)
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     cineTimer_.setTimerType(Qt::PreciseTimer);
+    cineTimer_.setSingleShot(true);
     QObject::connect(&cineTimer_, &QTimer::timeout, this, [this] { CineTick(); });
     cinePoll_.setInterval(kCinePollMilliseconds);
     QObject::connect(&cinePoll_, &QTimer::timeout, this, [this] { Poll(); });
@@ -456,83 +519,91 @@ void ViewerLight::SyncCinesNow()
         else
             ++it;
     }
-    double fastest = 0;
+    const qint64 now = CineClockNs();
     for (auto &[key, image] : playing) {
-        Cine &cine = cines_[key];
+        auto [it, added] = cines_.try_emplace(key);
+        Cine &cine = it->second;
         const int mode = image->CineMode();
         const double rate = image->CineRate();
-        if (cine.image.lock() != image || cine.mode != mode || cine.rate != rate) {
+        if (added || cine.mode != mode) {
             cine.image = image;
             cine.mode = mode;
             cine.rate = rate;
-            cine.framesPerSecond = CineFramesPerSecond(*image);
-            cine.clock.start();
-            cine.stepsDone = 0;
-            cine.direction = mode == 2 ? -1 : 1;
             // A cine started at the end it runs towards starts over from the other end.
-            const int frame = image->Frame(), count = image->FrameCount();
-            cine.finished = false;
+            const int count = image->FrameCount();
+            int frame = std::clamp(image->Frame(), 1, count);
             if ((mode == 1 && frame >= count) || (mode == 2 && frame <= 1)) {
+                frame = mode == 1 ? 1 : count;
                 if (OnFrameChanging)
-                    OnFrameChanging(images_->IndexOf(image.get()), mode == 1 ? 1 : count);
+                    OnFrameChanging(images_->IndexOf(image.get()), frame);
                 syncing_ = true;
-                image->SetFrame(mode == 1 ? 1 : count);
+                image->SetFrame(frame);
                 syncing_ = false;
+                update();
             }
+            cine.schedule.Start(now, CineFramesPerSecond(*image), mode, frame, count);
+        } else if (cine.rate != rate) {
+            cine.rate = rate;
+            cine.schedule.Retime(now, CineFramesPerSecond(*image));
         }
-        if (!cine.finished)
-            fastest = std::max(fastest, cine.framesPerSecond);
     }
-    if (fastest <= 0) {
+    ArmCineTimer();
+}
+
+void ViewerLight::ArmCineTimer()
+{
+    qint64 next = std::numeric_limits<qint64>::max();
+    for (auto &[key, cine] : cines_)
+        if (!cine.schedule.Finished())
+            next = std::min(next, cine.schedule.NextDueNs());
+    if (next == std::numeric_limits<qint64>::max()) {
         cineTimer_.stop();
         return;
     }
-    // Tick at least twice per frame period so that frames fall due close to their time.
-    const int interval = std::clamp(int(500.0 / fastest), 1, 250);
-    if (!cineTimer_.isActive() || cineTimer_.interval() != interval)
-        cineTimer_.start(interval);
+    // Whole milliseconds, rounded up so that the tick does not come before the step.
+    const qint64 waitNs = std::max<qint64>(0, next - CineClockNs());
+    cineTimer_.start(int(std::min<qint64>((waitNs + 999999) / 1000000, 1000)));
 }
 
 void ViewerLight::CineTick()
 {
     if (inCine_)
         return;
-    SyncCines(); // picks up mode or rate changes that were not announced
     inCine_ = true;
     CineStep();
     inCine_ = false;
+    ArmCineTimer();
 }
 
 void ViewerLight::CineStep()
 {
-    bool any = false;
-    bool changed = false;
+    const qint64 now = CineClockNs();
+    struct Shown { DicomImagePtr image; CineSchedule::Step step; };
+    std::vector<Shown> steps;
     for (auto &[key, cine] : cines_) {
         const DicomImagePtr image = cine.image.lock();
-        if (!image || cine.finished)
+        if (!image || cine.schedule.Finished())
             continue;
-        any = true;
-        const qint64 due = qint64(std::floor(cine.clock.nsecsElapsed() * 1e-9 * cine.framesPerSecond));
-        while (cine.stepsDone < due && !cine.finished) {
-            const int frame = image->Frame();
-            const int next = NextCineFrame(cine.mode, frame, image->FrameCount(), cine.direction);
-            if (next == frame) {
-                cine.finished = true;
-                break;
-            }
-            ++cine.stepsDone;
-            if (OnFrameChanging)
-                OnFrameChanging(images_->IndexOf(image.get()), next);
-            syncing_ = true;
-            image->SetFrame(next);
-            syncing_ = false;
-            changed = true;
-        }
+        const CineSchedule::Step step = cine.schedule.Advance(now);
+        if (step.changed)
+            steps.push_back({image, step});
     }
-    if (changed)
-        update();
-    if (!any)
-        cineTimer_.stop();
+    for (const Shown &s : steps) {
+        const int index = images_->IndexOf(s.image.get());
+        if (OnFrameChanging)
+            OnFrameChanging(index, s.step.frame);
+        syncing_ = true;
+        s.image->SetFrame(s.step.frame);
+        syncing_ = false;
+    }
+    if (steps.empty())
+        return;
+    // Shown now rather than at the next paint the event loop gets round to, so that the
+    // frame reaches the screen at its time.
+    repaint();
+    for (const Shown &s : steps)
+        if (OnCineFrame)
+            OnCineFrame(images_->IndexOf(s.image.get()), s.step.frame, s.step.number, s.step.dueNs);
 }
 
 double ViewerLight::CineFramesPerSecond(const DicomImage &image) const
@@ -667,6 +738,8 @@ ViewerLight::Shown ViewerLight::Shown::Of(const DicomImage &image)
     s.labelCount = labels ? labels->Count() : 0;
     s.stretch = image.StretchToFit();
     s.showLabels = image.ShowLabels();
+    s.cineMode = image.CineMode();
+    s.cineRate = image.CineRate();
     return s;
 }
 

@@ -23,6 +23,42 @@ int NextCineFrame(int mode, int frame, int frameCount, int &direction);
 inline constexpr double kDefaultCineFramesPerSecond = 10.0;
 double NativeFramesPerSecond(const DicomImage &image);
 
+// The timing of one cine. Step n falls due n periods after the start, computed from the
+// start each time, so a late tick never pushes the later steps back (no drift); a tick
+// that finds several steps due shows only the frame due now, skipping the ones whose
+// time has passed (no burst of catch-up frames after a slow paint).
+class CineSchedule
+{
+public:
+    // Starts at `nowNs` on `frame` of `frameCount`; `mode` as NextCineFrame's.
+    void Start(qint64 nowNs, double framesPerSecond, int mode, int frame, int frameCount);
+    // A new rate from `nowNs` on: the next step falls due one new period from now; the
+    // frame and the oscillation's way are kept.
+    void Retime(qint64 nowNs, double framesPerSecond);
+    struct Step
+    {
+        bool changed = false;
+        int frame = 0;     // the frame due now
+        qint64 number = 0; // its step number since the (re)start
+        qint64 dueNs = 0;  // when it fell due
+    };
+    // Takes every step due by `nowNs`; the result's frame is the one to show.
+    Step Advance(qint64 nowNs);
+    // When the next step falls due (meaningless once finished).
+    qint64 NextDueNs() const { return DueNs(steps_ + 1); }
+    qint64 DueNs(qint64 step) const;
+    bool Finished() const { return finished_; }
+    int Frame() const { return frame_; }
+    int Mode() const { return mode_; }
+    double FramesPerSecond() const { return framesPerSecond_; }
+
+private:
+    int mode_ = 0, frame_ = 1, frameCount_ = 1, direction_ = 1;
+    double framesPerSecond_ = 0;
+    qint64 startNs_ = 0, steps_ = 0;
+    bool finished_ = false;
+};
+
 class ViewerLight final : public DicomViewerLight
 {
 public:
@@ -80,6 +116,8 @@ private:
         int scrollX = 0, scrollY = 0, frame = 0, rotate = 0, flip = 0;
         int magnification = 0, minification = 0, borderWidth = 0, borderStyle = 0, borderColour = 0;
         int labelCount = 0;
+        int cineMode = 0;
+        double cineRate = 0;
         bool stretch = false, showLabels = false;
         bool operator==(const Shown &) const = default;
         static Shown Of(const DicomImage &image);
@@ -97,11 +135,7 @@ private:
         std::weak_ptr<DicomImage> image;
         int mode = 0;
         double rate = 0;
-        double framesPerSecond = 0;
-        QElapsedTimer clock;
-        qint64 stepsDone = 0;
-        int direction = 1;
-        bool finished = false;
+        CineSchedule schedule;
     };
     struct XorMark
     {
@@ -125,6 +159,8 @@ private:
     void SyncCinesNow();
     void CineStep();
     void CineTick();
+    // Arms the cine timer for the next step due among the playing cines.
+    void ArmCineTimer();
     static bool SameSnapshot(const DicomLabel &a, const DicomLabel &b);
 
     DicomImagesPtr images_;
@@ -140,10 +176,10 @@ private:
     std::map<const DicomImage *, Watch> watches_;
     std::map<const DicomImage *, Cine> cines_;
     std::vector<XorMark> xorMarks_;
+    // One shot, armed for the next step due.
     QTimer cineTimer_;
-    // Setting CineMode or CineRate need not notify the listeners, nor does turning
-    // ShowUpdates back on: a visible control looks at its images' cine settings and at
-    // what changed since it drew them a few times a second.
+    // Turning ShowUpdates back on does not notify the listeners: a visible control looks
+    // at what changed since it drew its images a few times a second.
     QTimer cinePoll_;
     void Poll();
     mutable FrameConverter converter_;

@@ -417,7 +417,78 @@ TEST(ViewerLight, CineFrameRateComesFromTheImage)
     EXPECT_DOUBLE_EQ(control->CineFramesPerSecond(*plain), 17.5);
 }
 
-TEST(ViewerLight, CinePlaysTwentyFramesInAboutOneSecondAndNotifiesEachChange)
+constexpr qint64 kMs = 1000000;
+
+TEST(CineSchedule, StepsFallDueOnAFixedGridWhateverTheTicks)
+{
+    detail::CineSchedule cine;
+    cine.Start(1000 * kMs, 20.0, 3, 1, 20); // 50 ms a frame
+    EXPECT_FALSE(cine.Advance(1000 * kMs + 50 * kMs - 1).changed);
+    auto step = cine.Advance(1050 * kMs);
+    EXPECT_TRUE(step.changed);
+    EXPECT_EQ(step.frame, 2);
+    EXPECT_EQ(step.dueNs, 1050 * kMs);
+    // Every tick 10 ms late: the steps stay on the grid, one frame per tick.
+    for (int k = 2; k <= 25; ++k) {
+        step = cine.Advance(1000 * kMs + k * 50 * kMs + 10 * kMs);
+        ASSERT_TRUE(step.changed);
+        EXPECT_EQ(step.number, k);
+        EXPECT_EQ(step.frame, 1 + k % 20);
+        EXPECT_EQ(step.dueNs, 1000 * kMs + k * 50 * kMs);
+    }
+    // A paint that held the control 180 ms: the frame due now, the ones between skipped,
+    // and the next step keeps its place.
+    step = cine.Advance(1000 * kMs + 25 * 50 * kMs + 190 * kMs);
+    EXPECT_EQ(step.number, 28);
+    EXPECT_EQ(step.frame, 9);
+    EXPECT_EQ(cine.NextDueNs(), 1000 * kMs + 29 * 50 * kMs);
+    // An hour's stall lands on the right frame without walking every step.
+    step = cine.Advance(1000 * kMs + 3600000 * kMs + 20 * kMs);
+    EXPECT_EQ(step.number, 72000);
+    EXPECT_EQ(step.frame, 1);
+}
+
+TEST(CineSchedule, ModesEndReverseAndRetime)
+{
+    auto frames = [](int mode, int start, int count, int steps, double fps = 10.0) {
+        detail::CineSchedule cine;
+        cine.Start(0, fps, mode, start, count);
+        QList<int> shown;
+        for (int k = 1; k <= steps; ++k) {
+            const auto step = cine.Advance(cine.DueNs(k));
+            if (step.changed)
+                shown << step.frame;
+        }
+        return std::make_pair(shown, cine.Finished());
+    };
+    EXPECT_EQ(frames(1, 2, 5, 6), std::make_pair(QList<int>{3, 4, 5}, true));
+    EXPECT_EQ(frames(2, 4, 5, 6), std::make_pair(QList<int>{3, 2, 1}, true));
+    EXPECT_EQ(frames(4, 3, 4, 7), std::make_pair(QList<int>{4, 3, 2, 1, 2, 3, 4}, false));
+    EXPECT_EQ(frames(3, 4, 4, 3), std::make_pair(QList<int>{1, 2, 3}, false));
+    // An oscillation long stalled keeps its way: 2 * (4 - 1) = 6 steps a cycle.
+    detail::CineSchedule cine;
+    cine.Start(0, 10.0, 4, 1, 4);
+    auto step = cine.Advance(100 * 6 * 1000 * kMs + 200 * kMs); // 1000 cycles + 2 steps
+    EXPECT_EQ(step.frame, 3);
+    EXPECT_EQ(cine.Advance(cine.NextDueNs()).frame, 4);
+    EXPECT_EQ(cine.Advance(cine.NextDueNs()).frame, 3);
+    // A new rate: the frame and the way down are kept; the next step one new period on.
+    cine.Retime(7000 * kMs, 40.0);
+    EXPECT_FALSE(cine.Advance(7000 * kMs + 25 * kMs - 1).changed);
+    step = cine.Advance(7000 * kMs + 25 * kMs);
+    EXPECT_EQ(step.frame, 2);
+    EXPECT_EQ(step.number, 1);
+    EXPECT_EQ(step.dueNs, 7025 * kMs);
+}
+
+// What a control's cine reported: the frame, the step and when the step fell due.
+struct CineReport
+{
+    int frame = 0;
+    qint64 step = 0, dueNs = 0;
+};
+
+TEST(ViewerLight, CineStartsAndRetimesAtOnceAndKeepsItsPace)
 {
     auto image = MakeMonoImage(32, 32, [](int x, int, int f) { return x * 10 + f; }, 20, 200, 400,
                                {{0x0018, 0x1063, 50.0, QStringLiteral("DS")}});
@@ -426,39 +497,92 @@ TEST(ViewerLight, CinePlaysTwentyFramesInAboutOneSecondAndNotifiesEachChange)
     control->Images()->Add(image);
     control->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(control.get()));
-    QList<int> notified;
+    QList<CineReport> reports;
     bool notifiedBeforeChange = true;
+    bool slowPaint = false;
     control->OnFrameChanging = [&](int index, int frame) {
         EXPECT_EQ(index, 1);
-        notifiedBeforeChange = notifiedBeforeChange && image->Frame() == frame - 1;
-        notified << frame;
+        notifiedBeforeChange = notifiedBeforeChange && image->Frame() != frame;
         image->Refresh(false); // what the image frame does after rewriting its "Fr:" line
+        if (slowPaint) {
+            slowPaint = false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(130)); // a slow paint
+        }
     };
+    control->OnCineFrame = [&](int index, int frame, qint64 step, qint64 dueNs) {
+        EXPECT_EQ(index, 1);
+        EXPECT_EQ(image->Frame(), frame);
+        reports.append({frame, step, dueNs});
+    };
+    EXPECT_DOUBLE_EQ(image->CineRate(), 1.0); // the image's own rate
     image->SetFrame(1);
-    image->SetCineRate(1.0);
-    QElapsedTimer clock;
-    clock.start();
-    image->SetCineMode(1); // no refresh: the shown control notices by itself
-    QTRY_COMPARE_WITH_TIMEOUT(image->Frame(), 20, 60000);
-    // 19 steps of at least 50 ms each (less 5% for the timer's slack); a busy machine
-    // can only make them slower, so no upper bound is checked.
-    EXPECT_GE(clock.elapsed(), 850);
-    QList<int> expected;
-    for (int f = 2; f <= 20; ++f)
-        expected << f;
-    EXPECT_EQ(notified, expected);
+    const qint64 before = DicomViewerLight::CineClockNs();
+    image->SetCineMode(3); // no refresh: the control hears of it at once
+    const qint64 after = DicomViewerLight::CineClockNs();
+    QTRY_VERIFY_WITH_TIMEOUT(!reports.isEmpty() && reports.last().step >= 21, 60000);
+    // Frame Time 50 ms: step k falls due k * 50 ms after the mode was set, on frame
+    // 1 + k mod 20; the twentieth step (back on frame 1) one second after the start.
+    const qint64 start = reports.first().dueNs - reports.first().step * 50 * kMs;
+    EXPECT_GE(start, before);
+    EXPECT_LE(start, after);
+    for (const CineReport &r : reports) {
+        EXPECT_EQ(r.frame, 1 + r.step % 20) << r.step;
+        EXPECT_NEAR(double(r.dueNs - start), double(r.step * 50 * kMs), 1.0) << r.step;
+    }
+    for (int i = 1; i < reports.size(); ++i)
+        EXPECT_GT(reports[i].step, reports[i - 1].step);
     EXPECT_TRUE(notifiedBeforeChange);
-    // A forward cine stops at the last frame.
-    QTest::qWait(150);
-    EXPECT_EQ(image->Frame(), 20);
-    EXPECT_EQ(notified.size(), 19);
-    // Stopping the cine stops the frames.
-    image->SetCineMode(3);
-    QTest::qWait(120);
+
+    // 1.75 while it runs: re-timed from the change on, from the frame it was on.
+    const int onFrame = image->Frame();
+    reports.clear();
+    const qint64 before2 = DicomViewerLight::CineClockNs();
+    image->SetCineRate(1.75);
+    const qint64 after2 = DicomViewerLight::CineClockNs();
+    slowPaint = true;
+    QTRY_VERIFY_WITH_TIMEOUT(!reports.isEmpty() && reports.last().step >= 12, 60000);
+    const double period = 1e9 / (20.0 * 1.75);
+    const qint64 start2 = reports.first().dueNs - qint64(std::llround(reports.first().step * period));
+    EXPECT_GE(start2, before2 - 1);
+    EXPECT_LE(start2, after2 + 1);
+    for (const CineReport &r : reports) {
+        EXPECT_EQ(r.frame, 1 + (onFrame - 1 + r.step) % 20) << r.step;
+        EXPECT_NEAR(double(r.dueNs - start2), r.step * period, 1.0) << r.step;
+    }
+    // The slow paint of the first step cost about three steps, skipped, not replayed.
+    ASSERT_GE(reports.size(), 2);
+    EXPECT_GE(reports[1].step - reports[0].step, 2);
+
+    // Stopped at once: no frame changes after the mode is 0.
     image->SetCineMode(0);
     const int stoppedAt = image->Frame();
+    const int count = reports.size();
     QTest::qWait(150);
     EXPECT_EQ(image->Frame(), stoppedAt);
+    EXPECT_EQ(reports.size(), count);
+}
+
+TEST(ViewerLight, ForwardCineStopsAtTheLastFrameAndRestartsFromTheFirst)
+{
+    auto image = MakeMonoImage(16, 16, [](int x, int, int f) { return x + f; }, 6, 100, 200,
+                               {{0x0018, 0x1063, 10.0, QStringLiteral("DS")}});
+    auto control = MakeControl(64, 64);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    control->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(control.get()));
+    QList<int> frames;
+    control->OnCineFrame = [&](int, int frame, qint64, qint64) { frames << frame; };
+    image->SetFrame(6); // at the end it runs towards: starts over from frame 1
+    image->SetCineMode(1);
+    EXPECT_EQ(image->Frame(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(image->Frame(), 6, 60000);
+    QTest::qWait(100);
+    EXPECT_EQ(image->Frame(), 6);
+    ASSERT_FALSE(frames.isEmpty());
+    EXPECT_EQ(frames.last(), 6);
+    for (int i = 1; i < frames.size(); ++i)
+        EXPECT_GT(frames[i], frames[i - 1]);
 }
 
 TEST(ViewerLight, MouseWheelAndFocusReachTheOwner)

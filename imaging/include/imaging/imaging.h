@@ -463,7 +463,9 @@ public:
     virtual void SetCacheDisplay(bool v) = 0;
     virtual int CineMode() const = 0;
     virtual void SetCineMode(int v) = 0;
-    virtual double CineRate() const = 0; // frames per second, default from (0018,0040) or 10
+    // A factor on the image's own frame rate (see DicomViewerLight::CineFramesPerSecond),
+    // default 1.
+    virtual double CineRate() const = 0;
     virtual void SetCineRate(double v) = 0;
     virtual int BorderWidth() const = 0;
     virtual void SetBorderWidth(int v) = 0;

@@ -23,6 +23,7 @@
 #include <QSize>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 
 namespace imaging {
@@ -113,8 +114,17 @@ public:
     // oscillate) and CineRate (a factor on the image's own frame rate: 1000 / Frame Time
     // (0018,1063), else Cine Rate (0018,0040), else Recommended Display Frame Rate
     // (0008,2144), else 10 frames per second). Only images in the cells play.
+    // A change of CineMode or CineRate takes effect at once: a new mode starts the cine
+    // from the frame shown; a new rate re-times it from the moment of the change.
     // The frames per second a cine of `image` runs at with its current CineRate.
     virtual double CineFramesPerSecond(const DicomImage &image) const = 0;
+    // The steady clock the cines are timed on, in nanoseconds.
+    static qint64 CineClockNs()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 
     // Callbacks to the owner (called on the user-interface thread).
     // Button pressed / released, keyboard modifiers, client point.
@@ -135,6 +145,10 @@ public:
     std::function<void(int imageIndex)> OnZoomChanged;
     // A cine is about to show `newFrame` of the image at `imageIndex` in Images.
     std::function<void(int imageIndex, int newFrame)> OnFrameChanging;
+    // A cine has just shown `frame` of the image at `imageIndex`: the step number since
+    // the cine (re)started and the time, by CineClockNs, at which the step fell due.
+    // A step whose time passed while the control was busy is skipped, not reported.
+    std::function<void(int imageIndex, int frame, qint64 step, qint64 dueNs)> OnCineFrame;
     std::function<void()> OnFocusIn;
     std::function<void()> OnFocusOut;
 
