@@ -45,10 +45,6 @@ const QStringList kMeasureButtons{QStringLiteral("TBMesureLine"), QStringLiteral
 
 // Commands whose windows or work are not part of this edition yet: present, disabled.
 const QStringList kNotBuilt{
-    // measurements and annotations, their cancelling, calibration and stenosis
-    QStringLiteral("TBMesureLine"), QStringLiteral("TBMesureEllipse"), QStringLiteral("TBMesureAngle"),
-    QStringLiteral("TBIndication"), QStringLiteral("TBLbl"), QStringLiteral("TBMesureCancel"),
-    QStringLiteral("TBCalibration"), QStringLiteral("ActionF11"),
     // cine, thumbnails, information window, dictation
     QStringLiteral("TBCine"), QStringLiteral("TBThumbnails"), QStringLiteral("TBInfos"),
     QStringLiteral("TBPellux"), QStringLiteral("AddRadiologist"),
@@ -284,8 +280,10 @@ void TFormViewer::CreateActions()
     // Divers #2
     connect(NewAction(QStringLiteral("TBLabelOvl"), QStringLiteral("Afficher/Ne pas afficher texte"), {}, true),
             &QAction::triggered, this, [this] { TBLabelOvlClick(); });
-    NewAction(QStringLiteral("TBMesureCancel"), QStringLiteral("Annuler les mesures"), {});
-    NewAction(QStringLiteral("TBCalibration"), QStringLiteral("Outil de calibration"), {});
+    connect(NewAction(QStringLiteral("TBMesureCancel"), QStringLiteral("Annuler les mesures"), {}),
+            &QAction::triggered, this, [this] { TBMesureCancelClick(); });
+    connect(NewAction(QStringLiteral("TBCalibration"), QStringLiteral("Outil de calibration"), {}),
+            &QAction::triggered, this, [this] { TBCalibrationClick(); });
     NewAction(QStringLiteral("TBCine"), QStringLiteral("Ciné"), {}, true);
     NewAction(QStringLiteral("TBInfos"), QStringLiteral("Informations"), {}, true);
     NewAction(QStringLiteral("TBReport"), QStringLiteral("Rapport"), {})->setVisible(false);
@@ -506,6 +504,7 @@ void TFormViewer::CreateMenus()
     QMenu *divers = bar->addMenu(QStringLiteral("Divers"));
     QAction *stenose = item(divers, QStringLiteral("ActionF11"), QStringLiteral("Calcul de sténose"));
     stenose->setShortcut(QKeySequence(Qt::Key_F11));
+    connect(stenose, &QAction::triggered, this, [this] { ActionF11Execute(); });
     QAction *ris = item(divers, QStringLiteral("ActionShiftF11"), QStringLiteral("Demande d'affichage au RIS"), false);
     ris->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F11));
 

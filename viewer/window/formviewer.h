@@ -180,6 +180,19 @@ public:
     void CourrielKorvane1Click();
     void CourrielOmbrix1Click();
 
+    // ---- Measurement commands (measurecommands.cpp) ----
+    // "Annuler les mesures": every mark of the image on screen, after a confirmation.
+    void TBMesureCancelClick();
+    // "Outil de calibration": the true length of the selected measurement line.
+    void TBCalibrationClick();
+    // The factor of the current image's series from the length `answer` of `line`.
+    void CalibrateSeries(const imaging::DicomLabelPtr &line, const QString &answer);
+    // "Calcul de sténose" (F11).
+    void ActionF11Execute();
+    // The calibration input box (title, prompt; the answer); false when cancelled. Tests
+    // answer it.
+    std::function<bool(const QString &, const QString &, QString &)> RunCalibrationBox;
+
     // Pops up one of the button menus (PopupMenuMagnify ...) with its check marks set;
     // answers the menu.
     QMenu *PreparePopup(const QString &name);

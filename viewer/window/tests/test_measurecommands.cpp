@@ -1,0 +1,337 @@
+// The main window's measurement commands ("Annuler les mesures", calibration, stenosis)
+// and marks drawn with real mouse events on the main window's frame: lengths checked
+// against an independent conversion of the screen points on turned, mirrored, zoomed,
+// scrolled and fitted images; marks kept through series navigation.
+
+#include "windowtesting.h"
+
+#include "viewer/frame/measures.h"
+#include "viewer/window/measurecommands.h"
+
+#include <QMouseEvent>
+#include "testsupport/qtestgtest.h"
+
+#include <cmath>
+
+using namespace windowtest;
+using imaging::DicomLabel;
+
+namespace {
+
+class MeasureCommandsTest : public ViewerTest
+{
+protected:
+    void SetUp() override
+    {
+        ViewerTest::SetUp();
+        OpenVisit();
+        if (HasFatalFailure())
+            return;
+        messages.clear();
+        TemplateDM().SetMessageDialogFunction([this](const QString &text, TMsgDlgType kind, TMsgDlgButtons) {
+            messages << Message{text, kind};
+            return answer;
+        });
+        frame = Frames().at(0);
+        window->LoadFrame(frame, axialKey);
+        frame->DicomViewer()->Refresh();
+        QCoreApplication::processEvents();
+        // A press makes it the current frame.
+        QTest::mouseClick(frame->DicomViewer(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        QCoreApplication::processEvents();
+        ASSERT_EQ(window->CurrentFrame(), frame);
+        image = Shown(frame);
+        ASSERT_EQ(image->SeriesUID(), axialKey);
+    }
+    void TearDown() override
+    {
+        measures::SetTextEntryFunction({});
+        const int series = VisitData().SeriesOrdinal(axialKey);
+        VisitData().SetCalibrationFactor(series, 0);
+    }
+
+    imaging::DicomLabelPtr AddLine(int left, int top, int width, int height)
+    {
+        auto line = image->Labels()->AddNew();
+        line->SetLabelType(DicomLabel::TypeLine);
+        line->SetImageTied(true);
+        line->SetForeColour(measures::kMarkColour);
+        line->SetLeft(left);
+        line->SetTop(top);
+        line->SetWidth(width);
+        line->SetHeight(height);
+        EXPECT_TRUE(measures::AddMeasureText(*image, line));
+        return line;
+    }
+    QString Legend() const { return measures::Legend(*image); }
+    QWidget *Control() { return frame->DicomViewer(); }
+    void Drag(Qt::MouseButton button, QPoint from, QPoint to)
+    {
+        QTest::mousePress(Control(), button, Qt::NoModifier, from);
+        for (QPoint p : {(from * 2 + to) / 3, (from + to * 2) / 3, to}) {
+            QMouseEvent event(QEvent::MouseMove, QPointF(p), QPointF(Control()->mapToGlobal(p)), Qt::NoButton, button,
+                              Qt::NoModifier);
+            QApplication::sendEvent(Control(), &event);
+        }
+        QTest::mouseRelease(Control(), button, Qt::NoModifier, to);
+        QCoreApplication::processEvents();
+    }
+
+    struct Message
+    {
+        QString text;
+        TMsgDlgType kind;
+    };
+    QList<Message> messages;
+    int answer = mrYes;
+    TFrameDicomViewer *frame = nullptr;
+    imaging::DicomImagePtr image;
+};
+
+// Image pixel under a client point, from the display rule of the component's interface
+// (not from its code): the cell, the zoom (fitted: the whole image in the cell, centred),
+// the scroll, then the mirrors undone on the screen's axes and the quarter turns undone.
+QPoint ExpectedPixel(const imaging::DicomImage &image, QPointF client)
+{
+    const QRectF cell = image.DisplayCell();
+    const double size = 512; // square image, square pixels: the displayed size is 512 x 512
+    double zoom = image.Zoom(), scrollX = image.ScrollX(), scrollY = image.ScrollY();
+    if (image.StretchToFit()) {
+        zoom = std::min(cell.width() / size, cell.height() / size);
+        scrollX = -(cell.width() - size * zoom) / 2;
+        scrollY = -(cell.height() - size * zoom) / 2;
+    }
+    double x = (client.x() - cell.left() + scrollX) / zoom;
+    double y = (client.y() - cell.top() + scrollY) / zoom;
+    if (image.FlipState() & 1)
+        x = size - x;
+    if (image.FlipState() & 2)
+        y = size - y;
+    // One anticlockwise quarter turn maps (x, y) to (y, 512 - x); undone: (512 - y, x).
+    for (int turn = 0; turn < image.RotateState(); ++turn) {
+        const double ux = size - y, uy = x;
+        x = ux;
+        y = uy;
+    }
+    return QPoint(int(std::floor(x)), int(std::floor(y)));
+}
+
+} // namespace
+
+TEST_F(MeasureCommandsTest, TheMarkCommandsAreBuiltAndTheStenosisOnlyForAngiographyAndRadiography)
+{
+    for (const char *name : {"TBMesureLine", "TBMesureEllipse", "TBMesureAngle", "TBIndication", "TBLbl",
+                             "TBMesureCancel", "TBCalibration", "ActionF11"})
+        EXPECT_TRUE(window->IsBuilt(QLatin1String(name))) << name;
+    EXPECT_TRUE(A("TBMesureLine")->isEnabled());
+    EXPECT_TRUE(A("TBCalibration")->isEnabled());
+    EXPECT_FALSE(A("ActionF11")->isEnabled()); // a CT on screen
+    window->LoadSeries(SeriesOf(QStringLiteral("CR")));
+    window->UpdateControls();
+    EXPECT_TRUE(A("ActionF11")->isEnabled());
+    window->LoadSeries(SeriesOf(QStringLiteral("XA")));
+    window->UpdateControls();
+    EXPECT_TRUE(A("ActionF11")->isEnabled());
+    window->LoadSeries(mrKey);
+    window->UpdateControls();
+    EXPECT_FALSE(A("ActionF11")->isEnabled());
+}
+
+TEST_F(MeasureCommandsTest, CancellingTheMeasuresAsksFirstAndNoKeepsEverything)
+{
+    AddLine(10, 10, 100, 0);
+    AddLine(10, 50, 50, 0);
+    const QString legend = Legend();
+    answer = mrNo;
+    A("TBMesureCancel")->trigger();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].text, "Désirez-vous effacer toutes les annotations?");
+    EXPECT_EQ(messages[0].kind, TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(image->Labels()->Count(), 15);
+    EXPECT_EQ(Legend(), legend);
+    answer = mrYes;
+    A("TBMesureCancel")->trigger();
+    EXPECT_EQ(image->Labels()->Count(), 11);
+    EXPECT_EQ(Legend(), "Lgd:");
+    // The visit's own entry follows.
+    const auto visitImages = VisitData().VisitImages();
+    const auto entry = visitImages->Item(VisitData().SeriesFirstIndex(axialKey) + frame->CurrentImageIndex - 1);
+    EXPECT_EQ(entry->Labels()->Count(), 11);
+}
+
+TEST_F(MeasureCommandsTest, CalibrationWithItsBoxAndEveryMessage)
+{
+    image->Attributes()->Add(0x0028, 0x0030, QVariantList{1.0, 1.0});
+    const int series = VisitData().SeriesOrdinal(axialKey);
+    QStringList boxes;
+    QString typed;
+    bool accept = true;
+    window->RunCalibrationBox = [&](const QString &title, const QString &prompt, QString &text) {
+        boxes << title << prompt;
+        text = typed;
+        return accept;
+    };
+    // No line selected.
+    auto line = AddLine(10, 10, 30, 40); // 50 mm
+    auto other = AddLine(10, 100, 0, 20);
+    A("TBCalibration")->trigger();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].text, "Vous devez sélectionner une ligne de mesure avant de pouvoir calibrer.");
+    EXPECT_EQ(messages[0].kind, TMsgDlgType::mtError);
+    EXPECT_TRUE(boxes.isEmpty());
+
+    // 50 measured, 25 mm true: factor 50; every line entry in mm with it.
+    line->SetSelectMode(2);
+    typed = QStringLiteral(" 25 ");
+    A("TBCalibration")->trigger();
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_EQ(boxes[0], "Outil de calibration.");
+    EXPECT_EQ(boxes[1], "Mesure correspondante en \"MM\"");
+    EXPECT_DOUBLE_EQ(VisitData().CalibrationFactor(series), 50);
+    EXPECT_EQ(Legend(), "Lgd:A)25.00mm, B)10.00mm");
+    EXPECT_EQ(line->SelectMode(), 0);
+    EXPECT_EQ(messages.size(), 1);
+
+    // Not a number, then nothing: the factor stays.
+    line->SetSelectMode(2);
+    typed = QStringLiteral("abc");
+    A("TBCalibration")->trigger();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[1].text, "La mesure entrée est invalide.");
+    EXPECT_EQ(messages[1].kind, TMsgDlgType::mtError);
+    EXPECT_DOUBLE_EQ(VisitData().CalibrationFactor(series), 50);
+    line->SetSelectMode(2);
+    typed = QString();
+    A("TBCalibration")->trigger();
+    ASSERT_EQ(messages.size(), 3);
+    EXPECT_EQ(messages[2].text, "Impossible de calibrer car la mesure est manquante.");
+    EXPECT_EQ(messages[2].kind, TMsgDlgType::mtInformation);
+    // A length of 0 or less would undo the calibration or turn lengths negative.
+    for (const char *bad : {"0", "-5", "1,5"}) {
+        line->SetSelectMode(2);
+        typed = QLatin1String(bad);
+        A("TBCalibration")->trigger();
+        EXPECT_EQ(messages.last().text, "La mesure entrée est invalide.") << bad;
+    }
+    EXPECT_DOUBLE_EQ(VisitData().CalibrationFactor(series), 50);
+    // Cancelled: nothing happens.
+    line->SetSelectMode(2);
+    accept = false;
+    const int shown = messages.size();
+    A("TBCalibration")->trigger();
+    EXPECT_EQ(messages.size(), shown);
+    EXPECT_EQ(Legend(), "Lgd:A)25.00mm, B)10.00mm");
+    Q_UNUSED(other);
+}
+
+TEST_F(MeasureCommandsTest, StenosisOfTheLongestAndShortestLines)
+{
+    A("ActionF11")->setEnabled(true); // the command itself does not depend on the modality
+    window->ActionF11Execute();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].text, "Mesure de sténose impossible.");
+    EXPECT_EQ(messages[0].kind, TMsgDlgType::mtInformation);
+
+    image->Attributes()->Add(0x0028, 0x0030, QVariantList{1.0, 1.0});
+    AddLine(10, 10, 6, 8);   // 10
+    AddLine(10, 50, 3, 4);   // 5
+    AddLine(10, 90, 0, 10);  // 10 again: the first longest stays
+    // An angle's legs are not lengths.
+    auto leg = image->Labels()->AddNew();
+    leg->SetLabelType(DicomLabel::TypeLine);
+    leg->SetImageTied(true);
+    leg->SetWidth(300);
+    ASSERT_TRUE(measures::CompleteAngle(*image, leg));
+    image->Labels()->Item(12)->SetSelectMode(2);
+    window->ActionF11Execute();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[1].text, "Sténose: Grande Mesure: 10.00 mm, Petite Mesure: 5.00 mm = 50.00 %");
+    EXPECT_EQ(messages[1].kind, TMsgDlgType::mtInformation);
+    for (int i = 12; i <= image->Labels()->Count(); ++i)
+        EXPECT_EQ(image->Labels()->Item(i)->SelectMode(), 0) << i;
+
+    // Calibrated with factor 50: half of both lengths, same narrowing.
+    VisitData().SetCalibrationFactor(VisitData().SeriesOrdinal(axialKey), 50);
+    window->ActionF11Execute();
+    EXPECT_EQ(messages.last().text, "Sténose: Grande Mesure: 5.00 mm, Petite Mesure: 2.50 mm = 50.00 %");
+
+    // One line only: 0 %, in the image's own unit when not calibrated.
+    VisitData().SetCalibrationFactor(VisitData().SeriesOrdinal(axialKey), 0);
+    measurecommands::ClearMarks(*image);
+    image->Attributes()->Remove(0x0028, 0x0030);
+    AddLine(10, 10, 6, 8);
+    window->ActionF11Execute();
+    EXPECT_EQ(messages.last().text, "Sténose: Grande Mesure: 10.00 pixels, Petite Mesure: 10.00 pixels = 0.00 %");
+}
+
+TEST_F(MeasureCommandsTest, LinesDrawnWithTheMouseMeasureWhatTheScreenShows)
+{
+    A("TBMesureLine")->trigger();
+    ASSERT_EQ(window->RightTool(), toolMesureLine);
+    const QRectF cell = image->DisplayCell();
+    ASSERT_GT(cell.width(), 100);
+    const QPoint from = (cell.topLeft() + QPointF(cell.width() * 0.3, cell.height() * 0.35)).toPoint();
+    const QPoint to = (cell.topLeft() + QPointF(cell.width() * 0.72, cell.height() * 0.6)).toPoint();
+    struct View
+    {
+        bool stretch;
+        double zoom;
+        int scrollX, scrollY;
+    };
+    const View views[] = {{true, 1, 0, 0}, {false, 1.5, 60, -30}, {false, 0.75, -40, 25}};
+    int cases = 0;
+    for (const View &view : views) {
+        for (int rotate = 0; rotate < 4; ++rotate) {
+            for (int flip : {0, 1, 2}) {
+                SCOPED_TRACE(testing::Message() << "stretch " << view.stretch << " zoom " << view.zoom << " rotate "
+                                                << rotate << " flip " << flip);
+                image->SetStretchToFit(view.stretch);
+                if (!view.stretch) {
+                    image->SetZoom(view.zoom);
+                    image->SetScrollX(view.scrollX);
+                    image->SetScrollY(view.scrollY);
+                }
+                image->SetRotateState(rotate);
+                image->SetFlipState(flip);
+                frame->DicomViewer()->Refresh();
+                QCoreApplication::processEvents();
+                Drag(Qt::RightButton, from, to);
+                ASSERT_EQ(image->Labels()->Count(), 13);
+                const auto line = image->Labels()->Item(12);
+                const QPoint a = ExpectedPixel(*image, from), b = ExpectedPixel(*image, to);
+                EXPECT_EQ(QPoint(line->Left(), line->Top()), a);
+                EXPECT_EQ(QPoint(line->Left() + line->Width(), line->Top() + line->Height()), b);
+                const double mm = std::hypot(b.x() - a.x(), b.y() - a.y()) * 0.9765625;
+                EXPECT_EQ(Legend(), "Lgd:A)" + QString::number(mm, 'f', 2) + "mm");
+                measurecommands::ClearMarks(*image);
+                ++cases;
+            }
+        }
+    }
+    EXPECT_EQ(cases, 36);
+}
+
+TEST_F(MeasureCommandsTest, MarksStayWithTheirImageThroughSeriesNavigation)
+{
+    QString typed = QStringLiteral("Lésion");
+    measures::SetTextEntryFunction([&](QWidget *, const QString &) { return typed; });
+    A("TBMesureLine")->trigger();
+    Drag(Qt::RightButton, QPoint(120, 150), QPoint(260, 200));
+    A("TBLbl")->trigger();
+    Drag(Qt::RightButton, QPoint(140, 300), QPoint(142, 301));
+    ASSERT_EQ(image->Labels()->Count(), 14);
+    const QString legend = Legend();
+    ASSERT_TRUE(legend.startsWith("Lgd:A)"));
+    // The visit's entry of the image carries the marks (printing and other frames read them).
+    const auto visitImages = VisitData().VisitImages();
+    const int index = VisitData().SeriesFirstIndex(axialKey) + frame->CurrentImageIndex - 1;
+    EXPECT_EQ(visitImages->Item(index)->Labels()->Count(), 14);
+    // Away to another series and back: the marks are on the image again.
+    window->LoadSeries(mrKey);
+    window->LoadSeries(axialKey);
+    const auto back = Shown(frame);
+    ASSERT_EQ(back->SeriesUID(), axialKey);
+    EXPECT_EQ(back->Labels()->Count(), 14);
+    EXPECT_EQ(measures::Legend(*back), legend);
+    EXPECT_EQ(back->Labels()->Item(14)->Text(), "Lésion");
+}
