@@ -19,6 +19,12 @@ bool g_deviceMessageShown = false;
 
 } // namespace
 
+void TFormDictee::ResetOnceMessages()
+{
+    g_promptMessageShown = false;
+    g_deviceMessageShown = false;
+}
+
 TFormDictee::TFormDictee(std::shared_ptr<platform::AudioSystem> audio, const QString &folder,
                          const QString &promptFolder, const QString &radiologistsFile, QWidget *parent)
     : QWidget(parent, Qt::Window), audio_(std::move(audio)), folder_(folder), promptFolder_(promptFolder),

@@ -62,7 +62,7 @@ public:
     QString Accession() const { return accession_; }
     QString InputDevice() const { return inDevice_; }
     QString OutputDevice() const { return outDevice_; }
-    qint64 DictationPosition() const { return position_; }
+    qint64 DictationPosition() const { return playing_ ? PlayPosition() : position_; }
     qint64 DataLength() const { return length_; }
     qint64 BytesPerSecond() const { return bytesPerSecond_; }
     bool Recording() const { return recording_; }
@@ -76,6 +76,9 @@ public:
     // The accession number made a safe file name: no path separator, "..", ":" or
     // control character can take the file out of its folder.
     static QString SafeFileName(const QString &accession);
+    // The missing-prompt and missing-device messages are shown once per run; tests start
+    // each case afresh.
+    static void ResetOnceMessages();
     // The tags of the dictation as written now.
     dictation::WaveTags Tags() const;
 
