@@ -1,6 +1,7 @@
 // Data sets, data set collections and the DICOM catalogue (DICOMDIR) reader.
 
 #include "internal.h"
+#include "safereading.h"
 
 #include <dcmtk/dcmdata/dcdirrec.h>
 
@@ -155,16 +156,25 @@ DicomDataSetPtr DataSetsImpl::ReadDirectory(const QString &path)
     if (fi.size() == 0)
         throw DicomError(CatalogueError(path, QStringLiteral("le fichier est vide.")));
 
-    if (!MetaHeaderFits(path))
-        throw DicomError(CatalogueError(path, QStringLiteral("en-tête de fichier tronqué ou invalide.")));
+    if (const QString reason = ReasonNotToParse(path); !reason.isEmpty())
+        throw DicomError(CatalogueError(path, reason));
     auto root = std::make_shared<DataRoot>();
     root->file = std::make_unique<DcmFileFormat>();
     root->fileName = path;
     std::lock_guard lock(root->mutex);
-    OFCondition cond = root->file->loadFile(OFFilename(path.toLocal8Bit().constData()), EXS_Unknown,
-                                            EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
+    OFCondition cond = EC_Normal;
+    try {
+        cond = root->file->loadFile(OFFilename(path.toLocal8Bit().constData()), EXS_Unknown, EGL_noChange,
+                                    DCM_MaxReadLength, ERM_autoDetect);
+    } catch (const std::bad_alloc &) {
+        throw DicomError(CatalogueError(path, QStringLiteral("mémoire insuffisante.")));
+    } catch (const std::exception &e) {
+        // DCMTK lets some of its own faults on odd values escape as exceptions.
+        throw DicomError(CatalogueError(path, QStringLiteral("sa structure DICOM est invalide.")),
+                         QString::fromUtf8(e.what()));
+    }
     if (cond.bad())
-        throw DicomError(CatalogueError(path, QString::fromLatin1(cond.text())));
+        throw DicomError(CatalogueError(path, ParseFailureReason(cond)), QString::fromLatin1(cond.text()));
     DcmDataset *ds = root->dataset();
     DcmSequenceOfItems *records = nullptr;
     if (ds->findAndGetSequence(DCM_DirectoryRecordSequence, records, OFFalse).bad() || !records)
@@ -175,9 +185,10 @@ DicomDataSetPtr DataSetsImpl::ReadDirectory(const QString &path)
     const unsigned long n = records->card();
     std::map<Uint32, unsigned long> byOffset;
     std::vector<DcmItem *> items(n);
+    const std::vector<DcmObject *> members = SequenceMembers(records);
     bool offsetsKnown = true;
     for (unsigned long i = 0; i < n; ++i) {
-        items[i] = records->getItem(i);
+        items[i] = i < members.size() ? static_cast<DcmItem *>(members[i]) : nullptr;
         auto *rec = dynamic_cast<DcmDirectoryRecord *>(items[i]);
         Uint32 off = rec ? rec->getFileOffset() : 0;
         if (!rec || off == 0)

@@ -1,6 +1,9 @@
 // DCMTK set-up, text decoding and small attribute readers.
 
 #include "internal.h"
+#include "safereading.h"
+
+#include "imaging/pixelspacing.h"
 
 #include <dcmtk/dcmdata/dcrledrg.h>
 #include <dcmtk/dcmdata/dcspchrs.h>
@@ -8,8 +11,6 @@
 #include <dcmtk/dcmjpls/djdecode.h>
 #include <dcmtk/oflog/oflog.h>
 
-#include <QFile>
-#include <zlib.h>
 #include <QHash>
 
 #include <mutex>
@@ -85,184 +86,33 @@ QString Convert(const OFString &charset, const OFString &raw)
 
 } // namespace
 
-namespace {
-
-// Walks explicit VR little-endian elements of a data set held in memory (items entered,
-// encapsulated fragments skipped) and answers false when a value runs past the end.
-// Anything it does not understand ends the walk with true: only sure faults count.
-bool DataSetFits(const QByteArray &data, qsizetype pos)
+std::vector<DcmObject *> SequenceMembers(DcmSequenceOfItems *sequence)
 {
-    auto u16 = [&](qsizetype at) {
-        return static_cast<quint32>(static_cast<quint8>(data[at])) | (static_cast<quint32>(static_cast<quint8>(data[at + 1])) << 8);
-    };
-    auto u32 = [&](qsizetype at) { return static_cast<quint64>(u16(at)) | (static_cast<quint64>(u16(at + 2)) << 16); };
-    static const char *shortVRs[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FL", "FD", "IS", "LO",
-                                      "LT", "PN", "SH", "SL", "SS", "ST", "TM", "UI", "UL", "US"};
-    const qsizetype end = data.size();
-    bool fragments = false; // inside encapsulated pixel data
-    while (pos + 8 <= end) {
-        const quint32 group = u16(pos), element = u16(pos + 2);
-        if (group == 0xFFFE) {
-            const quint64 length = u32(pos + 4);
-            if (element == 0xE0DD) { // sequence delimiter
-                fragments = false;
-                pos += 8;
-            } else if (element == 0xE000 && fragments) {
-                if (length == 0xFFFFFFFFu || pos + 8 + static_cast<qint64>(length) > end)
-                    return false;
-                pos += 8 + static_cast<qsizetype>(length);
-            } else {
-                pos += 8; // an item (entered) or an item delimiter
-            }
-            continue;
-        }
-        if (fragments)
-            return true;
-        const QByteArray vr = data.mid(pos + 4, 2);
-        if (vr.size() < 2 || vr[0] < 'A' || vr[0] > 'Z' || vr[1] < 'A' || vr[1] > 'Z')
-            return true;
-        bool isShort = false;
-        for (const char *v : shortVRs)
-            isShort = isShort || vr == v;
-        quint64 length;
-        qsizetype header;
-        if (isShort) {
-            length = u16(pos + 6);
-            header = 8;
-        } else {
-            if (pos + 12 > end)
-                return false;
-            length = u32(pos + 8);
-            header = 12;
-        }
-        if (length == 0xFFFFFFFFu) {
-            if (vr == "SQ") {
-                pos += header;
-            } else if (vr == "OB" || vr == "OW") {
-                fragments = true;
-                pos += header;
-            } else {
-                return true;
-            }
-            continue;
-        }
-        if (pos + header + static_cast<qint64>(length) > end)
-            return false;
-        pos += header + (vr == "SQ" ? 0 : static_cast<qsizetype>(length));
-    }
-    return true;
+    std::vector<DcmObject *> members;
+    if (!sequence)
+        return members;
+    members.reserve(sequence->card());
+    // nextInContainer steps on from the list's current position when it is the given
+    // member, which it is here.
+    for (DcmObject *member = sequence->nextInContainer(nullptr); member; member = sequence->nextInContainer(member))
+        members.push_back(member);
+    return members;
 }
 
-// A deflated data set, inflated with a cap on its size; empty when it cannot be.
-QByteArray Inflate(const QByteArray &compressed, qsizetype cap)
+QString ParseFailureReason(const OFCondition &condition)
 {
-    z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
-        return QByteArray();
-    QByteArray out;
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.constData()));
-    z.avail_in = static_cast<uInt>(compressed.size());
-    char chunk[65536];
-    int rc = Z_OK;
-    while (rc == Z_OK && out.size() <= cap) {
-        z.next_out = reinterpret_cast<Bytef *>(chunk);
-        z.avail_out = sizeof chunk;
-        rc = inflate(&z, Z_NO_FLUSH);
-        out.append(chunk, static_cast<qsizetype>(sizeof chunk - z.avail_out));
-        if (rc == Z_BUF_ERROR && z.avail_in == 0)
-            break;
-    }
-    inflateEnd(&z);
-    return out.size() > cap ? QByteArray() : out;
-}
-
-} // namespace
-
-bool MetaHeaderFits(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return true; // the reader reports what is wrong with it
-    const qint64 size = f.size();
-    const QByteArray head = f.read(16 * 1024);
-    if (head.size() < 132 || head.mid(128, 4) != "DICM")
-        return true;
-    auto u16 = [&](qsizetype at) {
-        return static_cast<quint32>(static_cast<quint8>(head[at])) | (static_cast<quint32>(static_cast<quint8>(head[at + 1])) << 8);
-    };
-    static const char *shortVRs[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FL", "FD", "IS", "LO",
-                                      "LT", "PN", "SH", "SL", "SS", "ST", "TM", "UI", "UL", "US"};
-    // DCMTK loads every value of the meta header whole, at the length it declares, and
-    // the first element after it too: those must fit in the file. The meta header is the
-    // group length it states (else its group 0002 elements), explicit VR little endian.
-    auto isShort = [&](const QByteArray &vr) {
-        for (const char *v : shortVRs)
-            if (vr == v)
-                return true;
-        return false;
-    };
-    qsizetype pos = 132;
-    qint64 metaEnd = -1;
-    QByteArray syntax;
-    while (pos + 8 <= head.size()) {
-        const quint32 group = u16(pos);
-        if (metaEnd < 0 ? group != 0x0002 : pos >= metaEnd)
-            break;
-        const QByteArray vr = head.mid(pos + 4, 2);
-        quint64 length;
-        qsizetype header;
-        if (isShort(vr)) {
-            length = u16(pos + 6);
-            header = 8;
-        } else {
-            if (pos + 12 > head.size())
-                return true;
-            length = u16(pos + 8) | (static_cast<quint64>(u16(pos + 10)) << 16);
-            header = 12;
-        }
-        if (length == 0xFFFFFFFFu)
-            return true;
-        if (pos + header + static_cast<qint64>(length) > size)
-            return false;
-        if (group == 0x0002 && u16(pos + 2) == 0 && length == 4 && pos + 12 <= head.size())
-            metaEnd = pos + 12 + static_cast<qint64>(u16(pos + 8) | (static_cast<quint64>(u16(pos + 10)) << 16));
-        if (group == 0x0002 && u16(pos + 2) == 0x0010)
-            syntax = head.mid(pos + header, static_cast<qsizetype>(length)).trimmed();
-        pos += header + static_cast<qsizetype>(length);
-    }
-    while (syntax.endsWith('\0'))
-        syntax.chop(1);
-    if (syntax == "1.2.840.10008.1.2.1.99") {
-        // Deflated: DCMTK cannot defer values of a compressed stream and reserves every
-        // declared length. Inflate here (at most 256 MiB) and check the lengths first.
-        if (size > 256ll * 1024 * 1024)
-            return false;
-        f.seek(pos);
-        const QByteArray inflated = Inflate(f.readAll(), 256ll * 1024 * 1024);
-        return !inflated.isEmpty() && DataSetFits(inflated, 0);
-    }
-    // The first data set element, in the encoding the meta header announces.
-    if (pos + 12 > head.size())
-        return true;
-    quint64 length;
-    qsizetype header = 8;
-    if (syntax == "1.2.840.10008.1.2") {
-        length = u16(pos + 4) | (static_cast<quint64>(u16(pos + 6)) << 16);
-    } else {
-        const bool big = syntax == "1.2.840.10008.1.2.2";
-        auto be16 = [&](qsizetype at) {
-            return (static_cast<quint32>(static_cast<quint8>(head[at])) << 8) | static_cast<quint8>(head[at + 1]);
-        };
-        const QByteArray vr = head.mid(pos + 4, 2);
-        if (isShort(vr)) {
-            length = big ? be16(pos + 6) : u16(pos + 6);
-        } else {
-            length = big ? (static_cast<quint64>(be16(pos + 8)) << 16) | be16(pos + 10)
-                         : u16(pos + 8) | (static_cast<quint64>(u16(pos + 10)) << 16);
-            header = 12;
-        }
-    }
-    return length == 0xFFFFFFFFu || pos + header + static_cast<qint64>(length) <= size;
+    // The data ran out where a value or an item was still expected.
+    if (condition == EC_StreamNotifyClient || condition == EC_EndOfStream || condition == EC_InvalidStream)
+        return QStringLiteral("le fichier est tronqué, endommagé ou n'est pas un fichier DICOM.");
+    if (condition == EC_MemoryExhausted)
+        return QStringLiteral("mémoire insuffisante.");
+    if (condition == EC_UnknownTransferSyntax || condition == EC_UnsupportedEncoding
+        || condition == EC_CannotChangeRepresentation)
+        return QStringLiteral("son codage n'est pas pris en charge.");
+    if (condition.module() == OFM_dcmdata)
+        return QStringLiteral("sa structure DICOM est invalide.");
+    // Other modules report the system's errors (a file that cannot be opened ...).
+    return QStringLiteral("le fichier ne peut pas être lu.");
 }
 
 QString DecodeText(DcmItem *item, const OFString &raw)
@@ -424,28 +274,10 @@ bool PatientPixelSpacing(DcmItem *item, double &rowSpacing, double &columnSpacin
 {
     if (!item)
         return false;
-    auto read = [&](DcmItem *it) {
-        double r = 0, c = 0;
-        if (ItemDouble(it, DCM_PixelSpacing, r, 0) && ItemDouble(it, DCM_PixelSpacing, c, 1)
-            && r > 0 && c > 0) {
-            rowSpacing = r;
-            columnSpacing = c;
-            return true;
-        }
-        return false;
-    };
-    if (read(item))
-        return true;
-    // Enhanced multi-frame objects keep it in the shared functional groups.
-    DcmItem *shared = nullptr;
-    if (item->findAndGetSequenceItem(DCM_SharedFunctionalGroupsSequence, shared, 0).good()
-        && shared) {
-        DcmItem *measures = nullptr;
-        if (shared->findAndGetSequenceItem(DCM_PixelMeasuresSequence, measures, 0).good()
-            && measures && read(measures))
-            return true;
-    }
-    return false;
+    // Through the component's own attributes, so that the rule is imaging::PixelSpacing's.
+    // The caller holds the data set's lock; this root only lends the wrappers one.
+    const auto lender = std::make_shared<DataRoot>();
+    return PixelSpacing(*MakeAttributes(ItemRef{lender, item}), rowSpacing, columnSpacing);
 }
 
 } // namespace imaging::detail

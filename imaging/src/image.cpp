@@ -1,6 +1,7 @@
 // Images and image collections: reading files, display state, windowing to 8 bits.
 
 #include "internal.h"
+#include "safereading.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -531,8 +532,8 @@ const Overlay *ImageImpl::overlay() const
     bool layerKnown = false;
     DcmSequenceOfItems *layers = nullptr;
     if (ds->findAndGetSequence(DCM_GraphicLayerSequence, layers, OFFalse).good() && layers) {
-        for (unsigned long i = 0; i < layers->card(); ++i)
-            if (ItemText(layers->getItem(i), DCM_GraphicLayer) == layer)
+        for (DcmObject *item : SequenceMembers(layers))
+            if (ItemText(static_cast<DcmItem *>(item), DCM_GraphicLayer) == layer)
                 layerKnown = true;
     }
     if (!layerKnown)
@@ -768,8 +769,8 @@ DicomImagePtr ReadImageFile(const QString &path)
         throw DicomError(FileError(path, QStringLiteral("c'est un dossier.")));
     if (fi.size() == 0)
         throw DicomError(FileError(path, QStringLiteral("le fichier est vide.")));
-    if (!MetaHeaderFits(path))
-        throw DicomError(FileError(path, QStringLiteral("en-tête de fichier tronqué ou invalide.")));
+    if (const QString reason = ReasonNotToParse(path); !reason.isEmpty())
+        throw DicomError(FileError(path, reason));
     try {
         auto root = std::make_shared<DataRoot>();
         root->file = std::make_unique<DcmFileFormat>();
@@ -777,7 +778,7 @@ DicomImagePtr ReadImageFile(const QString &path)
         OFCondition cond = root->file->loadFile(OFFilename(QFile::encodeName(path).constData()), EXS_Unknown,
                                                 EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
         if (cond.bad())
-            throw DicomError(FileError(path, QString::fromLatin1(cond.text())));
+            throw DicomError(FileError(path, ParseFailureReason(cond)), QString::fromLatin1(cond.text()));
         DcmDataset *ds = root->dataset();
         DcmMetaInfo *meta = root->file->getMetaInfo();
         const bool hasMeta = meta && meta->tagExists(DCM_TransferSyntaxUID);
@@ -805,9 +806,12 @@ DicomImagePtr ReadImageFile(const QString &path)
         const QString msg = e.Message();
         if (msg.startsWith(QStringLiteral("Impossible de lire")))
             throw;
-        throw DicomError(FileError(path, msg));
+        throw DicomError(FileError(path, msg), e.Detail());
     } catch (const std::bad_alloc &) {
         throw DicomError(FileError(path, QStringLiteral("mémoire insuffisante.")));
+    } catch (const std::exception &e) {
+        // DCMTK lets some of its own faults on odd values escape as exceptions.
+        throw DicomError(FileError(path, QStringLiteral("sa structure DICOM est invalide.")), QString::fromUtf8(e.what()));
     }
 }
 

@@ -1,6 +1,7 @@
 // Pixel data: description checks, per-frame decoding and the decoded-frame cache.
 
 #include "internal.h"
+#include "safereading.h"
 
 #include <dcmtk/dcmdata/dcpixel.h>
 #include <dcmtk/dcmdata/dcpixseq.h>
@@ -85,10 +86,20 @@ inline std::uint32_t YbrToRgb(int y, int cb, int cr, bool partial)
     return 0xFF000000u | (Clamp8(r) << 16) | (Clamp8(g) << 8) | Clamp8(b);
 }
 
-bool FragmentBytes(DcmPixelSequence *seq, unsigned long i, std::vector<std::uint8_t> &into)
+// The items of a pixel sequence (the offset table first) in one pass: DCMTK's getItem(i)
+// walks the list from its start each time.
+std::vector<DcmPixelItem *> PixelItems(DcmPixelSequence *seq)
 {
-    DcmPixelItem *item = nullptr;
-    if (seq->getItem(item, i).bad() || !item)
+    std::vector<DcmPixelItem *> items;
+    for (DcmObject *o : SequenceMembers(seq))
+        items.push_back(static_cast<DcmPixelItem *>(o));
+    return items;
+}
+
+bool FragmentBytes(const std::vector<DcmPixelItem *> &items, unsigned long i, std::vector<std::uint8_t> &into)
+{
+    DcmPixelItem *item = i < items.size() ? items[i] : nullptr;
+    if (!item)
         return false;
     const Uint32 len = item->getLength();
     if (len == 0)
@@ -106,14 +117,15 @@ bool FragmentBytes(DcmPixelSequence *seq, unsigned long i, std::vector<std::uint
 std::vector<std::uint8_t> FrameCode(DcmPixelSequence *seq, int n, int frames, bool j2k, const QString &file)
 {
     std::vector<std::uint8_t> code;
-    const unsigned long fragments = seq->card() > 0 ? seq->card() - 1 : 0;
+    const std::vector<DcmPixelItem *> items = PixelItems(seq);
+    const unsigned long fragments = items.empty() ? 0 : static_cast<unsigned long>(items.size() - 1);
     std::vector<std::uint8_t> table;
-    FragmentBytes(seq, 0, table);
+    FragmentBytes(items, 0, table);
     const std::size_t entries = table.size() / 4;
     auto fail = [&] { Fail(file, QStringLiteral("fragments compressés illisibles.")); };
     if (frames == 1) {
         for (unsigned long i = 1; i <= fragments; ++i)
-            if (!FragmentBytes(seq, i, code))
+            if (!FragmentBytes(items, i, code))
                 fail();
     } else if (entries >= static_cast<std::size_t>(frames)) {
         auto entry = [&](std::size_t k) {
@@ -125,21 +137,21 @@ std::vector<std::uint8_t> FrameCode(DcmPixelSequence *seq, int n, int frames, bo
         const std::uint64_t end = n < frames ? entry(static_cast<std::size_t>(n)) : UINT64_MAX;
         std::uint64_t pos = 0;
         for (unsigned long i = 1; i <= fragments; ++i) {
-            DcmPixelItem *item = nullptr;
-            if (seq->getItem(item, i).bad() || !item)
+            DcmPixelItem *item = items[i];
+            if (!item)
                 fail();
-            if (pos >= begin && pos < end && !FragmentBytes(seq, i, code))
+            if (pos >= begin && pos < end && !FragmentBytes(items, i, code))
                 fail();
             pos += 8ull + item->getLength();
         }
     } else if (fragments == static_cast<unsigned long>(frames)) {
-        if (!FragmentBytes(seq, static_cast<unsigned long>(n), code))
+        if (!FragmentBytes(items, static_cast<unsigned long>(n), code))
             fail();
     } else if (j2k) {
         int current = 0;
         for (unsigned long i = 1; i <= fragments && current <= n; ++i) {
             std::vector<std::uint8_t> frag;
-            if (!FragmentBytes(seq, i, frag))
+            if (!FragmentBytes(items, i, frag))
                 fail();
             const bool starts = frag.size() >= 4
                                 && ((frag[0] == 0xFF && frag[1] == 0x4F && frag[2] == 0xFF && frag[3] == 0x51)
@@ -366,11 +378,9 @@ PixelSource::PixelSource(DataRootPtr root) : root_(std::move(root)), id_(g_nextS
         if (!pix || pix->getEncapsulatedRepresentation(xfer, nullptr, seq).bad() || !seq)
             Fail(file, QStringLiteral("données d'image compressées sans fragments."));
         std::uint64_t stored = 0;
-        for (unsigned long i = 1; i < seq->card(); ++i) {
-            DcmPixelItem *item = nullptr;
-            if (seq->getItem(item, i).good() && item)
-                stored += item->getLength();
-        }
+        const std::vector<DcmPixelItem *> items = PixelItems(seq);
+        for (std::size_t i = 1; i < items.size(); ++i)
+            stored += items[i]->getLength();
         p.storedBytes = stored;
         if (stored == 0)
             Fail(file, QStringLiteral("données d'image compressées vides."));

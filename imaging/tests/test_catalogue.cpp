@@ -154,7 +154,18 @@ TEST(Catalogue, UnreadableCataloguesRaiseATextNamingTheFile)
         } catch (const DicomError &e) {
             EXPECT_TRUE(e.Message().contains(path)) << e.what();
             EXPECT_TRUE(e.Message().startsWith("Impossible de lire le catalogue DICOM")) << e.what();
+            ExpectFrenchOnly(e);
         }
+    }
+    // DCMTK's reason for the truncated catalogue is kept for the log, in its words.
+    ASSERT_GT(ReadBytes(DemoVisit() + "/DICOMDIR").size(), 4000);
+    try {
+        CreateDataSets()->ReadDirectory(cases[5]);
+        ADD_FAILURE() << "the truncated catalogue was accepted";
+    } catch (const DicomError &e) {
+        EXPECT_TRUE(e.Message().contains("tronqué")) << e.what();
+        EXPECT_EQ(e.Detail(), "Invalid stream") << e.what();
+        EXPECT_EQ(ErrorLogText(e), e.Message() + " [Invalid stream]");
     }
 }
 

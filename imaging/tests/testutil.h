@@ -111,6 +111,17 @@ inline QString Dcmdump(const QString &file, const QString &tag)
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+// The text of a component error is French throughout: the underlying library's own
+// words (English) are in its detail only.
+inline void ExpectFrenchOnly(const imaging::DicomError &e)
+{
+    for (const char *english : {"stream", "Stream", "Invalid", "missing", "Item", "premature", "error", "Error"})
+        EXPECT_FALSE(e.Message().contains(QLatin1String(english))) << e.what();
+    if (!e.Detail().isEmpty()) {
+        EXPECT_FALSE(e.Message().contains(e.Detail())) << e.what();
+    }
+}
+
 inline imaging::DicomImagePtr Read(const QString &path)
 {
     auto images = imaging::CreateImages();
