@@ -225,6 +225,12 @@ void TFrameDicomViewer::ScrollBarChange(int position)
             const auto image = viewer_->CurrentImage();
             g_host->SetLabelOvlDown(image && image->ShowLabels());
         }
+    } else if (g_host && g_host->CurrentFrame() && g_host->CurrentFrame() != this
+               && (g_host->ButtonDown(TFrameButton::AllRef) || g_host->ButtonDown(TFrameButton::CurrentRef)
+                   || g_host->ButtonDown(TFrameButton::FirstLastRef))) {
+        // Another image here (this frame's own scroll bar, synchronisation): the reference
+        // lines belong on the image now shown, and none may stay on the one that left.
+        g_host->DrawReferenceLines();
     }
     viewer_->update();
 }

@@ -471,9 +471,18 @@ void TFormChildMDI::SeriesMenuClick(QAction *entry)
     const QString key = entry->toolTip();
     if (!viewer_.CurrentFrame() || key.isEmpty())
         return;
-    viewer_.ClearReferenceLines();
-    viewer_.SaveCurrentFrame();
-    viewer_.LoadSeries(key);
+    if (viewer_.StackDown()) {
+        // The frame holds a study: it moves to the study of the series.
+        viewer_.StackShowSeries(key);
+    } else {
+        viewer_.ClearReferenceLines();
+        viewer_.SaveCurrentFrame();
+        viewer_.LoadSeries(key);
+        // The lines of the current image followed it by themselves; all the lines of the
+        // series are those of the new series.
+        if (viewer_.Down(QStringLiteral("TBAllRef")))
+            viewer_.DrawReferenceLines();
+    }
     entry->setChecked(true);
     viewer_.UpdateControls();
 }

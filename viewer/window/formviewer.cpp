@@ -268,6 +268,12 @@ void TFormViewer::CreateActions()
     for (const QString &name : kRefButtons) {
         QAction *a = actions_.value(name);
         connect(a, &QAction::triggered, this, [this, a] { TBAllRefClick(a); });
+        // However the buttons come up (clicked, raised by a command, popped up by another
+        // frame of reference), no line may stay on screen without its button.
+        connect(a, &QAction::toggled, this, [this](bool down) {
+            if (!down && !AnyReferenceDown())
+                ClearReferenceLines();
+        });
     }
     syncGroup_ = new QActionGroup(this);
     syncGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
@@ -1123,8 +1129,14 @@ void TFormViewer::TBStudyExplodeClick()
 
 void TFormViewer::TBWinSimpleClick()
 {
-    if (ActiveChild() && currentFrame_)
-        ActiveChild()->SingleImage(currentFrame_);
+    if (!ActiveChild() || !currentFrame_)
+        return;
+    const int before = currentFrame_->DicomViewer()->CurrentIndex();
+    ActiveChild()->SingleImage(currentFrame_);
+    // The frame now shows the image chosen in its grid: the lines follow it.
+    if (currentFrame_->DicomViewer()->CurrentIndex() != before
+        && (Down(QStringLiteral("TBCurrentRef")) || Down(QStringLiteral("TBFirstLastRef"))))
+        DrawReferenceLines();
 }
 
 void TFormViewer::TBWinMultipleClick()

@@ -126,6 +126,9 @@ public:
     void TBStackClick();
     // The series commands while TBStack is down: 0 first, 1 prior, 2 next, 3 last.
     void StackSeriesMove(int which);
+    // The series menu while TBStack is down: the current frame shows the study that holds
+    // `series`, on the series' first image (the reference buttons come up).
+    void StackShowSeries(const QString &series);
     // ---- Window presets and the custom window (adjustments.cpp) ----
     void RebuildPresetMenu();
     void ApplyPreset(QAction *item);
@@ -216,6 +219,10 @@ protected:
 
 private:
     void MoveToNeighbourSeries(bool next);
+    void StackMoveTo(const QString &study, const QString &series);
+    bool AnyReferenceDown() const;
+    // Takes every reference line off the visit's images and the frames' images.
+    void RemoveAllReferenceLines();
     void CreateActions();
     void CreateToolBars();
     void CreateMenus();
@@ -260,6 +267,10 @@ private:
     int hookId_ = 0;
     bool visitShown_ = false;
     bool activatedOnce_ = false;
+    // While frames move together (synchronisation), their reference lines wait and are
+    // drawn once at the end.
+    int referenceHold_ = 0;
+    bool referencePending_ = false;
     std::function<void()> rotationRepeat_;
 };
 

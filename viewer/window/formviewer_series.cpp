@@ -271,24 +271,62 @@ void TFormViewer::TBImageLastClick()
 // ---------------------------------------------------------------------------------------
 // Reference lines and synchronisation
 
+namespace {
+
+// Removes the reference lines and their numbers (labels from 12 on in the reference
+// colour) from one image; true when it carried any.
+bool RemoveReferenceLabels(imaging::DicomImage &image)
+{
+    const auto labels = image.Labels();
+    bool removed = false;
+    for (int i = labels->Count(); i >= 12; --i) {
+        if (labels->Item(i)->ForeColour() == kOrange) {
+            labels->Remove(i);
+            removed = true;
+        }
+    }
+    return removed;
+}
+
+} // namespace
+
+bool TFormViewer::AnyReferenceDown() const
+{
+    return Down(QStringLiteral("TBAllRef")) || Down(QStringLiteral("TBCurrentRef"))
+           || Down(QStringLiteral("TBFirstLastRef"));
+}
+
+void TFormViewer::RemoveAllReferenceLines()
+{
+    // An image keeps its labels when it leaves the screen (its frame scrolled, refilled
+    // or destroyed), so the lines are looked for on every image of the visit and of the
+    // frames, not only on the images shown: no old line may come back with its image.
+    // An image that loses lines is redrawn at once.
+    auto clean = [](const imaging::DicomImagePtr &image) {
+        if (image && RemoveReferenceLabels(*image))
+            image->Refresh();
+    };
+    if (TFormChildMDI *child = ActiveChild()) {
+        for (TFrameDicomViewer *frame : child->Frames()) {
+            const auto images = frame->DicomViewer()->Images();
+            for (int i = 1; i <= images->Count(); ++i)
+                clean(images->Item(i));
+        }
+    }
+    const auto visitImages = VisitData().VisitImages();
+    for (int i = 1; i <= visitImages->Count(); ++i)
+        clean(visitImages->Item(i));
+}
+
 void TFormViewer::ClearReferenceLines()
 {
+    RemoveAllReferenceLines();
     TFormChildMDI *child = ActiveChild();
-    if (!child)
+    if (!child || AnyReferenceDown())
         return;
-    const bool anyDown = Down(QStringLiteral("TBAllRef")) || Down(QStringLiteral("TBCurrentRef"))
-                         || Down(QStringLiteral("TBFirstLastRef"));
-    for (TFrameDicomViewer *frame : child->Frames()) {
-        const auto image = frame->DicomViewer()->CurrentImage();
-        if (!image)
-            continue;
-        const auto labels = image->Labels();
-        for (int i = labels->Count(); i >= 12; --i)
-            if (labels->Item(i)->ForeColour() == kOrange)
-                labels->Remove(i);
-        if (!anyDown)
+    for (TFrameDicomViewer *frame : child->Frames())
+        if (const auto image = frame->DicomViewer()->CurrentImage())
             image->Refresh();
-    }
 }
 
 void TFormViewer::DrawReferenceLines()
@@ -297,31 +335,37 @@ void TFormViewer::DrawReferenceLines()
     TFrameDicomViewer *current = currentFrame_;
     if (!child || !current)
         return;
-    // Clear once, without the refresh that ClearReferenceLines does when all are up.
-    for (TFrameDicomViewer *frame : child->Frames()) {
-        if (const auto image = frame->DicomViewer()->CurrentImage()) {
-            const auto labels = image->Labels();
-            for (int i = labels->Count(); i >= 12; --i)
-                if (labels->Item(i)->ForeColour() == kOrange)
-                    labels->Remove(i);
-        }
+    if (referenceHold_ > 0) {
+        // Frames are being moved together: one drawing when they are all in place.
+        referencePending_ = true;
+        return;
     }
+    RemoveAllReferenceLines();
     const auto images = current->DicomViewer()->Images();
+    const int index = current->DicomViewer()->CurrentIndex();
+    QList<int> numbers;
+    if (Down(QStringLiteral("TBAllRef"))) {
+        for (int n = 1; n <= images->Count(); ++n)
+            numbers << n;
+    } else if (Down(QStringLiteral("TBCurrentRef"))) {
+        numbers << index;
+    } else if (Down(QStringLiteral("TBFirstLastRef"))) {
+        numbers << 1 << index << images->Count();
+    }
     for (TFrameDicomViewer *frame : child->Frames()) {
         if (frame == current)
             continue;
         if (frame->DicomViewer()->Images()->Count() == 0 || images->Count() == 0)
             break;
-        const int index = current->DicomViewer()->CurrentIndex();
-        if (Down(QStringLiteral("TBAllRef"))) {
-            for (int n = 1; n <= images->Count(); ++n)
-                DrawReferenceLine(n, frame);
-        } else if (Down(QStringLiteral("TBCurrentRef"))) {
-            DrawReferenceLine(index, frame);
-        } else if (Down(QStringLiteral("TBFirstLastRef"))) {
-            DrawReferenceLine(1, frame);
-            DrawReferenceLine(index, frame);
-            DrawReferenceLine(images->Count(), frame);
+        for (const int n : numbers) {
+            DrawReferenceLine(n, frame);
+            if (!AnyReferenceDown()) {
+                // Another frame of reference popped the buttons up: the lines already
+                // drawn on the frames before this one go with them.
+                ClearReferenceLines();
+                update();
+                return;
+            }
         }
         if (const auto image = frame->DicomViewer()->CurrentImage())
             image->Refresh(false);
@@ -337,9 +381,13 @@ void TFormViewer::DrawReferenceLine(int imageNumber, TFrameDicomViewer *frame)
     const auto source = currentFrame_->DicomViewer()->Images()->Item(imageNumber);
     if (!target || !source)
         return;
-    if (loading::AttributeText(*target->Attributes(), 0x0020, 0x0052)
-        != loading::AttributeText(*source->Attributes(), 0x0020, 0x0052)) {
-        // Other frames of reference: the buttons pop up, nothing is drawn.
+    // Positions are only comparable within one frame of reference; an image without one
+    // shares it with no other image.
+    const QString frameOfReference = loading::AttributeText(*target->Attributes(), 0x0020, 0x0052);
+    if (frameOfReference.isEmpty()
+        || frameOfReference != loading::AttributeText(*source->Attributes(), 0x0020, 0x0052)) {
+        // Other frames of reference: the buttons pop up (which clears every line), nothing
+        // is drawn.
         RaiseReferenceButtons(*this);
         return;
     }
@@ -451,14 +499,27 @@ void TFormViewer::SynchroniseFrames()
     if (!image)
         return;
     const int position = current->ScrollBar()->value();
-    for (TFrameDicomViewer *frame : child->Frames()) {
-        if (frame == current)
-            continue;
-        // A frame without an image at that index is left where it is.
-        const auto candidate = frame->DicomViewer()->Images()->Item(current->DicomViewer()->CurrentIndex());
-        if (!candidate || !SyncCompatible(*image, *candidate))
-            continue;
-        frame->ScrollBar()->setValue(SyncMode == 1 ? position : position - frame->SyncOffset);
-        update();
+    {
+        // The frames that move redraw their reference lines; once, after all have moved.
+        struct Hold
+        {
+            int &count;
+            explicit Hold(int &c) : count(c) { ++count; }
+            ~Hold() { --count; }
+        } hold(referenceHold_);
+        for (TFrameDicomViewer *frame : child->Frames()) {
+            if (frame == current)
+                continue;
+            // A frame without an image at that index is left where it is.
+            const auto candidate = frame->DicomViewer()->Images()->Item(current->DicomViewer()->CurrentIndex());
+            if (!candidate || !SyncCompatible(*image, *candidate))
+                continue;
+            frame->ScrollBar()->setValue(SyncMode == 1 ? position : position - frame->SyncOffset);
+            update();
+        }
+    }
+    if (referenceHold_ == 0 && referencePending_) {
+        referencePending_ = false;
+        DrawReferenceLines();
     }
 }

@@ -138,14 +138,33 @@ void TFormViewer::StackSeriesMove(int which)
             return;
     }
 
+    StackMoveTo(study, series);
+    UpdateControls();
+}
+
+void TFormViewer::StackShowSeries(const QString &series)
+{
+    // The series' place in the visit, looked for series by series.
+    SetDown(QStringLiteral("TBStack"), false);
+    const int first = VisitData().SeriesFirstIndex(series);
+    SetDown(QStringLiteral("TBStack"), true);
+    const auto image = VisitData().VisitImages()->Item(first);
+    if (!image || image->SeriesUID() != series)
+        return;
+    StackMoveTo(image->StudyUID(), series);
+}
+
+void TFormViewer::StackMoveTo(const QString &study, const QString &series)
+{
+    TFrameDicomViewer *frame = currentFrame_;
+    TFormChildMDI *child = ActiveChild();
+    if (!frame || !child)
+        return;
     ClearReferenceLines();
     for (const char *name : kReferenceButtons)
         SetDown(QLatin1String(name), false);
-    {
-        DrawingFreeze freeze(child->ScrollBox());
-        SaveFrameState(frame);
-        LoadFrame(frame, study);
-        ScrollForwardUntil(*frame, [&](const imaging::DicomImage &image) { return image.SeriesUID() == series; });
-    }
-    UpdateControls();
+    DrawingFreeze freeze(child->ScrollBox());
+    SaveFrameState(frame);
+    LoadFrame(frame, study);
+    ScrollForwardUntil(*frame, [&](const imaging::DicomImage &image) { return image.SeriesUID() == series; });
 }
