@@ -210,6 +210,7 @@ bool TFormOuvrirVisite::ShowList()
         listing_ = loading::ReadVisitListing(programFolder_, [this](const QString &t) { Log(t); });
     } catch (const std::exception &error) {
         listing_ = loading::VisitListing();
+        Log(QStringLiteral("TFORMOUVRIRVISITE.FORMSHOW Error ") + imaging::ErrorLogText(error));
         Message(QString::fromUtf8(error.what()), int(TMsgDlgType::mtError));
         return false;
     }

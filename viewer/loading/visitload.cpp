@@ -234,7 +234,7 @@ void LoadSeries(LoadState &state, const imaging::DicomDataSet &seriesRecord, int
                     staging->Remove(at);
             }
             state.outcome.errorFile = path;
-            state.outcome.errorText = QString::fromUtf8(error.what());
+            state.outcome.errorText = imaging::ErrorLogText(error);
             break;
         }
     }
@@ -317,7 +317,7 @@ LoadOutcome RunVisitLoad(const LoadRequest &request, VisitContent &content, Load
         root = dataSets->ReadDirectory(cataloguePath);
     } catch (const std::exception &error) {
         state.outcome.errorFile = cataloguePath;
-        state.outcome.errorText = QString::fromUtf8(error.what());
+        state.outcome.errorText = imaging::ErrorLogText(error);
         observer.Log(QStringLiteral("TCHARGEMENT.EXECUTE End"));
         return state.outcome;
     }

@@ -46,7 +46,8 @@ struct LoadOutcome
 {
     bool handedOver = false;
     bool stopped = false;
-    // The load ended on an error: the file (or catalogue) and the component's reason.
+    // The load ended on an error: the file (or catalogue) and the component's reason,
+    // as the log keeps it (with the underlying library's own words when it gave any).
     QString errorFile;
     QString errorText;
     bool failed() const { return !errorText.isEmpty(); }
