@@ -8,6 +8,7 @@
 #include "viewer/frame/measures.h"
 #include "viewer/window/measurecommands.h"
 
+#include <QMenu>
 #include <QMouseEvent>
 #include "testsupport/qtestgtest.h"
 
@@ -118,7 +119,7 @@ QPoint ExpectedPixel(const imaging::DicomImage &image, QPointF client)
 
 } // namespace
 
-TEST_F(MeasureCommandsTest, TheMarkCommandsAreBuiltAndTheStenosisOnlyForAngiographyAndRadiography)
+TEST_F(MeasureCommandsTest, TheMarkCommandsAreBuiltAndTheStenosisIsOffForCtAndMr)
 {
     for (const char *name : {"TBMesureLine", "TBMesureEllipse", "TBMesureAngle", "TBIndication", "TBLbl",
                              "TBMesureCancel", "TBCalibration", "ActionF11"})
@@ -127,9 +128,6 @@ TEST_F(MeasureCommandsTest, TheMarkCommandsAreBuiltAndTheStenosisOnlyForAngiogra
     EXPECT_TRUE(A("TBCalibration")->isEnabled());
     EXPECT_FALSE(A("ActionF11")->isEnabled()); // a CT on screen
     window->LoadSeries(SeriesOf(QStringLiteral("CR")));
-    window->UpdateControls();
-    EXPECT_TRUE(A("ActionF11")->isEnabled());
-    window->LoadSeries(SeriesOf(QStringLiteral("XA")));
     window->UpdateControls();
     EXPECT_TRUE(A("ActionF11")->isEnabled());
     window->LoadSeries(mrKey);
@@ -334,4 +332,55 @@ TEST_F(MeasureCommandsTest, MarksStayWithTheirImageThroughSeriesNavigation)
     EXPECT_EQ(back->Labels()->Count(), 14);
     EXPECT_EQ(measures::Legend(*back), legend);
     EXPECT_EQ(back->Labels()->Item(14)->Text(), "Lésion");
+}
+
+TEST_F(MeasureCommandsTest, DeletingAndEditingRealMarksFromTheSeriesMenu)
+{
+    QMenu *shown = nullptr;
+    window->RunPopup = [&](QMenu *menu, const QPoint &) { shown = menu; };
+    measures::SetTextEntryFunction([](QWidget *, const QString &) { return QStringLiteral("Kyste"); });
+    auto action = [&](const char *text) -> QAction * {
+        if (!shown)
+            return nullptr;
+        for (QAction *a : shown->actions())
+            if (a->text() == QString::fromUtf8(text))
+                return a;
+        return nullptr;
+    };
+    A("TBMesureLine")->trigger();
+    Drag(Qt::RightButton, QPoint(100, 100), QPoint(250, 100));
+    Drag(Qt::RightButton, QPoint(100, 300), QPoint(250, 300));
+    A("TBIndication")->trigger();
+    Drag(Qt::RightButton, QPoint(300, 200), QPoint(360, 260));
+    const auto labels = image->Labels();
+    ASSERT_EQ(labels->Count(), 17);
+    const QStringList entries = Legend().mid(4).split(", ");
+    ASSERT_EQ(entries.size(), 2);
+    ASSERT_TRUE(entries[1].startsWith("B)"));
+
+    // A right click on line A: "Effacer l'annotation" removes it, its letter and its entry.
+    const auto lineA = labels->Item(12);
+    QTest::mouseClick(Control(), Qt::RightButton, Qt::NoModifier, QPoint(175, 100));
+    ASSERT_NE(action("Effacer l'annotation"), nullptr);
+    EXPECT_FALSE(action("Modifier l'annotation texte")->isEnabled()); // a line, not a text
+    action("Effacer l'annotation")->trigger();
+    EXPECT_EQ(labels->IndexOf(lineA.get()), 0);
+    EXPECT_EQ(labels->Count(), 15);
+    EXPECT_EQ(Legend(), "Lgd:" + entries[1]);
+
+    // The indication's text edited, then the indication deleted by its arrow.
+    const auto text = labels->Item(labels->Count());
+    ASSERT_EQ(text->Text(), "Kyste");
+    frame->HitLabels = imaging::CreateLabels();
+    frame->HitLabels->Add(text);
+    window->ActiveChild()->AskAnnotationText = [](const QString &old) { return old + QStringLiteral(" simple"); };
+    window->ActiveChild()->EditAnnotationText();
+    EXPECT_EQ(text->Text(), "Kyste simple");
+    shown = nullptr;
+    QTest::mouseClick(Control(), Qt::RightButton, Qt::NoModifier, QPoint(330, 230));
+    ASSERT_NE(action("Effacer l'annotation"), nullptr);
+    action("Effacer l'annotation")->trigger();
+    EXPECT_EQ(labels->Count(), 13);
+    EXPECT_EQ(labels->IndexOf(text.get()), 0);
+    EXPECT_EQ(Legend(), "Lgd:" + entries[1]);
 }
