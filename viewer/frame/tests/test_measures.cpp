@@ -8,6 +8,7 @@
 #include "viewer/loading/cornertext.h"
 
 #include <QApplication>
+#include <QJsonArray>
 #include <QMouseEvent>
 #include <QTest>
 #include "testsupport/qtestgtest.h"
@@ -408,4 +409,29 @@ TEST_F(MeasuresTest, MarksDrawnWithTheMouseOnAFrame)
     EXPECT_GT(line->Left(), left);
     EXPECT_EQ(Legend(), legend);
     EXPECT_EQ(image->Labels()->Count(), count);
+}
+
+TEST_F(MeasuresTest, EllipsesOnThePhantomRodsListTheirHounsfieldUnits)
+{
+    QFile file(VisitFolder("demo") + QStringLiteral("/manifest.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray rods = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("rods")).toArray();
+    ASSERT_EQ(rods.size(), 3);
+    const auto position = ct->Attributes()->Item(0x0020, 0x0032);
+    const double x0 = position->ValueByIndex(1).toDouble(), y0 = position->ValueByIndex(2).toDouble();
+    const double spacing = 0.9765625;
+    QStringList expected;
+    for (const auto &value : rods) {
+        const QJsonObject rod = value.toObject();
+        const double cx = (rod["x"].toDouble() - x0) / spacing + 0.5, cy = (rod["y"].toDouble() - y0) / spacing + 0.5;
+        const int radius = int(rod["radius"].toDouble() / spacing * 0.7);
+        auto ellipse = AddShape(DicomLabel::TypeEllipse, int(std::lround(cx - radius)), int(std::lround(cy - radius)),
+                                2 * radius, 2 * radius);
+        ASSERT_TRUE(measures::AddMeasureText(*ct, ellipse));
+        expected << QStringLiteral("Moy=%1 Dev Std=0.0").arg(QString::number(rod["hu"].toDouble(), 'f', 1));
+    }
+    const QStringList entries = Legend().mid(4).split(", ");
+    ASSERT_EQ(entries.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(entries[i].endsWith(expected[i])) << entries[i].toStdString();
 }
