@@ -261,8 +261,9 @@ void TDataDicomDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         // One line per carriage return; what follows the last one is not drawn.
         const int h = metrics.height();
         const int height = static_cast<int>(returns) * h;
-        if (cell.height() != height)
-            emit rowHeightWanted(index.row(), height);
+        // The view compares with the row's height (which holds the grid line) and only
+        // resizes a row that differs, so drawing cannot keep resizing.
+        emit rowHeightWanted(index.row(), height);
         painter->fillRect(QRect(cell.left(), cell.top(), cell.width(), height), background);
         QString rest = text;
         for (qsizetype i = 0; i < returns; ++i) {
@@ -314,7 +315,9 @@ TDataDicomPage::TDataDicomPage(QWidget *parent) : QWidget(parent)
     grid_->horizontalHeader()->setHighlightSections(false);
     // A row holding several lines gets its height once drawn, after the paint.
     connect(delegate_, &TDataDicomDelegate::rowHeightWanted, grid_,
-            [this](int row, int height) {
+            [this](int row, int lines) {
+                // The row holds its lines and the grid line below them.
+                const int height = lines + (grid_->showGrid() ? 1 : 0);
                 if (row < model_->rowCount() && grid_->rowHeight(row) != height)
                     grid_->setRowHeight(row, height);
             },

@@ -164,6 +164,9 @@ int TTemplateDM::ShowMessageDialog(const QString &text, TMsgDlgType kind, TMsgDl
         return (buttons & mbOK) || buttons == 0 ? mrOk : mrCancel;
     }
     TKorvaneMessageBox box(text, kind, buttons);
+    // Above every window, those kept on top (the information window) included: a
+    // message hidden behind one would leave the program waiting for an answer unseen.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.exec();
     return box.Result();
 }

@@ -222,7 +222,8 @@ void CompareWithPydicom(const QString &path)
 
 TEST_F(DataDicomTest, NestedFilesAgreeWithPydicom)
 {
-    for (const char *name : {"rtplan.dcm", "rtstruct.dcm", "test-SR.dcm"})
+    // Nested sequences, and pixel data of both value representations.
+    for (const char *name : {"rtplan.dcm", "rtstruct.dcm", "test-SR.dcm", "CT_small.dcm", "JPEG2000.dcm"})
         CompareWithPydicom(kPydicomFiles + QLatin1Char('/') + QLatin1String(name));
 }
 
@@ -319,9 +320,21 @@ TEST_F(DataDicomPageTest, MultiLineRowsTakeTheirHeightWhenDrawn)
     const int text = Row(0x0020, 0x4000) - 1;
     page.Grid()->scrollTo(page.Model()->index(text, 4));
     // Three values: three lines high; one line break: one line high (its first line).
-    QTRY_COMPARE(page.Grid()->rowHeight(values), 3 * h);
-    QTRY_COMPARE(page.Grid()->rowHeight(text), h);
+    // (The row also holds the grid line below its lines.)
+    QTRY_COMPARE(page.Grid()->rowHeight(values), 3 * h + 1);
+    QTRY_COMPARE(page.Grid()->rowHeight(text), h + 1);
     EXPECT_EQ(page.Grid()->rowHeight(0), 24);
+    // Once sized, drawing again changes nothing: no endless resizing.
+    page.Grid()->viewport()->repaint();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page.Grid()->rowHeight(values), 3 * h + 1);
+    int resizes = 0;
+    QObject::connect(page.Grid()->verticalHeader(), &QHeaderView::sectionResized, &page, [&resizes]() { ++resizes; });
+    for (int i = 0; i < 3; ++i) {
+        page.Grid()->viewport()->repaint();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(resizes, 0);
 }
 
 TEST_F(DataDicomPageTest, ExportWritesTheFileAndSaysWhere)
