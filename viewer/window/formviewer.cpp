@@ -1,5 +1,7 @@
 #include "viewer/window/formviewer.h"
 
+#include "viewer/dictation/dictationcontrol.h"
+
 #include "platform/cdtraylock.h"
 #include "viewer/frame/framedicomviewer.h"
 #include "viewer/loading/visitdata.h"
@@ -47,7 +49,6 @@ const QStringList kMeasureButtons{QStringLiteral("TBMesureLine"), QStringLiteral
 const QStringList kNotBuilt{
     // cine, thumbnails, information window, dictation
     QStringLiteral("TBCine"), QStringLiteral("TBThumbnails"), QStringLiteral("TBInfos"),
-    QStringLiteral("TBPellux"), QStringLiteral("AddRadiologist"),
     // printing
     QStringLiteral("Impressionstandard1"),
 };
@@ -100,6 +101,9 @@ TFormViewer::TFormViewer(QWidget *parent) : TTemplate1(parent)
     CreateToolBars();
     CreateMenus();
     CreateStatusBar();
+    // The dictation button, its menu and the recorder it drives.
+    dictation_ = new TDictationControl(this, Action(QStringLiteral("TBPellux")),
+                                       [this](int panel, const QString &text) { SetStatusPanel(panel, text); });
     for (const QString &name : notBuilt_)
         if (QAction *a = actions_.value(name))
             a->setEnabled(false);
@@ -138,6 +142,8 @@ TFormViewer::~TFormViewer()
         if (TApplicationHook *hook = dm->ApplicationHook())
             hook->RemoveHandler(hookId_);
     opening_.reset();
+    delete dictation_;
+    dictation_ = nullptr;
     delete magnify_.data();
     delete loupe_.data();
     if (g_formViewer == this)
@@ -294,7 +300,8 @@ void TFormViewer::CreateActions()
     NewAction(QStringLiteral("TBInfos"), QStringLiteral("Informations"), {}, true);
     NewAction(QStringLiteral("TBReport"), QStringLiteral("Rapport"), {})->setVisible(false);
     NewAction(QStringLiteral("TBThumbnails"), QStringLiteral("Miniatures"), {}, true);
-    NewAction(QStringLiteral("TBPellux"), QStringLiteral("Dicter"), {});
+    connect(NewAction(QStringLiteral("TBPellux"), QStringLiteral("Dicter"), {}), &QAction::triggered, this,
+            [this] { ToggleDictation(); });
     connect(NewAction(QStringLiteral("TBStack"), QStringLiteral("Mise en pile"), {}, true), &QAction::triggered, this,
             [this] { TBStackClick(); });
     NewAction(QStringLiteral("TBMPR"), QStringLiteral("MPR"), {})->setVisible(false);
@@ -355,7 +362,7 @@ void TFormViewer::CreateActions()
     QMenu *pellux = NewPopupMenu(QStringLiteral("PopupMenuKorvaneCDPellux"), true);
     QAction *add = pellux->addAction(QStringLiteral("Ajouter un radiologiste"));
     actions_.insert(QStringLiteral("AddRadiologist"), add);
-    add->setEnabled(false);
+    connect(add, &QAction::triggered, this, [this] { AddRadiologist(); });
     for (const char *caption : {"Effacer la dictée", "-", "0 : Dictée / Pause", "1 : Reculer", "2 : Pause en écoute",
                                 "3 : Terminer la dictée", "4 : Réécouter", "8 : Avancer"}) {
         if (QLatin1String(caption) == QLatin1String("-"))
@@ -1191,6 +1198,9 @@ bool TFormViewer::AppMessage(QObject *receiver, QEvent *event)
     const QEvent::Type type = event->type();
     if (PresetShortcutEvent(receiver, event))
         return true;
+    // The digit keys drive the recorder while it exists.
+    if (dictation_ && dictation_->KeyEvent(receiver, event))
+        return true;
     if (type == QEvent::Wheel)
         return WheelOverFrame(receiver, event);
     if (type < QEvent::User || receiver != QCoreApplication::instance())
@@ -1219,8 +1229,11 @@ bool TFormViewer::AppMessage(QObject *receiver, QEvent *event)
         UpdateControls();
         return true;
     }
-    if (name == QLatin1String("WM_CLOSEFORMDICTEE"))
+    if (name == QLatin1String("WM_CLOSEFORMDICTEE")) {
+        if (dictation_)
+            dictation_->RecorderClosed();
         return true;
+    }
     if (name == QLatin1String("WM_THREADTERMINATE")) {
         // The open-visit part shows the study count and forgets the loader; once it has,
         // the visit is complete on screen.
@@ -1263,4 +1276,19 @@ bool TFormViewer::WheelOverFrame(QObject *receiver, QEvent *event)
         bar->setValue(bar->value() - 1);
     }
     return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Dictation
+
+void TFormViewer::ToggleDictation()
+{
+    if (dictation_)
+        dictation_->ToggleDictation();
+}
+
+void TFormViewer::AddRadiologist()
+{
+    if (dictation_)
+        dictation_->AddRadiologist();
 }

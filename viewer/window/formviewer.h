@@ -31,6 +31,7 @@ class QMenu;
 class QToolBar;
 class QToolButton;
 class QUrl;
+class TDictationControl;
 class TFormChildMDI;
 class TFormIntensite;
 class TFormMagnify;
@@ -182,6 +183,11 @@ public:
     void Aproposde1Click();
     void CourrielKorvane1Click();
     void CourrielOmbrix1Click();
+    // TBPellux: creates the hidden dictation recorder, or closes it.
+    void ToggleDictation();
+    // "Ajouter un radiologiste" of the dictation button's menu.
+    void AddRadiologist();
+    TDictationControl *Dictation() const { return dictation_; }
 
     // ---- Measurement commands (measurecommands.cpp) ----
     // "Annuler les mesures": every mark of the image on screen, after a confirmation.
@@ -254,6 +260,7 @@ private:
     QActionGroup *syncGroup_ = nullptr;
     QActionGroup *winGroup_ = nullptr;
     QStringList notBuilt_;
+    TDictationControl *dictation_ = nullptr;
     QHash<QString, QEvent::Type> messages_;
 
     quint8 leftTool_ = toolScroll;
