@@ -461,6 +461,48 @@ std::map<QString, Painter> Pictures()
         p.setBrush(kRed);
         p.drawEllipse(QPointF(25, 6), 3, 3);
     };
+    // The dictation button's pictures, one per state of the recorder: 55 no recorder,
+    // 56 paused or stopped, 57 recording, 58 recorder created, 59 dictation saved,
+    // 60 playing.
+    auto microphone = [](QPainter &p, const QColor &body) {
+        p.setPen(Pen(kInk, 1.5));
+        p.setBrush(body);
+        p.drawRoundedRect(QRectF(8, 3, 10, 16), 5, 5);
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(QRectF(4, 8, 18, 16), 180 * 16, 180 * 16);
+        p.drawLine(QPointF(13, 24), QPointF(13, 29));
+        p.drawLine(QPointF(8, 29), QPointF(18, 29));
+    };
+    m["TBPellux55"] = [microphone](QPainter &p) { microphone(p, QColor(150, 150, 158)); };
+    m["TBPellux56"] = [microphone](QPainter &p) {
+        microphone(p, QColor(90, 90, 100));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(30, 90, 200));
+        p.drawRect(QRectF(21, 14, 3.5, 12));
+        p.drawRect(QRectF(26.5, 14, 3.5, 12));
+    };
+    m["TBPellux57"] = [microphone](QPainter &p) {
+        microphone(p, QColor(90, 90, 100));
+        p.setPen(Pen(QColor(120, 0, 0), 1));
+        p.setBrush(kRed);
+        p.drawEllipse(QPointF(25, 20), 5.5, 5.5);
+    };
+    m["TBPellux58"] = [microphone](QPainter &p) {
+        microphone(p, QColor(90, 90, 100));
+        p.setPen(Pen(QColor(0, 80, 0), 1));
+        p.setBrush(kGreen);
+        p.drawEllipse(QPointF(25, 7), 4, 4);
+    };
+    m["TBPellux59"] = [microphone](QPainter &p) {
+        microphone(p, QColor(90, 90, 100));
+        p.setPen(Pen(kGreen, 3));
+        p.drawLine(QPointF(19, 19), QPointF(23, 24));
+        p.drawLine(QPointF(23, 24), QPointF(30, 13));
+    };
+    m["TBPellux60"] = [microphone](QPainter &p) {
+        microphone(p, QColor(90, 90, 100));
+        Triangle(p, {31, 20}, 6.5, false, kGreen);
+    };
     m["TBStack"] = [](QPainter &p) {
         for (int i = 0; i < 4; ++i) {
             p.setPen(Pen(kInk, 1.2));
