@@ -1,6 +1,7 @@
 // Attributes of a data set: reading values as QVariant, adding attributes.
 
 #include "internal.h"
+#include "safereading.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -127,8 +128,8 @@ QVariant ConvertElement(const ItemRef &ref, DcmElement *el, int &vm)
     if (evr == EVR_SQ) {
         auto *seq = static_cast<DcmSequenceOfItems *>(static_cast<DcmObject *>(el));
         DicomDataSetsPtr sets = CreateDataSets();
-        for (unsigned long i = 0; i < seq->card(); ++i)
-            sets->Add(MakeDataSet(ItemRef{ref.root, seq->getItem(i)}));
+        for (DcmObject *item : SequenceMembers(seq))
+            sets->Add(MakeDataSet(ItemRef{ref.root, static_cast<DcmItem *>(item)}));
         vm = 1;
         return QVariant::fromValue(sets);
     }
@@ -379,6 +380,8 @@ public:
         return Snapshot(ref_, inserted, key);
     }
 
+    std::vector<DicomListedAttribute> Listing() const override { return ListDataSet(ref_); }
+
     bool Remove(int group, int element) override
     {
         std::lock_guard lock(ref_.root->mutex);
@@ -481,6 +484,16 @@ private:
 };
 
 } // namespace
+
+QVariant ElementValue(const ItemRef &ref, DcmElement *el, int &vm)
+{
+    return ConvertElement(ref, el, vm);
+}
+
+QString TagDescription(const DcmTagKey &key)
+{
+    return DescriptionOf(key);
+}
 
 DicomAttributesPtr MakeAttributes(const ItemRef &ref)
 {

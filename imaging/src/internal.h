@@ -47,10 +47,6 @@ struct ItemRef
 
 DataRootPtr NewEmptyRoot();
 
-// False when the file's meta header declares a value running past the end of the file
-// (DCMTK would allocate the declared length before noticing).
-bool MetaHeaderFits(const QString &path);
-
 // Text of an element decoded by the Specific Character Set in force for its item.
 QString DecodeText(DcmItem *item, const OFString &raw);
 // A known attribute stored as UN, as an element of its dictionary VR (kept in `holder`);
@@ -60,6 +56,13 @@ DcmElement *EffectiveElement(DcmElement *el, std::unique_ptr<DcmElement> &holder
 QString ItemText(DcmItem *item, const DcmTagKey &key);
 bool ItemDouble(DcmItem *item, const DcmTagKey &key, double &value, unsigned long pos = 0);
 bool ItemInt(DcmItem *item, const DcmTagKey &key, long &value, unsigned long pos = 0);
+
+// The value of one element of `ref.item` as DicomAttribute::Value gives it (sets vm), and
+// the description of a tag as DicomAttribute::Description gives it.
+QVariant ElementValue(const ItemRef &ref, DcmElement *el, int &vm);
+QString TagDescription(const DcmTagKey &key);
+// DicomAttributes::Listing of `ref.item`, in one pass over the DCMTK tree (listing.cpp).
+std::vector<DicomListedAttribute> ListDataSet(const ItemRef &ref);
 
 // Wrappers around an ItemRef.
 DicomAttributesPtr MakeAttributes(const ItemRef &ref);
