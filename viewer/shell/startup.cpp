@@ -22,6 +22,43 @@ namespace {
 
 const char *const kAlreadyRunning = "Un processus KorvaneCD est déjà en fonction sur ce poste.";
 
+// Activates a window once the display shows it. Without a window manager nobody activates a new window, and an
+// activation asked for before the window is mapped is lost, so the main window's first activation (which opens
+// the visit) would wait for the user's first click.
+class ActivateWhenExposed : public QObject
+{
+public:
+    explicit ActivateWhenExposed(QWidget *window) : QObject(window), window_(window)
+    {
+        window->windowHandle()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && window_ && window_->windowHandle() == watched &&
+            window_->windowHandle()->isExposed()) {
+            if (!window_->isActiveWindow())
+                window_->activateWindow();
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> window_;
+};
+
+void ActivateWhenShown(QWidget *window)
+{
+    if (!window || window->isActiveWindow())
+        return;
+    if (window->windowHandle() && !window->windowHandle()->isExposed())
+        new ActivateWhenExposed(window);
+    else
+        window->activateWindow();
+}
+
 void BringForward(QWidget *window)
 {
     if (!window)
@@ -32,6 +69,7 @@ void BringForward(QWidget *window)
         window->show();
     window->raise();
     window->activateWindow();
+    ActivateWhenShown(window);
     std::fprintf(stderr, "KorvaneCD: brought to the front at the request of a later start\n");
     std::fflush(stderr);
 }
@@ -141,6 +179,7 @@ int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &crea
         case TDATA::Outcome::SplashCancelled:
             return 0;
         case TDATA::Outcome::MainWindowShown:
+            ActivateWhenShown(data.MainWindow());
             break;
         }
         if (forwardAsked)
