@@ -9,7 +9,9 @@
 #include "viewer/shell/formconfigurationuser.h"
 #include "viewer/shell/formpassword.h"
 #include "viewer/window/formchildmdi.h"
+#include "viewer/window/formcine.h"
 #include "viewer/window/formmagnify.h"
+#include "viewer/window/formthumbnails.h"
 #include "viewer/window/ownerdrawmenu.h"
 
 #include <QAction>
@@ -47,8 +49,8 @@ const QStringList kMeasureButtons{QStringLiteral("TBMesureLine"), QStringLiteral
 
 // Commands whose windows or work are not part of this edition yet: present, disabled.
 const QStringList kNotBuilt{
-    // cine, thumbnails, information window, dictation
-    QStringLiteral("TBCine"), QStringLiteral("TBThumbnails"), QStringLiteral("TBInfos"),
+    // information window, dictation
+    QStringLiteral("TBInfos"),
     // printing
     QStringLiteral("Impressionstandard1"),
 };
@@ -146,6 +148,8 @@ TFormViewer::~TFormViewer()
     dictation_ = nullptr;
     delete magnify_.data();
     delete loupe_.data();
+    delete cine_.data();
+    delete thumbnails_.data();
     if (g_formViewer == this)
         g_formViewer = nullptr;
     if (TFrameDicomViewer::Host() == this)
@@ -296,10 +300,12 @@ void TFormViewer::CreateActions()
             &QAction::triggered, this, [this] { TBMesureCancelClick(); });
     connect(NewAction(QStringLiteral("TBCalibration"), QStringLiteral("Outil de calibration"), {}),
             &QAction::triggered, this, [this] { TBCalibrationClick(); });
-    NewAction(QStringLiteral("TBCine"), QStringLiteral("Ciné"), {}, true);
+    connect(NewAction(QStringLiteral("TBCine"), QStringLiteral("Ciné"), {}, true), &QAction::triggered, this,
+            [this] { TBCineClick(); });
     NewAction(QStringLiteral("TBInfos"), QStringLiteral("Informations"), {}, true);
     NewAction(QStringLiteral("TBReport"), QStringLiteral("Rapport"), {})->setVisible(false);
-    NewAction(QStringLiteral("TBThumbnails"), QStringLiteral("Miniatures"), {}, true);
+    connect(NewAction(QStringLiteral("TBThumbnails"), QStringLiteral("Miniatures"), {}, true), &QAction::triggered,
+            this, [this] { TBThumbnailsClick(); });
     connect(NewAction(QStringLiteral("TBPellux"), QStringLiteral("Dicter"), {}), &QAction::triggered, this,
             [this] { ToggleDictation(); });
     connect(NewAction(QStringLiteral("TBStack"), QStringLiteral("Mise en pile"), {}, true), &QAction::triggered, this,
@@ -357,8 +363,15 @@ void TFormViewer::CreateActions()
         });
     }
     QMenu *cine = NewPopupMenu(QStringLiteral("PopupMenuCine"), true);
-    cine->addAction(QStringLiteral("Afficher la fenêtre de contrôle"))->setEnabled(false);
-    cine->addAction(QStringLiteral("Ne pas afficher la fenêtre de contrôle"))->setEnabled(false);
+    QAction *showCine = cine->addAction(QStringLiteral("Afficher la fenêtre de contrôle"));
+    showCine->setObjectName(QStringLiteral("Afficherlafentredecontrle1"));
+    showCine->setEnabled(false);
+    connect(showCine, &QAction::triggered, this, [this] { Afficherlafentredecontrle1Click(); });
+    QAction *hideCine = cine->addAction(QStringLiteral("Ne pas afficher la fenêtre de contrôle"));
+    hideCine->setObjectName(QStringLiteral("Nepasafficherlafentredecontrle1"));
+    hideCine->setEnabled(false);
+    connect(hideCine, &QAction::triggered, this, [this] { Nepasafficherlafentredecontrle1Click(); });
+    connect(cine, &QMenu::aboutToShow, this, [this] { PopupMenuCinePopup(); });
     QMenu *pellux = NewPopupMenu(QStringLiteral("PopupMenuKorvaneCDPellux"), true);
     QAction *add = pellux->addAction(QStringLiteral("Ajouter un radiologiste"));
     actions_.insert(QStringLiteral("AddRadiologist"), add);
@@ -854,6 +867,7 @@ void TFormViewer::UpdateControls()
         SetDown(QStringLiteral("TBScroll"), true);
         leftTool_ = toolScroll;
         Enable(QStringLiteral("ActionF11"), false);
+        CloseToolWindows();
         SetStatusPanel(0, QString());
         return;
     }
@@ -1221,12 +1235,11 @@ bool TFormViewer::AppMessage(QObject *receiver, QEvent *event)
         return true;
     }
     if (name == QLatin1String("WM_CLOSETHUMBNAILS")) {
-        SetDown(QStringLiteral("TBThumbnails"), false);
+        ThumbnailsClosed();
         return true;
     }
     if (name == QLatin1String("WM_CLOSECINE")) {
-        SetDown(QStringLiteral("TBCine"), false);
-        UpdateControls();
+        CineClosed();
         return true;
     }
     if (name == QLatin1String("WM_CLOSEFORMDICTEE")) {

@@ -33,9 +33,11 @@ class QToolButton;
 class QUrl;
 class TDictationControl;
 class TFormChildMDI;
+class TFormCine;
 class TFormIntensite;
 class TFormMagnify;
 class TFormMagnify2;
+class TFormThumbnails;
 class TFormWinMultiple;
 class TFrameDicomViewer;
 namespace platform {
@@ -202,6 +204,23 @@ public:
     // answer it.
     std::function<bool(const QString &, const QString &, QString &)> RunCalibrationBox;
 
+    // ---- Thumbnails and cine (formviewer_toolwindows.cpp) ----
+    // TBCine: closes the cine window when it exists, else creates it (hidden), which
+    // starts the cine on the current image; then UpdateControls.
+    void TBCineClick();
+    // A new series came into the current frame while the cine runs: the cine goes on
+    // with its mode and speed on that series' image.
+    void RestartCine();
+    // PopupMenuCine: "Afficher la fenêtre de contrôle" / "Ne pas afficher la fenêtre de
+    // contrôle", each enabled only when TBCine is down and the window hidden / visible.
+    void PopupMenuCinePopup();
+    void Afficherlafentredecontrle1Click();
+    void Nepasafficherlafentredecontrle1Click();
+    TFormCine *FormCine() const;
+    // TBThumbnails: closes the thumbnails window when it exists, else creates and shows it.
+    void TBThumbnailsClick();
+    TFormThumbnails *FormThumbnails() const;
+
     // Pops up one of the button menus (PopupMenuMagnify ...) with its check marks set;
     // answers the menu.
     QMenu *PreparePopup(const QString &name);
@@ -246,6 +265,10 @@ private:
     bool AppMessage(QObject *receiver, QEvent *event);
     bool WheelOverFrame(QObject *receiver, QEvent *event);
     void MagnifierClosed();
+    void CineClosed();
+    void ThumbnailsClosed();
+    // Closes the cine and thumbnails windows when they are open (no visit on screen).
+    void CloseToolWindows();
     void ScreenIfIdle();
     void ChildWindowClosed();
 
@@ -269,6 +292,8 @@ private:
     QPointer<TFrameDicomViewer> currentFrame_;
     QPointer<TFormMagnify> magnify_;
     QPointer<TFormMagnify2> loupe_;
+    QPointer<TFormCine> cine_;
+    QPointer<TFormThumbnails> thumbnails_;
     std::unique_ptr<TVisitOpening> opening_;
     std::unique_ptr<platform::CdTrayLock> cdLock_;
     int hookId_ = 0;

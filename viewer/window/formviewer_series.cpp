@@ -70,11 +70,20 @@ void TFormViewer::LoadSeries(const QString &key)
 
     const auto current = frame->DicomViewer()->CurrentImage();
     if (current && current->FrameCount() >= 2) {
-        // A multi-frame image opens exploded (thumbnails and cine are not part of this
-        // edition).
+        // A multi-frame image opens exploded, with the thumbnails, and plays.
         if (!Down(QStringLiteral("TBStudyExplode"))) {
             SetDown(QStringLiteral("TBStudyExplode"), true);
             TBStudyExplodeClick();
+        }
+        if (!Down(QStringLiteral("TBThumbnails"))) {
+            SetDown(QStringLiteral("TBThumbnails"), true);
+            TBThumbnailsClick();
+        }
+        if (Down(QStringLiteral("TBCine"))) {
+            RestartCine();
+        } else {
+            SetDown(QStringLiteral("TBCine"), true);
+            TBCineClick();
         }
     }
     if (VisitData().SeriesCount() == 1) {
