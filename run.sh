@@ -28,6 +28,8 @@ case "${1:-}" in
                 build/release/tools/studygen/studygen; do
       [ -x "$prog" ] && cp "$prog" "$DEMO/"
     done
+    # The dictation recorder's two spoken prompts sit beside the viewer.
+    cp resources/prompts/RES_PretDicter.wav resources/prompts/RES_ExamenSauve.wav "$DEMO/"
     build/release/tools/studygen/studygen --out "$DEMO" --preset demo
     if [ -x "$DEMO/KorvaneCD" ]; then
       cd "$DEMO"
