@@ -4,6 +4,7 @@
 #include "imaging/viewerlight.h"
 
 #include "viewer/frame/framedicomviewer.h"
+#include "viewer/loading/components.h"
 #include "viewer/loading/cornertext.h"
 #include "viewer/loading/visitdata.h"
 #include "viewer/shell/templatedm.h"
@@ -489,7 +490,9 @@ void BeginShape(TFrameDicomViewer &frame, int tool, int x, int y)
     const auto image = frame.CurrentFrameImage();
     if (!image)
         return;
-    const DicomLabelPtr label = imaging::CreateLabel();
+    // A label of the component itself (the program loads it as a module: a label made
+    // by any other code could not be measured on the component's images).
+    const DicomLabelPtr label = loading::NewComponent<DicomLabel>();
     label->SetTag(LinkTag(0, 0, 0, 0));
     switch (tool) {
     case toolMesureLine:
