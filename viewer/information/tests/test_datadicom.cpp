@@ -355,16 +355,20 @@ TEST_F(DataDicomPageTest, ExportWritesTheFileAndSaysWhere)
 TEST_F(DataDicomPageTest, AnExportThatCannotBeWrittenSaysSoAndLeavesNothing)
 {
     Show();
+    // A folder below a regular file cannot be written by anyone, root included (the tests may run as root).
     QTemporaryDir out;
-    const QString folder = out.filePath(QStringLiteral("lecture-seule"));
-    ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    if (QFileInfo(folder).isWritable())
-        GTEST_SKIP() << "the folder stays writable for this user";
+    const QString blocker = out.filePath(QStringLiteral("pas-un-dossier"));
+    {
+        QFile file(blocker);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("x");
+    }
+    const QString folder = blocker + QStringLiteral("/export");
     page.ExportFolderFunction = [&folder]() { return folder + QLatin1Char('/'); };
     page.Export(QStringLiteral("9.8.7"));
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("pas-un-dossier")});
+    EXPECT_EQ(QFileInfo(blocker).size(), 1);
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_EQ(shell.messages[0].kind, TMsgDlgType::mtError);
     EXPECT_EQ(shell.messages[0].text, QStringLiteral("Impossible d'écrire le fichier suivant:\r")
