@@ -10,7 +10,9 @@
 #include "viewer/shell/templatedm.h"
 
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QVariantList>
 
 #include <cmath>
@@ -469,10 +471,28 @@ QString AskText(QWidget *parent, const QString &initial)
 {
     if (g_textEntry)
         return g_textEntry(parent, initial);
-    bool ok = false;
-    const QString text = QInputDialog::getText(parent, QStringLiteral("Texte d'annotation"),
-                                               QStringLiteral("Entrez votre texte"), QLineEdit::Normal, initial, &ok);
-    return ok ? text : QString();
+    QString text = initial;
+    return InputBox(parent, QStringLiteral("Texte d'annotation"), QStringLiteral("Entrez votre texte"), text)
+               ? text
+               : QString();
+}
+
+bool InputBox(QWidget *parent, const QString &title, const QString &prompt, QString &text)
+{
+    QInputDialog box(parent);
+    box.setWindowTitle(title);
+    box.setLabelText(prompt);
+    box.setTextValue(text);
+    // Wide enough for its title and its starting text, which a window manager would
+    // otherwise cut.
+    const QFontMetrics metrics(box.font());
+    const int width = std::max(metrics.horizontalAdvance(title) + 120, metrics.horizontalAdvance(text) + 20);
+    if (auto *edit = box.findChild<QLineEdit *>())
+        edit->setMinimumWidth(width);
+    if (box.exec() != QDialog::Accepted)
+        return false;
+    text = box.textValue();
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -119,6 +119,8 @@ private:
 using TextEntryFunction = std::function<QString(QWidget *parent, const QString &initial)>;
 void SetTextEntryFunction(TextEntryFunction function);
 QString AskText(QWidget *parent, const QString &initial);
+// The platform's input box, starting with `text`; false when cancelled.
+bool InputBox(QWidget *parent, const QString &title, const QString &prompt, QString &text);
 
 // ---- Frame glue ----
 // Gives a frame its shape tools and the grab that recomputes values.

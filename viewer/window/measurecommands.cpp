@@ -7,7 +7,6 @@
 #include "viewer/window/formchildmdi.h"
 #include "viewer/window/formviewer.h"
 
-#include <QInputDialog>
 #include <QLocale>
 
 #include <cmath>
@@ -192,7 +191,7 @@ void TFormViewer::TBCalibrationClick()
     if (RunCalibrationBox)
         ok = RunCalibrationBox(title, prompt, answer);
     else
-        answer = QInputDialog::getText(this, title, prompt, QLineEdit::Normal, QString(), &ok);
+        ok = measures::InputBox(this, title, prompt, answer);
     if (ok)
         CalibrateSeries(line, answer.trimmed());
     line->SetSelectMode(0);
