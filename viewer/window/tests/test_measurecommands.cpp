@@ -384,3 +384,32 @@ TEST_F(MeasureCommandsTest, DeletingAndEditingRealMarksFromTheSeriesMenu)
     EXPECT_EQ(labels->IndexOf(text.get()), 0);
     EXPECT_EQ(Legend(), "Lgd:" + entries[1]);
 }
+
+TEST_F(MeasureCommandsTest, MarksReachTheOtherFramesOfTheSeriesAndStayInStackMode)
+{
+    TFrameDicomViewer *other = AddFrame(axialKey);
+    ASSERT_NE(other, frame);
+    A("TBMesureLine")->trigger();
+    Drag(Qt::RightButton, QPoint(120, 150), QPoint(260, 200));
+    ASSERT_EQ(image->Labels()->Count(), 13);
+    const QString legend = Legend();
+    // The other frame on the same series shows the same marks and legend.
+    const auto mirrored = Shown(other);
+    ASSERT_EQ(mirrored->InstanceUID(), image->InstanceUID());
+    EXPECT_EQ(mirrored->Labels()->Count(), 13);
+    EXPECT_EQ(measures::Legend(*mirrored), legend);
+    // Stack mode refills the frame with the study: the marked image keeps its marks, and
+    // so it does once stack mode is off again.
+    const QString instance = image->InstanceUID();
+    for (bool stack : {true, false}) {
+        SCOPED_TRACE(stack);
+        A("TBStack")->trigger();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(window->StackDown(), stack);
+        const auto shown = Shown(frame);
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->InstanceUID(), instance);
+        EXPECT_EQ(shown->Labels()->Count(), 13);
+        EXPECT_EQ(measures::Legend(*shown), legend);
+    }
+}
