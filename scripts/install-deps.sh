@@ -17,6 +17,7 @@ PACKAGES=(
   python3 python3-pydicom python3-pil python3-zeep python3-numpy
   xvfb xdotool xauth openbox x11-apps imagemagick
   zip unzip
+  pulseaudio pulseaudio-utils espeak-ng sox
 )
 
 missing=()

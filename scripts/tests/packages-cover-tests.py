@@ -28,7 +28,7 @@ PROGRAMS = {
     "openbox": ["openbox"], "xwd": ["x11-apps"], "convert": ["imagemagick"],
     "zip": ["zip"], "unzip": ["unzip"],
     "pdfinfo": ["poppler-utils"], "pdftotext": ["poppler-utils"], "pdftoppm": ["poppler-utils"],
-    "espeak-ng": ["espeak-ng"], "sox": ["sox"], "pactl": ["pulseaudio-utils"], "pulseaudio": ["pulseaudio"],
+    "espeak-ng": ["espeak-ng"], "sox": ["sox"], "soxi": ["sox"], "pactl": ["pulseaudio-utils"], "pulseaudio": ["pulseaudio"],
 }
 STDLIB = set(sys.stdlib_module_names)
 
