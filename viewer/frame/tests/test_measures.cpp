@@ -435,3 +435,27 @@ TEST_F(MeasuresTest, EllipsesOnThePhantomRodsListTheirHounsfieldUnits)
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(entries[i].endsWith(expected[i])) << entries[i].toStdString();
 }
+
+TEST_F(MeasuresTest, AnEllipseDrawnOffTheImageIsDroppedWithAMessage)
+{
+    OpenFrame();
+    const auto image = frame->CurrentFrameImage();
+    image->SetStretchToFit(false);
+    image->SetZoom(0.5);
+    image->SetScrollX(0);
+    image->SetScrollY(0);
+    frame->DicomViewer()->Refresh();
+    QCoreApplication::processEvents();
+    host.right = toolMesureLine;
+    Drag(Qt::RightButton, QPoint(20, 20), QPoint(120, 20));
+    const QString legend = Legend();
+    ASSERT_TRUE(legend.startsWith("Lgd:A)"));
+    const int shares = host.shares;
+    // The image covers the control's top-left 256 x 256 pixels only.
+    host.right = toolMesureEllipse;
+    Drag(Qt::RightButton, QPoint(400, 400), QPoint(460, 450));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(image->Labels()->Count(), 13);
+    EXPECT_EQ(Legend(), legend);
+    EXPECT_GT(host.shares, shares);
+}
