@@ -28,7 +28,6 @@ TFormCine::TFormCine(TFrameHost &host, QWidget *parent) : TTemplate3(parent), ho
     // System menu and minimise only, above the main window.
     setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
-    CentreOnMonitor = false;
 
     auto *layout = new QVBoxLayout(this);
     auto *speeds = new QGridLayout;
