@@ -4,6 +4,7 @@
 #include "viewer/shell/templatedm.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -94,19 +95,18 @@ QString TFormDictee::StatusText() const { return status_->text(); }
 
 int TFormDictee::DictationDigit(const QKeyEvent &event)
 {
-    // The digit keys, whatever the keyboard's shift state gives (the number row of a
-    // French keyboard types "à&é\"'(-è_ç" unshifted): the native virtual key decides
-    // when known, else the key code.
-    const quint32 vk = event.nativeVirtualKey();
-    int digit = -1;
-    if (vk >= 0x30 && vk <= 0x39)
-        digit = int(vk - 0x30);
-    else if (vk >= 0xFFB0 && vk <= 0xFFB9) // X11 keypad digits
-        digit = int(vk - 0xFFB0);
-    else if (event.key() >= Qt::Key_0 && event.key() <= Qt::Key_9)
-        digit = event.key() - Qt::Key_0;
     if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
         return -1;
+    int digit = -1;
+    // The number row gives its digit whatever the layout and the shift state (unshifted,
+    // a French keyboard types "à&é\"'(-è_ç" there): on X11 the row's key codes are 10
+    // ("1") to 19 ("0"). Otherwise, and for the numeric pad, the key's own digit.
+    const quint32 scan = event.nativeScanCode();
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && scan >= 10 && scan <= 19
+        && !(event.modifiers() & Qt::KeypadModifier))
+        digit = scan == 19 ? 0 : int(scan) - 9;
+    else if (event.key() >= Qt::Key_0 && event.key() <= Qt::Key_9)
+        digit = event.key() - Qt::Key_0;
     switch (digit) {
     case 0: case 1: case 2: case 3: case 4: case 8: return digit;
     default: return -1;

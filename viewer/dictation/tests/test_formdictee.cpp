@@ -7,9 +7,13 @@
 #include "viewer/shell/tests/shelltesting.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <unistd.h>
 
 using dictation::WaveFile;
 using dictation::WaveFormat;
@@ -386,4 +390,80 @@ TEST(DicteeFileName, AccessionNumbersCannotLeaveTheFolder)
         EXPECT_FALSE(name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) || name.contains(QStringLiteral("..")))
             << name.toStdString();
     }
+}
+
+TEST_F(DicteeTest, NoAudioDeviceIsToldOnceAndTheDefaultDevicesAreUsed)
+{
+    AddRadiologist(QStringLiteral("DR ALPHA"), QStringLiteral("12345"));
+    WritePrompt(TFormDictee::kReadyPrompt, 100);
+    audio->Inputs.clear();
+    audio->Outputs.clear();
+    CreateRecorder();
+    recorder.reset();
+    CreateRecorder();
+    int told = 0;
+    for (const RecordedMessage &m : shell.messages)
+        told += m.text.contains(QStringLiteral("Aucun périphérique audio"));
+    EXPECT_EQ(told, 1);
+    EXPECT_TRUE(recorder->InputDevice().isEmpty());
+    Press(0);
+    EXPECT_TRUE(recorder->Recording());
+    EXPECT_TRUE(audio->LastCaptureDevice.isEmpty());
+}
+
+// A recording whose process is killed: the child (this program again) records three
+// seconds and kills itself; the file it leaves is read by Python's wave module and
+// appended to afterwards.
+TEST(DicteeKilled, DISABLED_Child)
+{
+    const QString folder = qEnvironmentVariable("KORVANE_DICTEE_KILL_FOLDER");
+    ASSERT_FALSE(folder.isEmpty());
+    auto audio = std::make_shared<platform::ClockedAudioSystem>();
+    audio->Generator = Ramp;
+    TFormDictee recorder(audio, folder, folder, folder + QStringLiteral("KorvaneCD.INI"));
+    recorder.Create(QStringLiteral("ACC42"), {});
+    recorder.Key(0);
+    QCoreApplication::processEvents();
+    audio->Advance(3000);
+    ::kill(::getpid(), SIGKILL);
+}
+
+TEST_F(DicteeTest, AKilledRecordingLeavesAPlayableFileThatLaterRecordingsContinue)
+{
+    AddRadiologist(QStringLiteral("DR ALPHA"), QStringLiteral("12345"));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KORVANE_DICTEE_KILL_FOLDER"), folder);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_also_run_disabled_tests"), QStringLiteral("--gtest_filter=DicteeKilled.DISABLED_Child")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAll().toStdString();
+    const QString path = folder + QStringLiteral("ACC42.wav");
+    ASSERT_TRUE(QFile::exists(path));
+    // Everything up to the last whole buffer is there, and the header says so.
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, wave, struct\n"
+                                 "d = open(sys.argv[1], 'rb').read()\n"
+                                 "assert struct.unpack('<I', d[4:8])[0] == len(d) - 8\n"
+                                 "w = wave.open(sys.argv[1], 'rb')\n"
+                                 "print(w.getnframes())\n"),
+                  path});
+    ASSERT_TRUE(python.waitForFinished(60000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    const qint64 frames = python.readAllStandardOutput().trimmed().toLongLong();
+    const qint64 wholeBuffers = (3 * kSecond) / 4096 * 4096;
+    EXPECT_EQ(frames * 2, wholeBuffers);
+
+    CreateRecorder();
+    EXPECT_EQ(recorder->DataLength(), wholeBuffers);
+    Press(0);
+    Run(1000);
+    Press(0);
+    QTRY_COMPARE(recorder->DataLength(), wholeBuffers + kSecond);
+    WaveFile r;
+    ASSERT_TRUE(r.OpenRead(path));
+    EXPECT_EQ(r.Read(wholeBuffers), RampBytes(0, wholeBuffers / 2));
 }
