@@ -1,4 +1,5 @@
 #include "viewer/frame/framedicomviewer.h"
+#include "viewer/frame/selection.h"
 #include "viewer/frame/measures.h"
 
 #include "imaging/geometry.h"
@@ -10,6 +11,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QCursor>
+#include <QMenu>
 #include <QGuiApplication>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -733,8 +736,16 @@ void TFrameDicomViewer::DicomViewerMouseUp(Qt::MouseButton button, Qt::KeyboardM
         if (HitLabels->Count() > 0) {
             const auto label = HitLabels->Item(HitLabels->Count());
             if (label->LabelType() == imaging::DicomLabel::TypeRectangle) {
-                // The selection marker: selecting images is not part of this edition.
-                HitLabels.reset();
+                // The selection marker: a right click opens the selection menu, a left
+                // click toggles the image under it.
+                if (button == Qt::RightButton) {
+                    HitLabels->Clear();
+                    HitLabels.reset();
+                    selection::PopupMenuSelect(*this)->popup(QCursor::pos());
+                } else {
+                    const int index = viewer_->ImageIndex(x, y);
+                    selection::ToggleSelection(*this, index > 0 ? index : CurrentImageIndex);
+                }
                 return;
             }
             if (label->LabelType() == imaging::DicomLabel::TypeLine && label->ForeColour() == kMeasureColour

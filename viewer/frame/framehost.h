@@ -8,8 +8,12 @@
 // The main window implements it; a frame can be driven alone in tests with a small
 // implementation of its own.
 
+#include <QList>
 #include <QPoint>
 #include <QString>
+
+class QMenu;
+class QWidget;
 
 namespace imaging {
 class DicomViewerLight;
@@ -83,4 +87,11 @@ public:
     virtual imaging::DicomViewerLight *CreateLoupe() = 0;
     virtual imaging::DicomViewerLight *Loupe() const = 0;
     virtual void ReleaseLoupe() = 0;
+
+    // Image selection. The frames of the child window that holds `frame` (by default the
+    // frame alone), the write-back of the current frame's state to the visit, and a new
+    // popup menu drawn like the window's own menus (by default a plain one).
+    virtual QList<TFrameDicomViewer *> ChildFrames(TFrameDicomViewer *frame) { return {frame}; }
+    virtual void SaveCurrentFrame() {}
+    virtual QMenu *NewSelectionMenu(QWidget *parent);
 };

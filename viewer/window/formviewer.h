@@ -105,6 +105,8 @@ public:
     imaging::DicomViewerLight *CreateLoupe() override;
     imaging::DicomViewerLight *Loupe() const override;
     void ReleaseLoupe() override;
+    QList<TFrameDicomViewer *> ChildFrames(TFrameDicomViewer *frame) override;
+    QMenu *NewSelectionMenu(QWidget *parent) override;
 
     // ---- TVisitWindow ----
     QWidget *Widget() override { return this; }
@@ -121,7 +123,7 @@ public:
     void LoadSeries(const QString &key);
     void LoadFrame(TFrameDicomViewer *frame, const QString &key);
     void SaveFrameState(TFrameDicomViewer *frame);
-    void SaveCurrentFrame();
+    void SaveCurrentFrame() override;
     void DrawReferenceLine(int imageNumber, TFrameDicomViewer *frame);
     bool SyncCompatible(const imaging::DicomImage &a, const imaging::DicomImage &b) const;
 
