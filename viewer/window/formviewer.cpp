@@ -2,6 +2,8 @@
 
 #include "viewer/dictation/dictationcontrol.h"
 
+#include "viewer/information/forminformations.h"
+
 #include "platform/cdtraylock.h"
 #include "viewer/frame/framedicomviewer.h"
 #include "viewer/loading/visitdata.h"
@@ -49,8 +51,6 @@ const QStringList kMeasureButtons{QStringLiteral("TBMesureLine"), QStringLiteral
 
 // Commands whose windows or work are not part of this edition yet: present, disabled.
 const QStringList kNotBuilt{
-    // information window, dictation
-    QStringLiteral("TBInfos"),
     // printing
     QStringLiteral("Impressionstandard1"),
 };
@@ -150,6 +150,7 @@ TFormViewer::~TFormViewer()
     delete loupe_.data();
     delete cine_.data();
     delete thumbnails_.data();
+    delete informations_.data();
     if (g_formViewer == this)
         g_formViewer = nullptr;
     if (TFrameDicomViewer::Host() == this)
@@ -302,7 +303,8 @@ void TFormViewer::CreateActions()
             &QAction::triggered, this, [this] { TBCalibrationClick(); });
     connect(NewAction(QStringLiteral("TBCine"), QStringLiteral("Ciné"), {}, true), &QAction::triggered, this,
             [this] { TBCineClick(); });
-    NewAction(QStringLiteral("TBInfos"), QStringLiteral("Informations"), {}, true);
+    connect(NewAction(QStringLiteral("TBInfos"), QStringLiteral("Informations"), {}, true), &QAction::triggered, this,
+            [this] { TBInfosClick(); });
     NewAction(QStringLiteral("TBReport"), QStringLiteral("Rapport"), {})->setVisible(false);
     connect(NewAction(QStringLiteral("TBThumbnails"), QStringLiteral("Miniatures"), {}, true), &QAction::triggered,
             this, [this] { TBThumbnailsClick(); });
@@ -867,6 +869,7 @@ void TFormViewer::UpdateControls()
         SetDown(QStringLiteral("TBScroll"), true);
         leftTool_ = toolScroll;
         Enable(QStringLiteral("ActionF11"), false);
+        CloseInformations();
         CloseToolWindows();
         SetStatusPanel(0, QString());
         return;
@@ -884,6 +887,7 @@ void TFormViewer::UpdateControls()
                    QStringLiteral("TBStack"), QStringLiteral("TBSmoothing"), QStringLiteral("TBCalibration"),
                    QStringLiteral("TBReport")},
                   false);
+        CloseInformations();
         Enable(QStringLiteral("TBThumbnails"), true);
         Enable(QStringLiteral("TBCine"), true);
         return;
@@ -1205,6 +1209,56 @@ void TFormViewer::CourrielKorvane1Click() { Mail(QLatin1String(kSupportKorvane))
 void TFormViewer::CourrielOmbrix1Click() { Mail(QLatin1String(kSupportOmbrix)); }
 
 // ---------------------------------------------------------------------------------------
+// Information window
+
+void TFormViewer::TBInfosClick()
+{
+    QAction *button = Action(QStringLiteral("TBInfos"));
+    if (informations_) {
+        button->setData(0);
+        informations_->close();
+        return;
+    }
+    const int tag = button->data().toInt();
+    button->setData(0);
+    imaging::DicomImagePtr image;
+    if (currentFrame_)
+        image = currentFrame_->DicomViewer()->Images()->Item(currentFrame_->CurrentImageIndex);
+    if (!image) {
+        SetDown(QStringLiteral("TBInfos"), false);
+        return;
+    }
+    informations_ = new TFormInformations(image, tag, this);
+    SetDown(QStringLiteral("TBInfos"), true);
+    informations_->show();
+}
+
+void TFormViewer::OpenInformationsAutomatically()
+{
+    Action(QStringLiteral("TBInfos"))->setData(1);
+    if (!informations_)
+        TBInfosClick();
+}
+
+TFormInformations *TFormViewer::FormInformations() const { return informations_.data(); }
+
+void TFormViewer::CloseInformations()
+{
+    if (informations_)
+        informations_->close();
+}
+
+void TFormViewer::InformationsClosed()
+{
+    if (TFormInformations *window = informations_.data()) {
+        informations_ = nullptr;
+        window->hide();
+        window->deleteLater();
+    }
+    SetDown(QStringLiteral("TBInfos"), false);
+}
+
+// ---------------------------------------------------------------------------------------
 // Application-wide messages
 
 bool TFormViewer::AppMessage(QObject *receiver, QEvent *event)
@@ -1231,7 +1285,7 @@ bool TFormViewer::AppMessage(QObject *receiver, QEvent *event)
         return true;
     }
     if (name == QLatin1String("WM_CLOSEINFORMATIONS")) {
-        SetDown(QStringLiteral("TBInfos"), false);
+        InformationsClosed();
         return true;
     }
     if (name == QLatin1String("WM_CLOSETHUMBNAILS")) {

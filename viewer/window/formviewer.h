@@ -34,6 +34,7 @@ class QUrl;
 class TDictationControl;
 class TFormChildMDI;
 class TFormCine;
+class TFormInformations;
 class TFormIntensite;
 class TFormMagnify;
 class TFormMagnify2;
@@ -192,6 +193,14 @@ public:
     // "Ajouter un radiologiste" of the dictation button's menu.
     void AddRadiologist();
     TDictationControl *Dictation() const { return dictation_; }
+    // TBInfos: opens the information window on the current image, or closes it.
+    void TBInfosClick();
+    // After loading, when the visit carries a comment: TBInfos's tag 1, then its click.
+    void OpenInformationsAutomatically() override;
+    // Closes the information window when it is open (no visit on screen; cine playback
+    // calls it when it starts).
+    void CloseInformations();
+    TFormInformations *FormInformations() const;
 
     // ---- Measurement commands (measurecommands.cpp) ----
     // "Annuler les mesures": every mark of the image on screen, after a confirmation.
@@ -271,6 +280,7 @@ private:
     void ThumbnailsClosed();
     // Closes the cine and thumbnails windows when they are open (no visit on screen).
     void CloseToolWindows();
+    void InformationsClosed();
     void ScreenIfIdle();
     void ChildWindowClosed();
 
@@ -296,6 +306,7 @@ private:
     QPointer<TFormMagnify2> loupe_;
     QPointer<TFormCine> cine_;
     QPointer<TFormThumbnails> thumbnails_;
+    QPointer<TFormInformations> informations_;
     std::unique_ptr<TVisitOpening> opening_;
     std::unique_ptr<platform::CdTrayLock> cdLock_;
     int hookId_ = 0;
