@@ -18,6 +18,7 @@ PACKAGES=(
   xvfb xdotool xauth openbox x11-apps imagemagick
   zip unzip
   pulseaudio pulseaudio-utils espeak-ng sox
+  poppler-utils
 )
 
 missing=()

@@ -51,8 +51,6 @@ const QStringList kMeasureButtons{QStringLiteral("TBMesureLine"), QStringLiteral
 
 // Commands whose windows or work are not part of this edition yet: present, disabled.
 const QStringList kNotBuilt{
-    // printing
-    QStringLiteral("Impressionstandard1"),
 };
 
 QIcon ToolIcon(const QString &name)
@@ -520,7 +518,8 @@ void TFormViewer::CreateMenus()
     item(file, QStringLiteral("ExportationEmail1"), QStringLiteral("Exportation Email"), false)->setEnabled(false);
     separator(file, QStringLiteral("N6"), false);
     item(file, QStringLiteral("ImpressionDICOM1"), QStringLiteral("Impression DICOM"), false);
-    item(file, QStringLiteral("Impressionstandard1"), QStringLiteral("Impression standard"));
+    connect(item(file, QStringLiteral("Impressionstandard1"), QStringLiteral("Impression standard")),
+            &QAction::triggered, this, [this] { Appercuavantimpression1Click(); });
     separator(file, QStringLiteral("N9"), false);
     item(file, QStringLiteral("Annulerlalistedetravail1"), QStringLiteral("Annuler la liste de travail"), false);
     item(file, QStringLiteral("Annulerlalistedetravail2"),

@@ -108,6 +108,8 @@ public:
     void ReleaseLoupe() override;
     QList<TFrameDicomViewer *> ChildFrames(TFrameDicomViewer *frame) override;
     QMenu *NewSelectionMenu(QWidget *parent) override;
+    // "Impression standard": prints the selected images of the visit (formviewer_printing.cpp).
+    void Appercuavantimpression1Click();
 
     // ---- TVisitWindow ----
     QWidget *Widget() override { return this; }
