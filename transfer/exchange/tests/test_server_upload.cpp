@@ -6,6 +6,7 @@
 #include "transfer/exchange/zipcomponent.h"
 
 #include <QLineEdit>
+#include <QProcess>
 #include <QListWidget>
 #include <QPushButton>
 #include <QProgressBar>
@@ -139,3 +140,35 @@ TEST_F(Upload, StartOrEndFaultIsShownAndEndsTheUpload)
         rec.messages.clear();
     }
 }
+
+#ifdef KORVANE_RECORD_DICTATION
+// The end of the road: a dictation recorded by the viewer's own recorder goes to the server inside the dictation
+// archive, byte for byte, and leaves the folder only once the server has said "OK".
+TEST_F(Upload, ADictationRecordedByTheViewerArrivesWhole)
+{
+    startWith(0);
+    QProcess recorder;
+    recorder.start(QStringLiteral(KORVANE_RECORD_DICTATION), {wavs, QStringLiteral("CT20261109001"), QStringLiteral("3")});
+    ASSERT_TRUE(recorder.waitForFinished(120000));
+    ASSERT_EQ(recorder.exitCode(), 0) << recorder.readAllStandardError().toStdString();
+    const QString wav = wavs + "/CT20261109001.wav";
+    const QByteArray recorded = ziptest::readAll(wav);
+    ASSERT_GT(recorded.size(), 3 * 22050); // three seconds of 16-bit mono at 11,025 Hz, and the header
+    EXPECT_EQ(recorded.left(4), "RIFF");
+    EXPECT_EQ(recorded.mid(8, 4), "WAVE");
+    // The recorder's radiologist list lies beside the dictation, as in the program folder; it is not a dictation.
+    QFile::remove(wavs + "/KorvaneCD.INI");
+
+    send();
+    EXPECT_EQ(texts(MessageKind::Information), QStringList{"Téléchargement complété avec succès."});
+    EXPECT_FALSE(QFile::exists(wav)); // sent, and the server said OK
+    const QStringList archives = QDir(dictees()).entryList({"*.zip"}, QDir::Files);
+    ASSERT_EQ(archives.size(), 1);
+    QStringList names;
+    RecordingSink sink;
+    ASSERT_TRUE(ListArchive(dictees() + "/" + archives[0], names, sink));
+    EXPECT_EQ(names, QStringList{"CT20261109001.wav"});
+    ASSERT_EQ(extractZip(dictees() + "/" + archives[0], dir.path() + "/check", ArchivePassword).code, ExtractOk);
+    EXPECT_EQ(ziptest::readAll(dir.path() + "/check/CT20261109001.wav"), recorded);
+}
+#endif
