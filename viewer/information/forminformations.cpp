@@ -45,18 +45,6 @@ QString TextOf(const imaging::DicomAttributes &attributes, int group, int elemen
     return a && a->Exists() ? a->Text() : QString();
 }
 
-// Text of a private attribute that may have been read without a dictionary entry.
-QString PrivateText(const imaging::DicomAttributes &attributes, int group, int element)
-{
-    const auto a = attributes.Item(group, element);
-    if (!a || !a->Exists())
-        return QString();
-    const QVariant value = a->Value();
-    if (value.typeId() == QMetaType::QByteArray)
-        return QString::fromLatin1(value.toByteArray()).remove(QChar(0)).trimmed();
-    return a->Text().trimmed();
-}
-
 struct ValueRow
 {
     const char *caption;
@@ -595,8 +583,8 @@ void TFormInformations::FormActivate()
                                          QStringLiteral("Commentaire"));
             global->AddDictionaryElement(0x0009, 0x0003, QStringLiteral("LO"), QStringLiteral("1"),
                                          QStringLiteral("Commentaire"));
-            if (PrivateText(*attributes, 0x0009, 0x0001).toUpper() != QLatin1String("N")) {
-                memoCommentaire_->setPlainText(PrivateText(*attributes, 0x0009, 0x0003));
+            if (loading::PrivateText(*attributes, 0x0009, 0x0001).toUpper() != QLatin1String("N")) {
+                memoCommentaire_->setPlainText(loading::PrivateText(*attributes, 0x0009, 0x0003));
                 CommentShown = true;
                 staticTextCommentaire_->show();
                 memoCommentaire_->setReadOnly(true);

@@ -228,6 +228,17 @@ QString AttributeText(const imaging::DicomAttributes &attributes, int group, int
     return attribute->Text().trimmed();
 }
 
+QString PrivateText(const imaging::DicomAttributes &attributes, int group, int element)
+{
+    const auto attribute = attributes.Item(group, element);
+    if (!attribute || !attribute->Exists())
+        return QString();
+    const QVariant value = attribute->Value();
+    if (value.typeId() == QMetaType::QByteArray)
+        return QString::fromLatin1(value.toByteArray()).remove(QChar(0)).trimmed();
+    return AttributeText(attributes, group, element);
+}
+
 QString TextLine(const QString &prefix, const QString &text)
 {
     const int start = text.indexOf(prefix);

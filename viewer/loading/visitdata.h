@@ -92,6 +92,9 @@ int ViewerSeriesLastIndex(const imaging::DicomImages &images, const QString &ser
 
 // The attribute's value as trimmed text; empty when absent or not readable as text.
 QString AttributeText(const imaging::DicomAttributes &attributes, int group, int element);
+// Text of an attribute that may have been read without a dictionary entry, as a private attribute is before its
+// description is declared: bytes are taken as Latin-1, without their padding.
+QString PrivateText(const imaging::DicomAttributes &attributes, int group, int element);
 // From the first occurrence of `prefix` to the next carriage return (or the end); empty
 // when the prefix does not occur.
 QString TextLine(const QString &prefix, const QString &text);

@@ -20,18 +20,6 @@ void Log(const QString &text)
 
 const QString kThreadTerminate = QStringLiteral("WM_THREADTERMINATE");
 
-// Text of an attribute that may have been read without a dictionary entry (bytes).
-QString LooseText(const imaging::DicomAttributes &attributes, int group, int element)
-{
-    const auto attribute = attributes.Item(group, element);
-    if (!attribute || !attribute->Exists())
-        return QString();
-    const QVariant value = attribute->Value();
-    if (value.typeId() == QMetaType::QByteArray)
-        return QString::fromLatin1(value.toByteArray()).remove(QChar(0)).trimmed();
-    return loading::AttributeText(attributes, group, element);
-}
-
 } // namespace
 
 TVisitOpening::TVisitOpening(TVisitWindow &window, QObject *parent) : QObject(parent), window_(window)
@@ -238,8 +226,8 @@ void TVisitOpening::OpenCommentIfAny()
                                          QStringLiteral("Commentaire"));
             global->AddDictionaryElement(0x0009, 0x0003, QStringLiteral("LO"), QStringLiteral("1"),
                                          QStringLiteral("Commentaire"));
-            if (LooseText(*attributes, 0x0009, 0x0001).toUpper() != QLatin1String("N")
-                && !LooseText(*attributes, 0x0009, 0x0003).isEmpty())
+            if (loading::PrivateText(*attributes, 0x0009, 0x0001).toUpper() != QLatin1String("N")
+                && !loading::PrivateText(*attributes, 0x0009, 0x0003).isEmpty())
                 window_.OpenInformationsAutomatically();
         }
         return;
