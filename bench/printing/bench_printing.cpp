@@ -6,7 +6,7 @@
 //
 // Counter "pdf_KB": the size of the file written.
 
-#include "tools/studygen/studygen.h"
+#include "bench/benchvisit.h"
 #include "viewer/frame/selection.h"
 #include "viewer/loading/components.h"
 #include "viewer/loading/visitdata.h"
@@ -39,20 +39,7 @@ struct Scene
     Scene()
     {
         shell.Create();
-        studygen::Options options;
-        options.outDir = visit.path();
-        options.preset = QStringLiteral("demo");
-        QString error;
-        if (!studygen::generate(options, &error)) {
-            std::fprintf(stderr, "studygen: %s\n", qPrintable(error));
-            return;
-        }
-        loading::LoadRequest request;
-        request.programFolder = visit.path();
-        request.catalogue = QStringLiteral("DICOMDIR");
-        request.patientId = QStringLiteral("KV000123");
-        loading::LoadObserver observer;
-        if (loading::RunVisitLoad(request, *VisitData().Content(), observer).failed())
+        if (!bench::LoadDemoVisit(visit.path()))
             return;
         const auto images = VisitData().VisitImages();
         if (images->Count() < kImages)

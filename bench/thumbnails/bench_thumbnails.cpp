@@ -8,7 +8,7 @@
 // Counter "KB_per_series": the heap the built window holds beyond the decoded frames,
 // per series.
 
-#include "tools/studygen/studygen.h"
+#include "bench/benchvisit.h"
 #include "viewer/loading/components.h"
 #include "viewer/loading/visitdata.h"
 #include "viewer/loading/visitload.h"
@@ -41,20 +41,7 @@ struct Scene
     Scene()
     {
         shell.Create();
-        studygen::Options options;
-        options.outDir = visit.path();
-        options.preset = QStringLiteral("demo");
-        QString error;
-        if (!studygen::generate(options, &error)) {
-            std::fprintf(stderr, "studygen: %s\n", qPrintable(error));
-            return;
-        }
-        loading::LoadRequest request;
-        request.programFolder = visit.path();
-        request.catalogue = QStringLiteral("DICOMDIR");
-        request.patientId = QStringLiteral("KV000123");
-        loading::LoadObserver observer;
-        if (loading::RunVisitLoad(request, *VisitData().Content(), observer).failed())
+        if (!bench::LoadDemoVisit(visit.path()))
             return;
         // One file per series as the files have them (the loader splits some series by
         // rewriting their UID, which a file read again does not carry).

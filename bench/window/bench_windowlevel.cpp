@@ -6,7 +6,7 @@
 // window/level move. The visit is the generated demo visit
 // (its first series: 20 CT images of 512 x 512), shown in the usual 2 x 1 grid.
 
-#include "tools/studygen/studygen.h"
+#include "bench/benchvisit.h"
 #include "viewer/frame/framedicomviewer.h"
 #include "viewer/loading/visitdata.h"
 #include "viewer/loading/visitload.h"
@@ -35,20 +35,7 @@ struct Scene
     Scene()
     {
         shell.Create();
-        studygen::Options options;
-        options.outDir = visit.path();
-        options.preset = QStringLiteral("demo");
-        QString error;
-        if (!studygen::generate(options, &error)) {
-            std::fprintf(stderr, "studygen: %s\n", qPrintable(error));
-            return;
-        }
-        loading::LoadRequest request;
-        request.programFolder = visit.path();
-        request.catalogue = QStringLiteral("DICOMDIR");
-        request.patientId = QStringLiteral("KV000123");
-        loading::LoadObserver observer;
-        if (loading::RunVisitLoad(request, *VisitData().Content(), observer).failed())
+        if (!bench::LoadDemoVisit(visit.path()))
             return;
         window = std::make_unique<TFormViewer>();
         window->resize(1280, 900);
