@@ -12,11 +12,14 @@
 
 namespace bench {
 
-inline bool LoadDemoVisit(const QString &folder)
+// Lays out a generated visit (`preset`, `images` for the large CT preset) and loads the patient `patientId`.
+inline bool LoadGeneratedVisit(const QString &folder, const QString &preset, int images, const QString &patientId)
 {
     studygen::Options options;
     options.outDir = folder;
-    options.preset = QStringLiteral("demo");
+    options.preset = preset;
+    if (images > 0)
+        options.images = images;
     QString error;
     if (!studygen::generate(options, &error)) {
         std::fprintf(stderr, "studygen: %s\n", qPrintable(error));
@@ -25,9 +28,14 @@ inline bool LoadDemoVisit(const QString &folder)
     loading::LoadRequest request;
     request.programFolder = folder;
     request.catalogue = QStringLiteral("DICOMDIR");
-    request.patientId = QStringLiteral("KV000123");
+    request.patientId = patientId;
     loading::LoadObserver observer;
     return !loading::RunVisitLoad(request, *VisitData().Content(), observer).failed();
+}
+
+inline bool LoadDemoVisit(const QString &folder)
+{
+    return LoadGeneratedVisit(folder, QStringLiteral("demo"), 0, QStringLiteral("KV000123"));
 }
 
 } // namespace bench
