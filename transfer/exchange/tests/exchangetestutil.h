@@ -10,6 +10,8 @@
 #include "ziptestkit.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -163,3 +165,17 @@ struct ExchangeFixture : ::testing::Test
         return ziptest::readAll(t.path() + "/z.zip");
     }
 };
+
+// Copies every file below `from` to the same place below `to`.
+inline bool copyTree(const QString &from, const QString &to)
+{
+    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString src = it.next();
+        const QString dst = to + "/" + QDir(from).relativeFilePath(src);
+        QDir().mkpath(QFileInfo(dst).path());
+        if (!QFile::copy(src, dst))
+            return false;
+    }
+    return true;
+}

@@ -26,19 +26,6 @@ QMap<QString, QByteArray> filesUnder(const QString &root)
     return out;
 }
 
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString src = it.next();
-        const QString dst = to + "/" + QDir(from).relativeFilePath(src);
-        QDir().mkpath(QFileInfo(dst).path());
-        if (!QFile::copy(src, dst))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 struct KeptVisits : ExchangeFixture

@@ -14,20 +14,6 @@
 using namespace exchange;
 using strandel::MessageKind;
 
-namespace {
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString src = it.next();
-        const QString dst = to + "/" + QDir(from).relativeFilePath(src);
-        QDir().mkpath(QFileInfo(dst).path());
-        if (!QFile::copy(src, dst))
-            return false;
-    }
-    return true;
-}
-} // namespace
 
 using Road = ExchangeFixture;
 
