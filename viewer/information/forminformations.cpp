@@ -578,11 +578,7 @@ void TFormInformations::FormActivate()
         const auto attributes = carrier->Attributes();
         const auto flag = attributes->Item(0x0009, 0x0001);
         if (flag && flag->Exists()) {
-            auto global = loading::NewComponent<imaging::DicomGlobal>();
-            global->AddDictionaryElement(0x0009, 0x0001, QStringLiteral("LO"), QStringLiteral("1"),
-                                         QStringLiteral("Commentaire"));
-            global->AddDictionaryElement(0x0009, 0x0003, QStringLiteral("LO"), QStringLiteral("1"),
-                                         QStringLiteral("Commentaire"));
+            loading::DeclareCommentAttributes();
             if (loading::PrivateText(*attributes, 0x0009, 0x0001).toUpper() != QLatin1String("N")) {
                 memoCommentaire_->setPlainText(loading::PrivateText(*attributes, 0x0009, 0x0003));
                 CommentShown = true;

@@ -239,6 +239,13 @@ QString PrivateText(const imaging::DicomAttributes &attributes, int group, int e
     return AttributeText(attributes, group, element);
 }
 
+void DeclareCommentAttributes()
+{
+    auto global = NewComponent<imaging::DicomGlobal>();
+    global->AddDictionaryElement(0x0009, 0x0001, QStringLiteral("LO"), QStringLiteral("1"), QStringLiteral("Commentaire"));
+    global->AddDictionaryElement(0x0009, 0x0003, QStringLiteral("LO"), QStringLiteral("1"), QStringLiteral("Commentaire"));
+}
+
 QString TextLine(const QString &prefix, const QString &text)
 {
     const int start = text.indexOf(prefix);

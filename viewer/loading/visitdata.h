@@ -95,6 +95,9 @@ QString AttributeText(const imaging::DicomAttributes &attributes, int group, int
 // Text of an attribute that may have been read without a dictionary entry, as a private attribute is before its
 // description is declared: bytes are taken as Latin-1, without their padding.
 QString PrivateText(const imaging::DicomAttributes &attributes, int group, int element);
+// Declares the visit comment's private attributes, (0009,0001) the flag and (0009,0003) the text, in the
+// component's dictionary, so that they read and list as "Commentaire".
+void DeclareCommentAttributes();
 // From the first occurrence of `prefix` to the next carriage return (or the end); empty
 // when the prefix does not occur.
 QString TextLine(const QString &prefix, const QString &text);
