@@ -186,8 +186,10 @@ void TClientForm::updateFeatureButtons()
     m_request->setEnabled(m_transferring == 0);
     m_parametres->setEnabled(idle);
     m_download->setEnabled(idle && bool(m_features.download));
-    m_dictations->setEnabled(bool(m_features.uploadDictations));
-    m_unzip->setEnabled(bool(m_features.unzipRadiologist));
+    // A transfer processes the user's events while it runs: nothing may
+    // start another one, or unpack, under it.
+    m_dictations->setEnabled(bool(m_features.uploadDictations) && m_transferring == 0);
+    m_unzip->setEnabled(bool(m_features.unzipRadiologist) && m_transferring == 0);
 }
 
 bool TClientForm::startUp()
@@ -455,6 +457,12 @@ void TClientForm::timerTick()
     m_timerLabel->setText(WaitClock(m_counter));
     if (!IsCheckTick(m_counter, delay)) {
         setStatusText(QStringLiteral("  Prochaine vérification ") + QString::number(delay - m_counter % delay));
+        return;
+    }
+    // A transfer runs (the dictation upload window was opened while
+    // waiting): the server is asked at the next check, after it.
+    if (m_transferring > 0) {
+        setStatusText(QStringLiteral("  Prochaine vérification ") + QString::number(delay));
         return;
     }
     // No tick while the server is asked, however long it takes.
