@@ -107,11 +107,15 @@ private:
         QByteArray v = m_d.mid(pos, length);
         while (v.endsWith('\0') || v.endsWith(' '))
             v.chop(1);
-        return common::fromCp1252(v).trimmed();
+        return (m_utf8 ? QString::fromUtf8(v) : common::fromCp1252(v)).trimmed();
     }
 
     void value(quint32 t, qint64 pos, quint32 length)
     {
+        // The character set comes before the names it applies to (tags
+        // ascend), in the catalogue or in a record.
+        if (t == tag(0x0008, 0x0005))
+            m_utf8 = m_d.mid(pos, length).contains("ISO_IR 192");
         if (m_records.empty())
             return;
         Record &r = m_records.back();
@@ -226,6 +230,7 @@ private:
     const QByteArray &m_d;
     CatalogueVisit *m_visit;
     bool m_explicit = true;
+    bool m_utf8 = false; // Specific Character Set ISO_IR 192; else Latin texts
     std::vector<Record> m_records;
 };
 

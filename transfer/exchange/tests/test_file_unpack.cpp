@@ -327,6 +327,13 @@ TEST(Catalogue, RecordsGiveThePatientTheAccessionAndTheFiles)
         EXPECT_EQ(v.files, (QStringList{"DICOM/ST1/IM1", "DICOM/ST1/IM2"}));
         EXPECT_EQ(describeVisit(v), "DUPONT JEANNE (accession ACC123, catalogue DICOMDIR.A)");
     }
+    // Names in Latin-1 or, as the record says, in UTF-8.
+    for (const QString &name : {QStringLiteral("LEFÈVRE^HÉLÈNE"), QStringLiteral("ŁUKASZ^ŻÓŁW")}) {
+        ASSERT_TRUE(ziptest::writeFile(t.path() + "/DICOMDIR.N", ziptest::catalogue(name, "N1", {"IM1"})));
+        CatalogueVisit v;
+        ASSERT_TRUE(ReadCatalogue(t.path() + "/DICOMDIR.N", &v));
+        EXPECT_EQ(v.patientName, QString(name).replace('^', ' '));
+    }
     // Not a catalogue, or cut short: refused.
     const QByteArray whole = ziptest::catalogue("X", "Y", {"DICOM/IM1"});
     for (const QByteArray &bad : {QByteArray("catalogue A"), whole.left(whole.size() - 5), whole.left(140)}) {

@@ -212,7 +212,10 @@ QByteArray catalogue(const QString &patientName, const QString &accession, const
     le32(length, quint32(meta.size()));
     out += element(0x0002, 0x0000, "UL", length) + meta;
     QList<QByteArray> records;
-    records << element(0x0004, 0x1430, "CS", "PATIENT") + element(0x0010, 0x0010, "PN", patientName.toLatin1())
+    const bool latin = QString::fromLatin1(patientName.toLatin1()) == patientName;
+    records << element(0x0004, 0x1430, "CS", "PATIENT")
+                   + (latin ? QByteArray() : element(0x0008, 0x0005, "CS", "ISO_IR 192"))
+                   + element(0x0010, 0x0010, "PN", latin ? patientName.toLatin1() : patientName.toUtf8())
                    + element(0x0010, 0x0020, "LO", "ID1");
     records << element(0x0004, 0x1430, "CS", "STUDY") + element(0x0008, 0x0050, "SH", accession.toLatin1());
     for (const QString &f : files) {
