@@ -810,10 +810,12 @@ void EchoServer::handle(const httplib::Request &req, httplib::Response &res, con
     if (mode == QLatin1String("oversize")) {
         // The attachment is announced (and streamed) far beyond the fragment
         // asked for; the stream is cut after 64 MiB whatever was announced.
+        // "unannounced": the part says no length at all.
+        const bool unannounced = b.text == QLatin1String("unannounced");
         const qint64 declared = b.text.toLongLong() > 0 ? b.text.toLongLong() : 3000000000LL;
-        QByteArray head = multipartHead(xml) + "\r\n--" + soap::kBoundary + "\r\nContent-ID: <" + cid.toLatin1()
-                          + ">\r\nContent-Length: " + QByteArray::number(declared)
-                          + "\r\nContent-Type: application/binary\r\nContent-transfer-encoding: 8bit\r\n\r\n";
+        QByteArray head = multipartHead(xml) + "\r\n--" + soap::kBoundary + "\r\nContent-ID: <" + cid.toLatin1() + ">\r\n"
+                          + (unannounced ? QByteArray() : "Content-Length: " + QByteArray::number(declared) + "\r\n")
+                          + "Content-Type: application/binary\r\nContent-transfer-encoding: 8bit\r\n\r\n";
         const QByteArray tail = QByteArray("\r\n--") + soap::kBoundary + "--\r\n";
         const qint64 cap = qint64(head.size()) + (64LL << 20);
         sendProvided(res, 200, responseMultipartType(), size_t(head.size() + declared + tail.size()),

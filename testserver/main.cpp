@@ -17,8 +17,9 @@
 //       http-404, garbage, entity, deep, huge, lying-http-length,
 //       alt-prefix, array-href, no-closing, truncated-multipart,
 //       missing-attachment, wrong-cid, lying-length,
-//       oversize [bytes]  (GetAttachment: the attachment announced at that
-//                          size, 3000000000 by default, cut after 64 MiB)
+//       oversize [bytes|unannounced]  (GetAttachment: the attachment
+//                          announced at that size, 3000000000 by default, or
+//                          without Content-Length; cut after 64 MiB)
 //   answer <operation> <text>     the return value becomes <text> (may be empty)
 //   acces <operation> <text>      the in/out parameter Acces becomes <text>
 //   delay <operation> <ms>        wait before answering

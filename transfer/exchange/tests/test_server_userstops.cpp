@@ -197,6 +197,16 @@ TEST_F(UserStops, FragmentsBeyondWhatWasAnnouncedAreRefused)
     expectNothingLeft(served);
     EXPECT_FALSE(server->log().contains("coupée")); // refused long before the server's own cut
 
+    // Without any length announced, the bytes are counted as they come.
+    rec.messages.clear();
+    ASSERT_EQ(server->control("mode GetAttachment oversize unannounced"), "OK");
+    form->downloadClicked();
+    EXPECT_TRUE(texts(MessageKind::Error).value(0).startsWith(
+        "ERREUR : Le fragment CLINIQUE.zip.001 envoyé par le serveur dépasse la taille annoncée (1000000 octets au plus)"))
+        << rec.texts().join(" | ").toStdString();
+    expectNothingLeft(served);
+    EXPECT_FALSE(server->log().contains("coupée"));
+
     // The volume says 1,500,000 bytes: the second fragment may bring 500,000.
     rec.messages.clear();
     ASSERT_EQ(server->control("reset\nanswer echoVolumeDuZip 1500000"), "OK");
