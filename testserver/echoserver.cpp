@@ -473,6 +473,24 @@ EchoServer::Answer EchoServer::dispatch(const QString &op, const soap::Message &
 
 // ---- control ---------------------------------------------------------------------------
 
+void EchoServer::holdIfAsked(const QString &op, const QString &name)
+{
+    std::unique_lock<std::mutex> lock(m_holdMutex);
+    if (m_holdOp.isEmpty() || m_holdOp != op || (m_holdName != QLatin1String("*") && m_holdName != name))
+        return;
+    // Held once: the file "held" says so to the test, which answers "release".
+    m_holdOp.clear();
+    QFile marker(m_root + QStringLiteral("/held"));
+    if (marker.open(QIODevice::WriteOnly))
+        marker.write((op + QLatin1Char(' ') + name).toUtf8());
+    marker.close();
+    log(QStringLiteral("%1 %2 retenu").arg(op, name));
+    const quint64 releases = m_releases;
+    // A test that never releases does not keep the server's thread for ever.
+    m_holdChanged.wait_for(lock, std::chrono::seconds(120), [&] { return m_releases != releases; });
+    QFile::remove(m_root + QStringLiteral("/held"));
+}
+
 EchoServer::Behaviour EchoServer::behaviourFor(const QString &op)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -510,6 +528,17 @@ QString EchoServer::control(const QString &text)
             m_scripts.insert(op, rest);
         } else if (cmd == QLatin1String("prepare-ms")) {
             m_prepareMs = op.toInt();
+        } else if (cmd == QLatin1String("hold")) {
+            std::lock_guard<std::mutex> hold(m_holdMutex);
+            m_holdOp = op;
+            m_holdName = rest;
+        } else if (cmd == QLatin1String("release")) {
+            std::lock_guard<std::mutex> hold(m_holdMutex);
+            m_holdOp.clear();
+            m_holdName.clear();
+            ++m_releases;
+            QFile::remove(m_root + QStringLiteral("/held"));
+            m_holdChanged.notify_all();
         } else {
             return QStringLiteral("ERREUR commande inconnue : %1").arg(line);
         }
@@ -633,6 +662,7 @@ void EchoServer::handle(const httplib::Request &req, httplib::Response &res, con
         return;
     }
 
+    holdIfAsked(op, param(msg, "name"));
     const Behaviour b = behaviourFor(op);
     if (b.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(b.delayMs));
@@ -777,6 +807,34 @@ void EchoServer::handle(const httplib::Request &req, httplib::Response &res, con
     QList<soap::OutgoingPart> parts{part};
     if (mode == QLatin1String("missing-attachment"))
         parts.clear();
+    if (mode == QLatin1String("oversize")) {
+        // The attachment is announced (and streamed) far beyond the fragment
+        // asked for; the stream is cut after 64 MiB whatever was announced.
+        // "unannounced": the part says no length at all.
+        const bool unannounced = b.text == QLatin1String("unannounced");
+        const qint64 declared = b.text.toLongLong() > 0 ? b.text.toLongLong() : 3000000000LL;
+        QByteArray head = multipartHead(xml) + "\r\n--" + soap::kBoundary + "\r\nContent-ID: <" + cid.toLatin1() + ">\r\n"
+                          + (unannounced ? QByteArray() : "Content-Length: " + QByteArray::number(declared) + "\r\n")
+                          + "Content-Type: application/binary\r\nContent-transfer-encoding: 8bit\r\n\r\n";
+        const QByteArray tail = QByteArray("\r\n--") + soap::kBoundary + "--\r\n";
+        const qint64 cap = qint64(head.size()) + (64LL << 20);
+        sendProvided(res, 200, responseMultipartType(), size_t(head.size() + declared + tail.size()),
+                     [head, cap](size_t offset, size_t length, httplib::DataSink &sink) {
+                         static const std::string block(65536, 'Z');
+                         const qint64 pos = qint64(offset);
+                         if (pos >= cap) {
+                             log(QStringLiteral("pièce jointe coupée après %1 octets").arg(pos));
+                             return false;
+                         }
+                         const bool ok = pos < head.size()
+                                             ? sink.write(head.constData() + pos, size_t(head.size() - pos))
+                                             : sink.write(block.data(), std::min(length, block.size()));
+                         if (!ok)
+                             log(QStringLiteral("pièce jointe refusée par le client après %1 octets").arg(pos));
+                         return ok;
+                     });
+        return;
+    }
     auto body = std::make_shared<soap::MultipartBody>(xml, parts);
     if (!body->open(QIODevice::ReadOnly)) {
         sendFault(res, body->errorString());

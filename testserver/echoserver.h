@@ -21,6 +21,7 @@
 #include <QMap>
 #include <QString>
 
+#include <condition_variable>
 #include <mutex>
 
 namespace httplib {
@@ -114,6 +115,13 @@ private:
     QHash<QString, Behaviour> m_behaviours; // by operation name, "*" for all
     QMap<QString, Request> m_requests;      // by request base name
     QHash<QString, QString> m_scripts;      // accession -> "ERR text" / "ACK text" / "OK2 text"
+
+    // One call held before its answer until "release" (see control()).
+    void holdIfAsked(const QString &op, const QString &name);
+    std::mutex m_holdMutex;
+    std::condition_variable m_holdChanged;
+    QString m_holdOp, m_holdName;
+    quint64 m_releases = 0;
 };
 
 } // namespace testserver

@@ -16,11 +16,17 @@
 //       fault, fault-detail, fault-200, fault-raw [body], fault-multipart,
 //       http-404, garbage, entity, deep, huge, lying-http-length,
 //       alt-prefix, array-href, no-closing, truncated-multipart,
-//       missing-attachment, wrong-cid, lying-length
+//       missing-attachment, wrong-cid, lying-length,
+//       oversize [bytes|unannounced]  (GetAttachment: the attachment
+//                          announced at that size, 3000000000 by default, or
+//                          without Content-Length; cut after 64 MiB)
 //   answer <operation> <text>     the return value becomes <text> (may be empty)
 //   acces <operation> <text>      the in/out parameter Acces becomes <text>
 //   delay <operation> <ms>        wait before answering
 //   script <accession> <ERR|ACK|OK2> [text]   how requests for it are answered
+//   hold <operation> <name|*>     the next call of it with that "name" parameter
+//                                 waits before its answer; ROOT/held exists meanwhile
+//   release                       lets the held call answer
 //   prepare-ms <ms>               preparation time of a study
 
 #include "testserver/echoserver.h"

@@ -7,6 +7,7 @@
 #include "transfer/core/requestfile.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -164,14 +165,31 @@ void TClientForm::showEvent(QShowEvent *event)
     updateFeatureButtons();
 }
 
+void TClientForm::closeEvent(QCloseEvent *event)
+{
+    // Closing the window in the middle of a transfer would leave it running
+    // against a window on its way out: the transfer is stopped instead, and
+    // the window closes once it has cleaned up after itself.
+    if (m_transferring > 0) {
+        event->ignore();
+        m_closePending = true;
+        if (m_features.cancelTransfer)
+            m_features.cancelTransfer(*this);
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
 void TClientForm::updateFeatureButtons()
 {
-    const bool idle = !m_waitMode && !m_transferring;
-    m_request->setEnabled(!m_transferring);
+    const bool idle = !m_waitMode && m_transferring == 0;
+    m_request->setEnabled(m_transferring == 0);
     m_parametres->setEnabled(idle);
     m_download->setEnabled(idle && bool(m_features.download));
-    m_dictations->setEnabled(bool(m_features.uploadDictations));
-    m_unzip->setEnabled(bool(m_features.unzipRadiologist));
+    // A transfer processes the user's events while it runs: nothing may
+    // start another one, or unpack, under it.
+    m_dictations->setEnabled(bool(m_features.uploadDictations) && m_transferring == 0);
+    m_unzip->setEnabled(bool(m_features.unzipRadiologist) && m_transferring == 0);
 }
 
 bool TClientForm::startUp()
@@ -257,8 +275,10 @@ bool TClientForm::runUpdateCheck()
 
 void TClientForm::setTransferring(bool on)
 {
-    m_transferring = on;
+    m_transferring = std::max(0, m_transferring + (on ? 1 : -1));
     updateFeatureButtons();
+    if (m_transferring == 0 && m_closePending)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TClientForm::setDownloadFlag(bool on)
@@ -437,6 +457,12 @@ void TClientForm::timerTick()
     m_timerLabel->setText(WaitClock(m_counter));
     if (!IsCheckTick(m_counter, delay)) {
         setStatusText(QStringLiteral("  Prochaine vérification ") + QString::number(delay - m_counter % delay));
+        return;
+    }
+    // A transfer runs (the dictation upload window was opened while
+    // waiting): the server is asked at the next check, after it.
+    if (m_transferring > 0) {
+        setStatusText(QStringLiteral("  Prochaine vérification ") + QString::number(delay));
         return;
     }
     // No tick while the server is asked, however long it takes.

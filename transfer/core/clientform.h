@@ -51,6 +51,9 @@ struct ClientFeatures {
     // Called for every block counted while a download runs (after the main
     // window's own counters), for the download window's fragment counter.
     std::function<void(TClientForm &)> receivedBlock;
+    // Stops the transfer in progress as cleanly as it can (the main window
+    // was closed during it); the transfer itself tells the user.
+    std::function<void(TClientForm &)> cancelTransfer;
 };
 
 // The transfer client's main window: requests by accession number and the
@@ -92,8 +95,14 @@ public:
     void setStatusText(const QString &text);
     QString statusText() const;
 
-    // Downloading state: request, download and "Paramètres" disabled.
+    // Downloading state: request, download and "Paramètres" disabled. Calls
+    // nest (an upload window may run while a download is asked from a wait
+    // tick); the state ends with the last. While it lasts, closing the window
+    // stops the transfer instead, and the window closes once it has ended.
     void setTransferring(bool on);
+    bool transferring() const { return m_transferring > 0; }
+    // The window was closed during a transfer: it closes when the transfer ends.
+    bool closePending() const { return m_closePending; }
     // Download flag and counters: while set, every receive notification of
     // the main SOAP client object adds 2048 bytes to the counter shown on
     // the progress bar and the status bar ("  counter/maximum").
@@ -143,6 +152,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void receivedData();
@@ -158,7 +168,8 @@ private:
     bool m_waitMode = false;
     bool m_updateChecked = false;
     bool m_downloading = false;
-    bool m_transferring = false;
+    int m_transferring = 0;
+    bool m_closePending = false;
     qint64 m_received = 0;
     QElapsedTimer m_lastShown; // last redraw of the download counter
     int m_counter = 0;

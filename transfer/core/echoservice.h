@@ -35,6 +35,9 @@ public:
         Http,      // an HTTP status other than 200 without a readable fault
         Fault,     // a SOAP fault sent by the server (HTTP 500, or 200)
         Protocol,  // an answer that cannot be read (bad XML, bad multipart, too big...)
+        TooLarge,  // attachments beyond the limit set for the call, refused as they arrived
+        LocalWrite, // an attachment could not be written to disk here (disk full...)
+        Cancelled, // the call was stopped by SoapClient::cancel()
     };
     SoapError(Kind kind, const QString &message, int code = 0, const QString &faultCode = {},
               const QString &detail = {});
@@ -155,6 +158,17 @@ public:
     // A call with no byte moving for this long fails with a Transport error
     // (default 60000 ms; 0 waits for ever).
     void setTransferTimeout(int milliseconds);
+    // The most bytes that the attachments of one answer may hold together;
+    // -1 (the default) sets no limit. An attachment announced or arriving
+    // beyond it stops the call at once with a TooLarge error, and what came
+    // of it is removed.
+    void setAttachmentLimit(qint64 bytes);
+    qint64 attachmentLimit() const;
+    // Stops the call in progress, if any (from code run while it waits, such
+    // as a window closed by the user): it ends with a Cancelled error and
+    // leaves no received file behind. Does nothing between calls.
+    void cancel();
+    bool callInProgress() const;
 
     // The interface bound to this client object (always the same object).
     IEchoService &service();

@@ -31,6 +31,9 @@ public:
     qint64 maxXml = 8 * 1024 * 1024;
     int timeout = 60000;
     bool busy = false;
+    qint64 attachmentLimit = -1;
+    bool cancelRequested = false;
+    QPointer<QNetworkReply> current; // the call in progress
     std::unique_ptr<IEchoService> service;
 };
 
@@ -110,6 +113,18 @@ void SoapClient::setAttachmentFolder(const QString &folder) { d->attachmentFolde
 QString SoapClient::attachmentFolder() const { return d->attachmentFolder; }
 void SoapClient::setMaxXmlSize(qint64 bytes) { d->maxXml = bytes; }
 void SoapClient::setTransferTimeout(int milliseconds) { d->timeout = milliseconds; }
+void SoapClient::setAttachmentLimit(qint64 bytes) { d->attachmentLimit = bytes; }
+qint64 SoapClient::attachmentLimit() const { return d->attachmentLimit; }
+bool SoapClient::callInProgress() const { return d->busy; }
+
+void SoapClient::cancel()
+{
+    if (!d->busy)
+        return;
+    d->cancelRequested = true;
+    if (d->current)
+        d->current->abort();
+}
 IEchoService &SoapClient::service() { return *d->service; }
 
 // ---- one call -------------------------------------------------------------------------
@@ -135,30 +150,68 @@ QString SoapCallResult::returnText() const
 
 namespace {
 
-// Keeps a part in a temporary file of the attachment folder.
+// What the attachments of one answer may take, and why they were refused.
+struct AttachmentBudget
+{
+    qint64 limit = -1; // -1: none
+    qint64 used = 0;
+    bool tooLarge = false;
+    bool writeFailed = false;
+
+    bool allows(qint64 more) const { return limit < 0 || (more >= 0 && used + more <= limit); }
+    QString refusal(qint64 more) const
+    {
+        return QStringLiteral("Pièce jointe trop volumineuse : %1 octets au moins, %2 octets permis")
+            .arg(used + more)
+            .arg(limit);
+    }
+};
+
+// Keeps a part in a temporary file of the attachment folder, within the
+// budget of the answer; every write is checked, up to the close.
 class TemporaryFileSink : public soap::PartSink
 {
 public:
     TemporaryFileSink(std::unique_ptr<QTemporaryFile> file, std::vector<SoapAttachmentPtr> *list,
-                      const soap::PartHeaders &headers)
-        : m_file(std::move(file)), m_inner(m_file.get())
+                      const soap::PartHeaders &headers, AttachmentBudget *budget)
+        : m_file(std::move(file)), m_inner(m_file.get()), m_budget(budget)
     {
         auto a = std::make_shared<SoapAttachment>(m_file->fileName(), QString::fromLatin1(headers.contentType()),
                                                   headers.contentId());
         a->setContentLocation(headers.contentLocation());
         list->push_back(a);
     }
-    bool write(const char *data, qint64 size, QString *error) override { return m_inner.write(data, size, error); }
+    bool write(const char *data, qint64 size, QString *error) override
+    {
+        if (!m_budget->allows(size)) {
+            m_budget->tooLarge = true;
+            *error = m_budget->refusal(size);
+            return false;
+        }
+        m_budget->used += size;
+        if (!m_inner.write(data, size, error)) {
+            m_budget->writeFailed = true;
+            return false;
+        }
+        return true;
+    }
     bool finish(QString *error) override
     {
-        const bool ok = m_inner.finish(error);
+        bool ok = m_inner.finish(error);
         m_file->close();
+        if (ok && m_file->error() != QFileDevice::NoError) {
+            *error = QStringLiteral("Écriture impossible de la pièce jointe : %1").arg(m_file->errorString());
+            ok = false;
+        }
+        if (!ok)
+            m_budget->writeFailed = true;
         return ok;
     }
 
 private:
     std::unique_ptr<QTemporaryFile> m_file;
     soap::FileSink m_inner;
+    AttachmentBudget *m_budget;
 };
 
 QString transportMessage(QNetworkReply *reply, const QUrl &url)
@@ -228,15 +281,23 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
     qint64 total = -1;
     const QString folder = d.attachmentFolder;
     const qint64 maxXml = d.maxXml;
+    AttachmentBudget budget;
+    budget.limit = d.attachmentLimit;
 
     d.busy = true;
+    d.cancelRequested = false;
     struct BusyReset
     {
-        bool *flag;
-        ~BusyReset() { *flag = false; }
-    } busyReset{&d.busy};
+        SoapClientPrivate *d;
+        ~BusyReset()
+        {
+            d->busy = false;
+            d->current = nullptr;
+        }
+    } busyReset{&d};
 
     QPointer<QNetworkReply> reply = d.nam.post(request, body.get());
+    d.current = reply;
     body.release()->setParent(reply); // the reply reads it until it is gone
     // Back-pressure: the network side stops reading when this much waits for us.
     reply->setReadBufferSize(512 * 1024);
@@ -255,9 +316,20 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
         }
     };
 
+    // The receiving handler may run pending events, and with them a new
+    // readyRead of this reply: that one finds the outer read still looping
+    // and leaves the bytes to it, so reading never nests (an answer that
+    // keeps streaming would otherwise pile up frames until the stack ends).
+    bool reading = false;
     auto readAvailable = [&]() {
-        if (!reply || !readError.isEmpty())
+        if (!reply || !readError.isEmpty() || reading || d.cancelRequested)
             return;
+        reading = true;
+        struct ReadingReset
+        {
+            bool *flag;
+            ~ReadingReset() { *flag = false; }
+        } readingReset{&reading};
         if (!started) {
             started = true;
             total = reply->header(QNetworkRequest::ContentLengthHeader).isValid()
@@ -278,13 +350,21 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
                             haveRoot = true;
                             return std::make_unique<soap::MemorySink>(&xml, maxXml);
                         }
+                        // A part announced beyond what is allowed is refused
+                        // before a byte of it is written.
+                        if (h.contentLength >= 0 && !budget.allows(h.contentLength)) {
+                            budget.tooLarge = true;
+                            *error = budget.refusal(h.contentLength);
+                            return nullptr;
+                        }
                         auto file = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/soap-XXXXXX.part"));
                         file->setAutoRemove(false);
                         if (!file->open()) {
                             *error = QStringLiteral("Impossible de créer un fichier temporaire dans %1").arg(folder);
                             return nullptr;
                         }
-                        return std::make_unique<TemporaryFileSink>(std::move(file), &result.attachments, h);
+                        return std::make_unique<TemporaryFileSink>(std::move(file), &result.attachments, h,
+                                                                   &budget);
                     });
             }
         }
@@ -307,6 +387,8 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
                 return;
             }
             notify(false);
+            if (d.cancelRequested)
+                return;
         }
     };
 
@@ -322,8 +404,13 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owner(reply.data(),
                                                                     [](QNetworkReply *r) { r->deleteLater(); });
 
+    if (d.cancelRequested)
+        throw SoapError(SoapError::Kind::Cancelled, QStringLiteral("Transfert interrompu par l'usager"));
     if (!readError.isEmpty())
-        throw SoapError(SoapError::Kind::Protocol, readError);
+        throw SoapError(budget.tooLarge      ? SoapError::Kind::TooLarge
+                        : budget.writeFailed ? SoapError::Kind::LocalWrite
+                                             : SoapError::Kind::Protocol,
+                        readError);
     result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError netError = reply->error();
     // Errors that only restate an HTTP status (the body is still there to read).
@@ -338,6 +425,9 @@ SoapCallResult soapCall(SoapClient &client, const QString &operation, const QLis
     }
     notify(true);
     if (multipart && !parser->finish()) {
+        if (budget.tooLarge || budget.writeFailed)
+            throw SoapError(budget.tooLarge ? SoapError::Kind::TooLarge : SoapError::Kind::LocalWrite,
+                            parser->error());
         if (result.httpStatus == 500)
             throw SoapError(SoapError::Kind::Fault,
                             xml.isEmpty() ? QStringLiteral("Erreur interne du serveur") : QString::fromUtf8(xml).trimmed(),

@@ -54,6 +54,14 @@ void pump()
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
+// The viewer's spoken prompts live in its folder, which is also the
+// dictation folder: they are the viewer's, never dictations to send.
+bool isViewerPrompt(const QString &fileName)
+{
+    return fileName.compare(QLatin1String("RES_PretDicter.wav"), Qt::CaseInsensitive) == 0
+           || fileName.compare(QLatin1String("RES_ExamenSauve.wav"), Qt::CaseInsensitive) == 0;
+}
+
 } // namespace
 
 // ------------------------------------------------------------------ messages
@@ -108,6 +116,7 @@ void Exchange::install()
     f.createShortcuts = [this](strandel::TClientForm &, bool strandel, bool viewer) {
         createShortcuts(strandel, viewer);
     };
+    f.cancelTransfer = [this](strandel::TClientForm &) { cancelTransfer(); };
     f.receivedBlock = [this](strandel::TClientForm &) {
         if (m_downloadWindow)
             m_downloadWindow->addBlock(2048);
@@ -131,11 +140,29 @@ QString Exchange::workingFolder() const
     return m_form.programFolder().absolutePath();
 }
 
+void Exchange::cancelTransfer()
+{
+    m_cancel = true;
+    m_form.soapClient().cancel();
+    if (m_uploadSoap)
+        m_uploadSoap->cancel();
+}
+
+bool Exchange::refusedBefore(const QString &name) const
+{
+    return !name.isEmpty() && m_refused.contains(name, Qt::CaseInsensitive);
+}
+
 // ------------------------------------------------------------------ download
 
 void Exchange::downloadButton()
 {
     strandel::TransferSettings &s = m_form.settings();
+    // The user asks anew: an archive refused earlier in this run may be
+    // fetched once more (the clash may have been cleared meanwhile).
+    m_refused.clear();
+    m_cancel = false;
+    m_form.setStatusText(QString());
     if (!m_form.updateCheckMade() && !m_form.runUpdateCheck())
         return;
     if (!strandel::TestConnection(m_form.service())) {
@@ -155,12 +182,17 @@ void Exchange::downloadButton()
         m_env.quit();
         return;
     }
+    m_closeWhenDone = false;
     m_form.setTransferring(true);
     if (s.ModeAttente)
         continuousMode();
     else
         singleDownload();
     m_form.setTransferring(false);
+    if (m_closeWhenDone) {
+        m_form.close();
+        m_env.quit();
+    }
 }
 
 void Exchange::singleDownload()
@@ -190,7 +222,8 @@ void Exchange::singleDownload()
     m_form.progressBar()->setMaximum(int(std::clamp<qint64>(volume, 1, INT_MAX)));
     QString fetchTime;
     if (!DownloadArchive(name, volume, &fetchTime)) {
-        m_sink.error(QStringLiteral("ERREUR durant la réception des images."));
+        if (!m_cancel) // a stop asked by the user has been told already
+            m_sink.error(QStringLiteral("ERREUR durant la réception des images."));
         return;
     }
     m_sink.information(QStringLiteral("La réception des images est terminée.\r\rTemps requis : ") + fetchTime);
@@ -199,12 +232,10 @@ void Exchange::singleDownload()
         m_sink.information(QStringLiteral("Attention.\r\rPrenez note qu'il y a au moins un autre fichier d'images\r"
                                           "déjà disponible pour vous sur le serveur\r  : ")
                            + other);
-    if (s.Rappel
-        && m_sink.confirm(QStringLiteral("Vous pouvez maintenant fermer Strandel et ouvrir KorvaneCD.\r\r"
-                                         "Voulez-vous fermer Strandel maintenant ?"))) {
-        m_form.close();
-        m_env.quit();
-    }
+    // The window closes once the download state is over (downloadButton).
+    m_closeWhenDone = s.Rappel
+                      && m_sink.confirm(QStringLiteral("Vous pouvez maintenant fermer Strandel et ouvrir KorvaneCD.\r\r"
+                                                       "Voulez-vous fermer Strandel maintenant ?"));
 }
 
 QString Exchange::askPeriodicCheck()
@@ -221,7 +252,10 @@ QString Exchange::periodicCheck(int periodSeconds)
     const QString fichierZip = m_form.settings().FichierZip;
     TFormAttente2 window(periodSeconds, [this, fichierZip]() -> QString {
         try {
-            return strandel::AvailableArchive(m_form.service(), fichierZip, m_form.errorBox());
+            // An archive refused for a clash earlier in this run is not
+            // fetched again by itself: checking goes on as if it were not there.
+            const QString name = strandel::AvailableArchive(m_form.service(), fichierZip, m_form.errorBox());
+            return refusedBefore(name) ? QString() : name;
         } catch (const std::exception &) {
             m_sink.error(QStringLiteral("ERREUR : Accès au serveur distant.\r\rVérifiez votre connexion internet."));
             return QString();
@@ -243,10 +277,10 @@ void Exchange::continuousMode()
         return;
     const int period = dialog.period();
     for (;;) {
-        if (periodicCheck(period).isEmpty())
+        if (m_cancel || periodicCheck(period).isEmpty())
             break;
         const QString name = strandel::AvailableArchive(m_form.service(), s.FichierZip, m_form.errorBox());
-        if (name.isEmpty())
+        if (name.isEmpty() || refusedBefore(name))
             continue;
         const qint64 volume =
             strandel::ArchiveVolume(m_form.service(), name, m_form.errorBox()).trimmed().toLongLong();
@@ -254,6 +288,16 @@ void Exchange::continuousMode()
         PurgeMarkers(workingFolder());
         QString fetchTime;
         const bool ok = DownloadArchive(name, volume, &fetchTime);
+        if (m_cancel)
+            break; // stopped by the user, who has been told
+        if (!ok && m_lastConflict) {
+            // It stays on the server, rightly; fetching it again at the next
+            // check would only be refused again, for ever.
+            m_refused << name;
+            m_form.setStatusText(QStringLiteral("ERREUR durant la réception des images : ") + name
+                                 + QStringLiteral(" reste sur le serveur et ne sera plus téléchargé automatiquement."));
+            continue;
+        }
         m_form.setStatusText(ok ? QStringLiteral("La réception des images est terminée.")
                                 : QStringLiteral("ERREUR durant la réception des images."));
     }
@@ -263,6 +307,7 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
 {
     strandel::TransferSettings &s = m_form.settings();
     const QString folder = workingFolder();
+    m_lastConflict = false;
     // The name becomes a file name here: refuse anything that is not a plain name.
     if (!isPlainFileName(name)) {
         m_sink.error(QStringLiteral("ERREUR : Nom de fichier refusé : ") + name);
@@ -281,24 +326,37 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
     try {
         answer = m_form.service().DebutDownLoadZip(name, int(FragmentSize));
     } catch (const SoapError &e) {
-        m_sink.error(strandel::ExceptionText(e));
+        if (!m_cancel)
+            m_sink.error(strandel::ExceptionText(e));
         answer = QStringLiteral("ERREUR EXCEPTION");
     }
-    if (answer != QLatin1String("OK")) {
+    if (m_cancel) {
+        ok = false;
+    } else if (answer != QLatin1String("OK")) {
         m_sink.error(QStringLiteral("Erreur au moment de la fragmentation du fichier\rcontenant les images.\r(")
                      + answer + QLatin1Char(')'));
         m_form.setStatusText(QStringLiteral("  ERREUR (1/4) Fragmentation du fichier d'images"));
         ok = false;
     }
 
-    // 2.
+    // 2. The download window belongs to this procedure: closing it (Escape,
+    // the close box) only hides it and stops the download; it goes when the
+    // procedure ends, never while a fragment is on its way.
     QStringList fragments;
-    TFormDownLoad *window = nullptr;
+    std::unique_ptr<TFormDownLoad> window;
+    QMetaObject::Connection closedByUser;
+    auto closeWindow = [&] {
+        if (!window)
+            return;
+        QObject::disconnect(closedByUser);
+        window->close();
+    };
     if (ok) {
         m_form.setStatusText(QStringLiteral("  2/4 - Télécharger la liste des fragments de fichier..."));
-        window = new TFormDownLoad(&m_form);
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        m_downloadWindow = window;
+        window = std::make_unique<TFormDownLoad>(&m_form);
+        m_downloadWindow = window.get();
+        closedByUser = connect(window.get(), &QDialog::rejected, this, &Exchange::cancelTransfer);
+        emit dialogCreated(window.get());
         window->setTitle(name);
         try {
             fragments = m_form.service().GetSplitFileList(name);
@@ -308,13 +366,17 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
         // Each fragment is saved under the name the server gives: only plain
         // names of this archive are taken.
         for (const QString &f : std::as_const(fragments)) {
+            if (!ok || m_cancel)
+                break;
             if (!isPlainFileName(f) || !f.toUpper().contains(name.toUpper()) || f == name) {
                 m_sink.error(QStringLiteral("ERREUR : Nom de fragment refusé : ") + f);
                 ok = false;
                 break;
             }
         }
-        if (ok)
+        if (m_cancel)
+            ok = false;
+        else if (ok)
             window->setFragments(fragments);
         else
             m_form.setStatusText(QStringLiteral("  ERREUR (2/4) Téléchargement de la liste des fragments"));
@@ -330,34 +392,71 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
         window->show();
         pump();
         const QDateTime fetchStart = m_env.now();
+        // No fragment may be larger than the size asked for, nor the whole
+        // larger than the volume the server gave: what comes beyond is
+        // refused as it arrives, before it reaches the disk.
+        qint64 fetched = 0;
+        strandel::SoapClient &soap = m_form.soapClient();
         for (int i = 0; i < fragments.size() && ok; ++i) {
+            if (m_cancel) {
+                ok = false;
+                break;
+            }
             window->resetCounter();
             window->select(i);
             const QString &f = fragments.at(i);
             m_form.setStatusText(QStringLiteral("  3/4 A - Télécharger fragments ..."));
+            qint64 limit = FragmentSize;
+            if (volume > 0)
+                limit = std::min(limit, std::max<qint64>(0, volume - fetched));
             SoapAttachmentPtr attachment;
+            soap.setAttachmentLimit(limit);
             try {
                 attachment = m_form.service().GetAttachment(f, s.Usager);
-            } catch (const SoapError &) {
-                m_form.setStatusText(QStringLiteral("  3/4 B - Télécharger fragments ..."));
-                m_sink.error(QStringLiteral("ERREUR : Téléchargement du fichier segment : ") + f);
+                soap.setAttachmentLimit(-1);
+            } catch (const SoapError &e) {
+                soap.setAttachmentLimit(-1);
+                ok = false;
+                if (m_cancel)
+                    break;
+                if (e.kind() == SoapError::Kind::LocalWrite) {
+                    m_form.setStatusText(QStringLiteral("  3/4 D - Télécharger fragments ..."));
+                    m_sink.error(QStringLiteral("ERREUR : Sauvegarde du fichier segment : ") + f + QLatin1Char('\r')
+                                 + e.message());
+                } else if (e.kind() == SoapError::Kind::TooLarge) {
+                    m_form.setStatusText(QStringLiteral("  3/4 B - Télécharger fragments ..."));
+                    m_sink.error(QStringLiteral("ERREUR : Le fragment ") + f
+                                 + QStringLiteral(" envoyé par le serveur dépasse la taille annoncée (")
+                                 + QString::number(limit)
+                                 + QStringLiteral(" octets au plus) : il a été refusé.\r"
+                                                  "Le téléchargement est interrompu ; le fichier d'images "
+                                                  "reste sur le serveur."));
+                } else {
+                    m_form.setStatusText(QStringLiteral("  3/4 B - Télécharger fragments ..."));
+                    m_sink.error(QStringLiteral("ERREUR : Téléchargement du fichier segment : ") + f);
+                }
+                break;
+            }
+            if (m_cancel) {
                 ok = false;
                 break;
             }
             m_form.setStatusText(QStringLiteral("  3/4 C - Télécharger fragments ..."));
             QString why;
+            const qint64 size = attachment ? attachment->size() : 0;
             if (!attachment || !attachment->saveAs(folder + QLatin1Char('/') + f, &why)) {
                 m_form.setStatusText(QStringLiteral("  3/4 D - Télécharger fragments ..."));
                 m_sink.error(QStringLiteral("ERREUR : Sauvegarde du fichier segment : ") + f);
                 ok = false;
                 break;
             }
+            fetched += size;
             m_form.setStatusText(QStringLiteral("  3/4 E - Télécharger fragments ..."));
             window->showCounter();
             window->tick(i);
             pump();
         }
-        window->close();
+        closeWindow();
         if (fetchTime)
             *fetchTime = hms(fetchStart.secsTo(m_env.now()));
         if (!ok) {
@@ -366,8 +465,8 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
             for (const QString &f : fragments)
                 QFile::remove(folder + QLatin1Char('/') + f);
         }
-    } else if (window) {
-        window->close();
+    } else {
+        closeWindow();
     }
 
     // 4.
@@ -383,6 +482,9 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
 
     // 6. The answer of this call still counts as received data and would
     // replace the step's status with a byte count: the status is put back.
+    // After a stop asked by the user, nothing more is shown while it runs.
+    if (m_cancel)
+        m_form.setDownloadFlag(false);
     const QString stepStatus = m_form.statusText();
     try {
         m_form.service().FinDownLoadZip(name);
@@ -393,6 +495,23 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
     m_form.progressBar()->setValue(0);
     const QDateTime end = m_env.now();
     m_form.copyAnimation()->hide();
+    window.reset();
+
+    // Stopped by the user: nothing received stays, nothing is installed, the
+    // server keeps its archive.
+    if (m_cancel) {
+        for (const QString &f : fragmentFiles(folder, s.FichierZip, fragments))
+            QFile::remove(folder + QLatin1Char('/') + f);
+        if (ok)
+            QFile::remove(folder + QLatin1Char('/') + name); // merged, never unpacked
+        cursor.reset();
+        m_form.setStatusText(QStringLiteral("  Téléchargement interrompu par l'usager"));
+        m_sink.information(QStringLiteral("Téléchargement interrompu par l'usager.\r\r"
+                                          "Les fragments reçus ont été effacés et aucune image n'a été installée.\r"
+                                          "Le fichier d'images ")
+                           + name + QStringLiteral(" reste disponible sur le serveur."));
+        return false;
+    }
 
     // 7, 8.
     if (!ok)
@@ -417,6 +536,10 @@ bool Exchange::DownloadArchive(const QString &name, qint64 volume, QString *fetc
         // A damaged archive is deleted so that the server prepares it again;
         // one that clashes with the files of the folder stays there, to be
         // fetched again once the folder has been cleared.
+        m_lastConflict = conflict;
+        m_form.setStatusText(conflict ? QStringLiteral("  Images non installées : conflit avec une visite conservée "
+                                                       "(le fichier d'images reste sur le serveur)")
+                                      : QStringLiteral("  ERREUR : Décompression du fichier d'images ") + name);
         if (!conflict)
             strandel::DeleteServerArchive(m_form.service(), name, s.Usager, s.MotDePasse, m_form.errorBox());
         return false;
@@ -464,7 +587,8 @@ void Exchange::fillWavList(TFormUploadWav &window)
         return;
     const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.wav")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo &fi : files)
-        window.list()->addItem(wavListLine(fi.lastModified(), fi.size(), fi.fileName()));
+        if (!isViewerPrompt(fi.fileName()))
+            window.list()->addItem(wavListLine(fi.lastModified(), fi.size(), fi.fileName()));
     window.list()->selectAll();
     if (window.list()->count() > 0)
         window.list()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
@@ -497,12 +621,35 @@ void Exchange::sendDictations(TFormUploadWav &window)
     const QString folder = s.DirDictee;
     // 1, 2.
     QStringList files;
-    for (QListWidgetItem *item : window.list()->selectedItems())
-        files << folder + QLatin1Char('/') + wavNameFromLine(item->text());
+    for (QListWidgetItem *item : window.list()->selectedItems()) {
+        const QString name = wavNameFromLine(item->text());
+        if (!isViewerPrompt(name)) // the viewer's own spoken prompts never leave
+            files << folder + QLatin1Char('/') + name;
+    }
     if (files.isEmpty()) {
         m_sink.information(QStringLiteral("Il n'y a présentement aucun fichier à télécharger"));
         return;
     }
+    // From here on a transfer runs: closing the main window stops it.
+    m_cancel = false;
+    m_form.setTransferring(true);
+    struct TransferEnd
+    {
+        Exchange *x;
+        TFormUploadWav *window;
+        ~TransferEnd()
+        {
+            x->m_uploadSoap = nullptr;
+            x->m_form.setTransferring(false);
+            // The main window waits to close: the upload window goes first.
+            if (x->m_form.closePending())
+                window->reject();
+        }
+    } transferEnd{this, &window};
+    auto keptHere = [&] {
+        return QStringLiteral("Les dictées sont conservées sur ce poste (") + folder
+               + QStringLiteral(") ; vous pourrez les envoyer de nouveau.");
+    };
     // The upload window's own client object, or a local one.
     std::unique_ptr<strandel::SoapClient> ownSoap;
     auto *soap = static_cast<strandel::SoapClient *>(window.property("soapClient").value<void *>());
@@ -516,14 +663,22 @@ void Exchange::sendDictations(TFormUploadWav &window)
         if (m_uploadWindow)
             m_uploadWindow->showSent(sent, total);
     });
+    m_uploadSoap = soap;
     auto service = [&]() -> IEchoService & {
         return strandel::ServiceProxy(*soap, s.AdresseIp, s.Port, s.Alias);
     };
-    // 3.
+    // 3. Without the server's list, a name could be chosen that an earlier
+    // dictation archive on the server already bears, and the server would
+    // join the new pieces over it: nothing is sent then.
     QStringList serverNames;
     try {
         serverNames = service().GetAttachmentList(s.Usager);
-    } catch (const SoapError &) {
+    } catch (const SoapError &e) {
+        window.serverNames()->clear();
+        m_sink.error(QStringLiteral("ERREUR : La liste des dictées déjà reçues par le serveur n'a pas pu être lue ;\r"
+                                    "aucune dictée n'a été envoyée.\r\r")
+                     + strandel::ExceptionText(e) + QStringLiteral("\r\r") + keptHere());
+        return;
     }
     window.serverNames()->clear();
     window.serverNames()->addItems(serverNames);
@@ -537,8 +692,12 @@ void Exchange::sendDictations(TFormUploadWav &window)
     }
     {
         BusyCursor cursor;
-        if (!ZipDictations(folder, archive, files, ArchivePassword))
+        if (!ZipDictations(folder, archive, files, ArchivePassword)) {
+            QFile::remove(folder + QLatin1Char('/') + archive);
+            m_sink.error(QStringLiteral("ERREUR : Les dictées n'ont pas pu être réunies dans ") + archive
+                         + QStringLiteral(".\r\r") + keptHere());
             return;
+        }
     }
     // 6.
     const QString found = findNoCase(folder, archive);
@@ -554,8 +713,13 @@ void Exchange::sendDictations(TFormUploadWav &window)
     // 7, 8.
     const bool ok = uploadArchive(window, service(), archive);
     QFile::remove(folder + QLatin1Char('/') + archive);
-    if (!ok)
+    if (!ok) {
+        if (m_cancel)
+            m_sink.information(QStringLiteral("Envoi des dictées interrompu par l'usager.\r\r") + keptHere());
+        else
+            m_sink.error(QStringLiteral("ERREUR : L'envoi des dictées a échoué.\r\r") + keptHere());
         return;
+    }
     for (const QString &f : files)
         if (!QFile::remove(f))
             m_sink.error(QStringLiteral("Err. EffacerFichier: ") + f);
@@ -591,7 +755,7 @@ bool Exchange::uploadArchive(TFormUploadWav &window, IEchoService &service, cons
             service.DebutEnvoiSplit(archive);
             window.progress()->setMaximum(int(pieces.size()));
             window.progress()->setValue(0);
-            for (int i = 0; i < progress.list()->count(); ++i) {
+            for (int i = 0; i < progress.list()->count() && !m_cancel; ++i) {
                 progress.select(i);
                 progress.progress()->setMaximum(int(FragmentSize));
                 SendPiece(service, folder, pieceFromLine(progress.list()->item(i)->text()));
@@ -601,10 +765,13 @@ bool Exchange::uploadArchive(TFormUploadWav &window, IEchoService &service, cons
             }
             progress.close();
             DeleteSplitPieces(folder, archive, m_sink);
-            const QString answer = service.FinEnvoiSplit(archive);
-            ok = answer == QLatin1String("OK");
-            if (!ok)
-                m_sink.error(QStringLiteral("ERREUR: ") + answer);
+            // Stopped by the user: the server is not asked to join a part.
+            if (!m_cancel) {
+                const QString answer = service.FinEnvoiSplit(archive);
+                ok = answer == QLatin1String("OK");
+                if (!ok)
+                    m_sink.error(QStringLiteral("ERREUR: ") + answer);
+            }
         } catch (const SoapError &e) {
             // A fault of the start or the end of the exchange ends the upload
             // here: the local pieces go, the fault is shown as every server
@@ -614,7 +781,8 @@ bool Exchange::uploadArchive(TFormUploadWav &window, IEchoService &service, cons
             m_uploadWindow = nullptr;
             window.progress()->setValue(0);
             cursor.reset();
-            m_sink.error(strandel::ExceptionText(e));
+            if (!m_cancel)
+                m_sink.error(strandel::ExceptionText(e));
             return false;
         }
     }
@@ -640,11 +808,13 @@ bool Exchange::uploadArchive(TFormUploadWav &window, IEchoService &service, cons
 
 bool Exchange::SendPiece(IEchoService &service, const QString &folder, const QString &piece)
 {
-    for (int attempt = 0; attempt <= 5; ++attempt) {
+    for (int attempt = 0; attempt <= 5 && !m_cancel; ++attempt) {
         try {
             service.SendAttachment(piece, folder + QLatin1Char('/') + piece);
             return true;
         } catch (const SoapError &) {
+            if (m_cancel)
+                return false; // stopped by the user: no more attempts
             m_sink.error(QStringLiteral("Erreur envoi du fichier sur site distant: ") + piece);
             m_sink.error(QStringLiteral("Erreur Upload5Essais : Attente de 10 secondes avant autre essais: ") + piece);
             m_env.wait(10000);

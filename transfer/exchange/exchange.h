@@ -12,6 +12,7 @@
 
 namespace strandel {
 class IEchoService;
+class SoapClient;
 class TClientForm;
 } // namespace strandel
 
@@ -78,6 +79,12 @@ public:
     bool DownloadArchive(const QString &name, qint64 volume, QString *fetchTime);
     // "Unzip fichier radiologiste".
     void unzipRadiologist();
+    // Stops the transfer in progress: the call under way ends at once, and
+    // the download or upload cleans up after itself and tells the user.
+    // Asked by closing the download window or the main window.
+    void cancelTransfer();
+    // Whether the current transfer was stopped by the user.
+    bool cancelled() const { return m_cancel; }
 
     // Dictation upload window (modal).
     void uploadDictations();
@@ -117,8 +124,17 @@ private:
     strandel::TClientForm &m_form;
     ExchangeEnv m_env;
     Sink m_sink;
+    bool refusedBefore(const QString &name) const;
+
     QPointer<TFormDownLoad> m_downloadWindow;
     QPointer<TFormUpload> m_uploadWindow;
+    bool m_cancel = false;       // asked during the transfer in progress
+    bool m_lastConflict = false; // the last download clashed with the folder's visits
+    bool m_closeWhenDone = false; // the user chose to close Strandel after the download
+    strandel::SoapClient *m_uploadSoap = nullptr; // the upload window's, while it sends
+    // Archives refused for a clash since the user last pressed the download
+    // button: periodic checks pass over them.
+    QStringList m_refused;
 };
 
 // Creates the file exchange of the main window and plugs it in.

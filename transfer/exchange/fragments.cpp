@@ -226,7 +226,7 @@ QString DictationArchiveName(const QString &fichierZip, const QStringList &serve
     auto taken = [&](const QString &name) {
         const QString upper = (name + QStringLiteral(".ZIP")).toUpper();
         for (const QString &s : serverNames)
-            if (s.toUpper() == upper)
+            if (s.trimmed().toUpper() == upper)
                 return true;
         return false;
     };

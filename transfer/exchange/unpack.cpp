@@ -1,6 +1,7 @@
 #include "transfer/exchange/unpack.h"
 
 #include "common/cp1252.h"
+#include "transfer/exchange/catalogue.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -160,13 +161,70 @@ struct InstallPlan
     QList<Placement> moves;
     QStringList folders;    // staged folders, made in dest when missing (empty ones included)
     QStringList collisions; // files another visit may refer to
+    QList<int> owner;       // for each collision, the kept visit that names it (-1: none)
     QStringList blocked;    // a folder or a link stands where a file must go
 };
 
+// Which files of the destination a new visit may replace. The kept visits'
+// catalogues present in the folder name files that the viewer opens for
+// them: those are never replaced by another visit, whatever the setting.
+// With visits kept, no file with another content is replaced at all, except
+// the files that only the incoming visit's own earlier catalogue names.
+struct Protection
+{
+    bool keepVisits = false;
+    int sameVisit = -1; // index in visits of the incoming visit's catalogue
+    QList<CatalogueVisit> visits;
+    QHash<QString, QList<int>> owners; // upper-cased path -> visits naming it
+
+    void add(const CatalogueVisit &v)
+    {
+        const int index = int(visits.size());
+        visits << v;
+        for (const QString &f : v.files) {
+            QList<int> &list = owners[f.toUpper()];
+            if (!list.contains(index))
+                list << index;
+        }
+    }
+    // The visits whose catalogue names rel, as the viewer finds its files:
+    // without regard to case, and with ".dcm" appended.
+    QList<int> ownersOf(const QString &rel) const
+    {
+        const QString upper = rel.toUpper();
+        QList<int> out = owners.value(upper);
+        if (upper.endsWith(QLatin1String(".DCM")))
+            for (int i : owners.value(upper.left(upper.size() - 4)))
+                if (!out.contains(i))
+                    out << i;
+        return out;
+    }
+    bool isKeptCatalogue(const QString &rel) const
+    {
+        return !rel.contains(QLatin1Char('/')) && rel.toUpper().startsWith(QLatin1String("DICOMDIR."));
+    }
+    // Whether the existing file at rel, whose content differs, may be replaced;
+    // *by is the visit that keeps it (-1 when none names it).
+    bool mayReplace(const QString &rel, int *by) const
+    {
+        const QList<int> named = ownersOf(rel);
+        *by = -1;
+        for (int i : named)
+            if (i != sameVisit) {
+                *by = i;
+                return false;
+            }
+        if (isKeptCatalogue(rel))
+            return false;
+        if (!keepVisits)
+            return true;
+        return sameVisit >= 0 && !named.isEmpty() && !isRootCatalogue(rel);
+    }
+};
+
 // What placing the staged tree into dest would do, decided before anything
-// moves. protect: files of dest with another content may not be replaced,
-// unless sameVisit (the catalogue of the folder is never the new visit's own).
-InstallPlan planInstall(const QString &stage, const QString &dest, bool protect, bool sameVisit)
+// moves.
+InstallPlan planInstall(const QString &stage, const QString &dest, const Protection &protection)
 {
     InstallPlan plan;
     FolderListings listings;
@@ -197,8 +255,10 @@ InstallPlan planInstall(const QString &stage, const QString &dest, bool protect,
         if (!existing.isEmpty() && !isMarkerFile(rel)) {
             if (sameContent(existing, from))
                 continue; // already there as it should be: left untouched
-            if (protect && (!sameVisit || isRootCatalogue(rel))) {
+            int keeper = -1;
+            if (!protection.mayReplace(rel, &keeper)) {
                 plan.collisions << rel;
+                plan.owner << keeper;
                 continue;
             }
         }
@@ -298,23 +358,42 @@ bool install(const InstallPlan &plan, const QString &dest, const QString &aside,
     return true;
 }
 
-QString conflictMessage(const InstallPlan &plan)
+// Names the first file in the way and, when a kept visit holds it, that
+// visit, with where the user can delete it.
+QString conflictMessage(const InstallPlan &plan, const Protection &protection)
 {
     const QStringList &first = plan.collisions.isEmpty() ? plan.blocked : plan.collisions;
     const QString name = QDir::toNativeSeparators(first.first());
+    // The visit named is the first kept visit found among the clashing files.
+    int keeper = -1;
+    for (int i : plan.owner)
+        if (i >= 0) {
+            keeper = i;
+            break;
+        }
     QString text = QStringLiteral("ERREUR : Les images reçues n'ont pas été installées.\r\r");
     if (!plan.collisions.isEmpty())
         text += QStringLiteral("Le fichier \"") + name
-                + QStringLiteral("\" existe déjà dans le répertoire des images avec un autre contenu :\r"
-                                 "il peut appartenir à une autre visite conservée.");
+                + QStringLiteral("\" existe déjà dans le répertoire des images avec un autre contenu.");
     else
         text += QStringLiteral("Le fichier \"") + name
                 + QStringLiteral("\" ne peut pas être placé :\run répertoire ou un lien du même nom existe déjà.");
     const int others = int(plan.collisions.size() + plan.blocked.size()) - 1;
     if (others > 0)
         text += QStringLiteral("\r(") + QString::number(others) + QStringLiteral(" autre(s) fichier(s) dans le même cas)");
-    text += QStringLiteral("\r\rAucun fichier déjà présent n'a été modifié. Le fichier d'images reste sur le serveur :\r"
-                           "épurez les anciennes visites, puis téléchargez-le de nouveau.");
+    text += QStringLiteral("\r\rAucun fichier déjà présent n'a été modifié. Le fichier d'images reste sur le serveur.");
+    if (keeper >= 0) {
+        const CatalogueVisit &v = protection.visits.at(keeper);
+        const QString path = QDir::toNativeSeparators(plan.collisions.at(plan.owner.indexOf(keeper)));
+        text += QStringLiteral("\r\rLe fichier \"") + path + QStringLiteral("\" appartient à la visite conservée de ")
+                + describeVisit(v)
+                + QStringLiteral(".\rCette visite peut être effacée dans KorvaneCD, depuis la fenêtre d'ouverture "
+                                 "des visites (bouton \"Effacer\") ;\rtéléchargez ensuite le fichier d'images "
+                                 "de nouveau.");
+    } else {
+        text += QStringLiteral("\r\rAucune visite conservée ne nomme ce fichier : déplacez-le ou effacez-le, "
+                               "puis téléchargez le fichier d'images de nouveau.");
+    }
     return text;
 }
 
@@ -388,16 +467,22 @@ bool UnpackArchive(const UnpackContext &ctx, const QString &archiveName, const Q
         return false;
 
     // Every level came out whole: decide what goes where before moving anything.
-    const bool protect = ctx.keepVisits && ctx.repDestination.isEmpty();
-    bool sameVisit = false;
-    if (protect) {
+    Protection protection;
+    protection.keepVisits = ctx.keepVisits && ctx.repDestination.isEmpty();
+    QString sameCatalogue;
+    if (protection.keepVisits) {
         const QString suffix = VisitSuffix(stage.path(), ctx.fichierZip,
                                            ctx.now.isValid() ? ctx.now : QDateTime::currentDateTime());
-        sameVisit = !findNoCase(dest, QStringLiteral("DICOMDIR.") + suffix).isEmpty();
+        sameCatalogue = QFileInfo(findNoCase(dest, QStringLiteral("DICOMDIR.") + suffix)).fileName();
     }
-    const InstallPlan plan = planInstall(stage.path(), dest, protect, sameVisit);
+    for (const CatalogueVisit &v : FolderCatalogues(dest, true)) {
+        if (!sameCatalogue.isEmpty() && v.catalogue == sameCatalogue)
+            protection.sameVisit = int(protection.visits.size());
+        protection.add(v);
+    }
+    const InstallPlan plan = planInstall(stage.path(), dest, protection);
     if (!plan.collisions.isEmpty() || !plan.blocked.isEmpty()) {
-        messages.error(conflictMessage(plan));
+        messages.error(conflictMessage(plan, protection));
         if (conflict)
             *conflict = true;
         return false;

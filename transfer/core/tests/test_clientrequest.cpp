@@ -388,3 +388,32 @@ TEST_F(ClientRequest, ReceiveNotificationsCountOnlyDuringADownload)
     EXPECT_EQ(form->statusText(), QStringLiteral("  %1/1000000").arg(2048 * blocks));
     form->setDownloadFlag(false);
 }
+
+// While a transfer runs (the dictation upload opened during the wait), the
+// checks wait for its end instead of calling the server under it; closing
+// the window then stops the transfer rather than the window, which closes
+// once the transfer is over.
+TEST_F(ClientRequest, ChecksAndClosingWaitForTheTransferInProgress)
+{
+    start(-1, "Requete=1\r\nDelai=10\r\n", 600000);
+    server->addStudy("ACC7");
+    typed = {"ACC7", ""};
+    form->setTickInterval(24 * 3600 * 1000); // the test makes the ticks itself
+    int cancels = 0;
+    form->features().cancelTransfer = [&](TClientForm &) { ++cancels; };
+    form->requestClicked();
+    ASSERT_TRUE(form->waiting());
+    form->setTransferring(true);
+    EXPECT_FALSE(form->dictationButton()->isEnabled());
+    for (int i = 1; i <= 10; ++i)
+        form->timerTick();
+    EXPECT_TRUE(form->answerLabel()->text().isEmpty()); // the server was not asked
+    EXPECT_FALSE(form->close());
+    EXPECT_EQ(cancels, 1);
+    EXPECT_TRUE(form->isVisible());
+    form->setTransferring(false);
+    for (int i = 11; i <= 20; ++i) // the next check comes at its time
+        form->timerTick();
+    EXPECT_FALSE(form->answerLabel()->text().isEmpty());
+    QTRY_VERIFY(!form->isVisible());
+}

@@ -1,6 +1,7 @@
 // Unpacking a received study archive with its nested archives and markers,
 // and the visit's own catalogue name.
 #include "transfer/exchange/unpack.h"
+#include "transfer/exchange/catalogue.h"
 #include "ziptestkit.h"
 
 #include <QDir>
@@ -161,7 +162,8 @@ TEST(UnpackArchive, KeptVisitsAreNeverChangedByAnotherVisit)
 {
     Study s;
     s.ctx.keepVisits = true;
-    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR.A", "catalogue A"));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR.A",
+                                   ziptest::catalogue("A^PATIENT", "A", {"DICOM/ST1/SE1/IM1", "DICOM/ST1/SE1/IM2"})));
     ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOM/ST1/SE1/IM1", "patient A"));
     ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOM/ST1/SE1/IM2", "same bytes"));
     const QStringList before = tree(s.work);
@@ -198,7 +200,9 @@ TEST(UnpackArchive, KeptVisitsAreNeverChangedByAnotherVisit)
     EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM1"), QByteArray("patient A, again"));
     EXPECT_TRUE(s.sink.entries.isEmpty()) << s.sink.texts('E').join(" | ").toStdString();
 
-    // Without kept visits the folder holds one visit at a time: replaced.
+    // Without kept visits the folder holds one visit at a time: replaced
+    // (once no kept catalogue names the file any more).
+    ASSERT_TRUE(QFile::remove(s.work + "/DICOMDIR.A"));
     s.ctx.keepVisits = false;
     writeVisit(s, "B", imagesB);
     EXPECT_TRUE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
@@ -303,4 +307,110 @@ TEST(VisitName, SuffixFromTheServerCannotLeaveTheFolder)
     EXPECT_TRUE(KeepVisitDicomdir(s.work, suffix, s.sink));
     EXPECT_EQ(QDir(s.work).entryList({"DICOMDIR*"}, QDir::Files).size(), 1);
     EXPECT_EQ(QDir(s.tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"KorvaneCD"});
+}
+
+// The catalogue reader takes the patient, the accession numbers and the files
+// of the records, whatever the lengths' form, and reads past nested items.
+TEST(Catalogue, RecordsGiveThePatientTheAccessionAndTheFiles)
+{
+    QTemporaryDir t;
+    for (bool undefinedLengths : {false, true}) {
+        SCOPED_TRACE(undefinedLengths);
+        const QString path = t.path() + "/DICOMDIR.A";
+        ASSERT_TRUE(ziptest::writeFile(path, ziptest::catalogue("DUPONT^JEANNE", "ACC123", {"DICOM/ST1/IM1", "DICOM/ST1/IM2"},
+                                                                 undefinedLengths, true)));
+        CatalogueVisit v;
+        ASSERT_TRUE(ReadCatalogue(path, &v));
+        EXPECT_EQ(v.catalogue, "DICOMDIR.A");
+        EXPECT_EQ(v.patientName, "DUPONT JEANNE");
+        EXPECT_EQ(v.accessions, QStringList{"ACC123"}); // the icons' attributes are not records
+        EXPECT_EQ(v.files, (QStringList{"DICOM/ST1/IM1", "DICOM/ST1/IM2"}));
+        EXPECT_EQ(describeVisit(v), "DUPONT JEANNE (accession ACC123, catalogue DICOMDIR.A)");
+    }
+    // Names in Latin-1 or, as the record says, in UTF-8.
+    for (const QString &name : {QStringLiteral("LEFÈVRE^HÉLÈNE"), QStringLiteral("ŁUKASZ^ŻÓŁW")}) {
+        ASSERT_TRUE(ziptest::writeFile(t.path() + "/DICOMDIR.N", ziptest::catalogue(name, "N1", {"IM1"})));
+        CatalogueVisit v;
+        ASSERT_TRUE(ReadCatalogue(t.path() + "/DICOMDIR.N", &v));
+        EXPECT_EQ(v.patientName, QString(name).replace('^', ' '));
+    }
+    // Not a catalogue, or cut short: refused.
+    const QByteArray whole = ziptest::catalogue("X", "Y", {"DICOM/IM1"});
+    for (const QByteArray &bad : {QByteArray("catalogue A"), whole.left(whole.size() - 5), whole.left(140)}) {
+        ASSERT_TRUE(ziptest::writeFile(t.path() + "/DICOMDIR.B", bad));
+        CatalogueVisit v;
+        EXPECT_FALSE(ReadCatalogue(t.path() + "/DICOMDIR.B", &v));
+    }
+}
+
+// A visit fetched again may replace only the files its own catalogue alone
+// names; a file another kept visit's catalogue names stays, and the message
+// names that visit and where it can be deleted.
+TEST(UnpackArchive, TheSameVisitReplacesOnlyWhatItsOwnCatalogueAloneNames)
+{
+    Study s;
+    s.ctx.keepVisits = true;
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR.A",
+                                   ziptest::catalogue("A^PATIENT", "A", {"DICOM/ST1/SE1/IM1", "DICOM/ST1/SE1/IM2"})));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR.C",
+                                   ziptest::catalogue("MARTIN^PAUL", "C77", {"DICOM/ST1/SE1/IM1"})));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOM/ST1/SE1/IM1", "patient C"));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOM/ST1/SE1/IM2", "patient A"));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOM/ST1/SE1/IM9", "named by no catalogue"));
+
+    writeVisit(s, "A", {{"ST1/SE1/IM1", "patient A, again"}, {"ST1/SE1/IM2", "patient A, again"}});
+    bool conflict = false;
+    EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
+    EXPECT_TRUE(conflict);
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM1"), QByteArray("patient C"));
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM2"), QByteArray("patient A"));
+    ASSERT_EQ(s.sink.texts('E').size(), 1);
+    const QString text = s.sink.texts('E')[0];
+    EXPECT_TRUE(text.startsWith("ERREUR : Les images reçues n'ont pas été installées.\r\r"
+                                "Le fichier \"DICOM/ST1/SE1/IM1\" existe déjà")) << text.toStdString();
+    EXPECT_TRUE(text.contains("appartient à la visite conservée de MARTIN PAUL (accession C77, catalogue DICOMDIR.C)"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("fenêtre d'ouverture des visites (bouton \"Effacer\")")) << text.toStdString();
+    EXPECT_FALSE(text.contains("épurez"));
+
+    // A file that no catalogue names is not the visit's either.
+    s.sink.entries.clear();
+    writeVisit(s, "A", {{"ST1/SE1/IM9", "patient A"}});
+    EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM9"), QByteArray("named by no catalogue"));
+    EXPECT_TRUE(s.sink.contains("Aucune visite conservée ne nomme ce fichier"));
+
+    // Its own file, which no other kept visit names, is replaced.
+    s.sink.entries.clear();
+    writeVisit(s, "A", {{"ST1/SE1/IM2", "patient A, again"}});
+    EXPECT_TRUE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict))
+        << s.sink.texts('E').join(" | ").toStdString();
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM2"), QByteArray("patient A, again"));
+}
+
+// Without kept visits, the files that the kept catalogues present in the
+// folder name are still never replaced; other files are, as before.
+TEST(UnpackArchive, CataloguesInTheFolderProtectTheirFilesWhateverTheSetting)
+{
+    Study s;
+    s.ctx.keepVisits = false;
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOMDIR.C",
+                                   ziptest::catalogue("MARTIN^PAUL", "C77", {"DICOM/ST1/SE1/IM1"})));
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOM/ST1/SE1/IM1.dcm", "patient C")); // found as the viewer does
+    ASSERT_TRUE(ziptest::writeFile(s.work + "/DICOM/ST1/SE1/IM5", "left by an earlier visit"));
+    writeVisit(s, "B", {{"ST1/SE1/IM1.dcm", "patient B"}, {"ST1/SE1/IM5", "patient B"}});
+    bool conflict = false;
+    EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict));
+    EXPECT_TRUE(conflict);
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM1.dcm"), QByteArray("patient C"));
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM5"), QByteArray("left by an earlier visit"));
+    EXPECT_TRUE(s.sink.contains("MARTIN PAUL (accession C77, catalogue DICOMDIR.C)"))
+        << s.sink.texts('E').join(" | ").toStdString();
+
+    // Once the visit is gone, the new one goes in.
+    ASSERT_TRUE(QFile::remove(s.work + "/DICOMDIR.C"));
+    s.sink.entries.clear();
+    EXPECT_TRUE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword, &conflict))
+        << s.sink.texts('E').join(" | ").toStdString();
+    EXPECT_EQ(ziptest::readAll(s.work + "/DICOM/ST1/SE1/IM1.dcm"), QByteArray("patient B"));
 }

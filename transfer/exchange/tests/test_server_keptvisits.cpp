@@ -8,6 +8,7 @@
 
 #include <QDirIterator>
 #include <QMap>
+#include <QRegularExpression>
 #include "testsupport/qtestgtest.h"
 
 using strandel::MessageKind;
@@ -84,6 +85,13 @@ TEST_F(KeptVisits, ALaterVisitLaidOutAlikeNeverChangesAnEarlierOne)
                                      "Le fichier \"DICOM/ST000001/SE0000"))
         << errors[0].toStdString();
     EXPECT_TRUE(errors[0].contains("Le fichier d'images reste sur le serveur"));
+    // The kept visit that holds the file is named from its catalogue, with
+    // where the user can delete it; the status bar does not say it arrived.
+    EXPECT_TRUE(errors[0].contains(QRegularExpression(
+        "appartient à la visite conservée de [^\\r]+ \\(accession [^\\r]+, catalogue DICOMDIR\\.PAT1\\)")))
+        << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("fenêtre d'ouverture des visites (bouton \"Effacer\")"));
+    EXPECT_FALSE(form->statusText().contains("Réception terminée")) << form->statusText().toStdString();
     EXPECT_EQ(errors[1], "ERREUR durant la réception des images.");
     EXPECT_EQ(filesUnder(work + "/DICOM"), first);
     EXPECT_EQ(ziptest::readAll(work + "/DICOMDIR.PAT1"), ziptest::readAll(one + "/DICOMDIR"));

@@ -134,3 +134,101 @@ QByteArray noise(qint64 size, quint32 seed)
 }
 
 } // namespace ziptest
+
+namespace ziptest {
+
+namespace {
+
+void le16(QByteArray &b, quint16 v)
+{
+    b.append(char(v & 0xFF));
+    b.append(char(v >> 8));
+}
+
+void le32(QByteArray &b, quint32 v)
+{
+    le16(b, quint16(v & 0xFFFF));
+    le16(b, quint16(v >> 16));
+}
+
+// One explicit VR element with a short length; text padded to even length.
+QByteArray element(quint16 group, quint16 elem, const char *vr, QByteArray value)
+{
+    if (value.size() % 2)
+        value.append(qstrcmp(vr, "UI") == 0 ? '\0' : ' ');
+    QByteArray b;
+    le16(b, group);
+    le16(b, elem);
+    b.append(vr, 2);
+    if (qstrcmp(vr, "OB") == 0 || qstrcmp(vr, "SQ") == 0) {
+        le16(b, 0);
+        le32(b, quint32(value.size()));
+    } else {
+        le16(b, quint16(value.size()));
+    }
+    return b + value;
+}
+
+QByteArray sequence(quint16 group, quint16 elem, const QList<QByteArray> &items, bool undefinedLengths)
+{
+    QByteArray body;
+    for (const QByteArray &item : items) {
+        le16(body, 0xFFFE);
+        le16(body, 0xE000);
+        le32(body, undefinedLengths ? 0xFFFFFFFFu : quint32(item.size()));
+        body += item;
+        if (undefinedLengths) {
+            le16(body, 0xFFFE);
+            le16(body, 0xE00D);
+            le32(body, 0);
+        }
+    }
+    if (undefinedLengths) {
+        le16(body, 0xFFFE);
+        le16(body, 0xE0DD);
+        le32(body, 0);
+    }
+    QByteArray b;
+    le16(b, group);
+    le16(b, elem);
+    b.append("SQ", 2);
+    le16(b, 0);
+    le32(b, undefinedLengths ? 0xFFFFFFFFu : quint32(body.size()));
+    return b + body;
+}
+
+} // namespace
+
+QByteArray catalogue(const QString &patientName, const QString &accession, const QStringList &files,
+                     bool undefinedLengths, bool icon)
+{
+    QByteArray meta = element(0x0002, 0x0001, "OB", QByteArray("\0\1", 2))
+                      + element(0x0002, 0x0002, "UI", "1.2.840.10008.1.3.10")
+                      + element(0x0002, 0x0003, "UI", "1.2.3.4")
+                      + element(0x0002, 0x0010, "UI", "1.2.840.10008.1.2.1");
+    QByteArray out(128, '\0');
+    out += "DICM";
+    QByteArray length;
+    le32(length, quint32(meta.size()));
+    out += element(0x0002, 0x0000, "UL", length) + meta;
+    QList<QByteArray> records;
+    const bool latin = QString::fromLatin1(patientName.toLatin1()) == patientName;
+    records << element(0x0004, 0x1430, "CS", "PATIENT")
+                   + (latin ? QByteArray() : element(0x0008, 0x0005, "CS", "ISO_IR 192"))
+                   + element(0x0010, 0x0010, "PN", latin ? patientName.toLatin1() : patientName.toUtf8())
+                   + element(0x0010, 0x0020, "LO", "ID1");
+    records << element(0x0004, 0x1430, "CS", "STUDY") + element(0x0008, 0x0050, "SH", accession.toLatin1());
+    for (const QString &f : files) {
+        QByteArray r = element(0x0004, 0x1430, "CS", "IMAGE");
+        if (icon) // an item without a record type, read past
+            r += sequence(0x0088, 0x0200, {element(0x0028, 0x0010, "US", QByteArray("\x40\0", 2))
+                                           + element(0x0008, 0x0050, "SH", "ICON")},
+                          undefinedLengths);
+        r += element(0x0004, 0x1500, "CS", QString(f).replace('/', '\\').toLatin1());
+        records << r;
+    }
+    out += element(0x0004, 0x1130, "CS", "KORVANE") + sequence(0x0004, 0x1220, records, undefinedLengths);
+    return out;
+}
+
+} // namespace ziptest

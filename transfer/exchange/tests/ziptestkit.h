@@ -34,4 +34,12 @@ bool writeFile(const QString &path, const QByteArray &data);
 // Deterministic bytes that do not compress much.
 QByteArray noise(qint64 size, quint32 seed = 1);
 
+// A DICOM media catalogue (explicit VR little endian) with one patient, one
+// study and one image record per file ("DICOM/ST1/IM1" names DICOM\ST1\IM1).
+// A name that Latin-1 cannot hold is written in UTF-8 (ISO_IR 192).
+// undefinedLengths: the record sequence and its items end with delimiters
+// instead of lengths; icon: each image record carries an icon sequence.
+QByteArray catalogue(const QString &patientName, const QString &accession, const QStringList &files,
+                     bool undefinedLengths = false, bool icon = false);
+
 } // namespace ziptest
