@@ -176,7 +176,7 @@ QString protectedKind(const QString &name)
     const QString upper = name.toUpper();
     const QString ext = upper.contains(QLatin1Char('.')) ? upper.mid(upper.lastIndexOf(QLatin1Char('.'))) : QString();
     if (upper.startsWith(QLatin1String("DICOMDIR")))
-        return QStringLiteral("un catalogue d'images (DICOMDIR)");
+        return QStringLiteral("un catalogue d'images");
     if (ext == QLatin1String(".DCM"))
         return QStringLiteral("une image DICOM");
     if (ext == QLatin1String(".RAP"))

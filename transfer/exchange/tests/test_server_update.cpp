@@ -102,7 +102,7 @@ TEST_F(Update, AnArchiveHoldingPatientDataOrViewerFilesIsRefusedWhole)
     x->CheckForUpdate(true, form.get());
     EXPECT_EQ(texts(MessageKind::Error),
               QStringList{"ERREUR : La mise à jour Strandel__51.zip est refusée.\r\r"
-                          "Elle contient \"DICOMDIR\", un catalogue d'images (DICOMDIR) : une mise à jour ne crée ni "
+                          "Elle contient \"DICOMDIR\", un catalogue d'images : une mise à jour ne crée ni "
                           "ne remplace jamais les données des patients, les fichiers du visualiseur ni les paramètres."
                           "\r\rAucun fichier n'a été installé. Procédure annulée."});
     QMap<QString, QByteArray> after = contents(work);
