@@ -216,6 +216,31 @@ struct Survey
     int entries = 0;
 };
 
+// An entry that may be written: a plain file or folder under a relative path
+// that the caller's screen accepts. Otherwise out tells why and which entry.
+bool acceptEntry(archive_entry *e, const EntryScreen &screen, QString *rel, ExtractOutcome &out)
+{
+    const QString raw = entryName(e);
+    auto refuse = [&](int code, const QString &detail) {
+        out.code = code;
+        out.entry = raw;
+        out.detail = detail;
+        return false;
+    };
+    *rel = safeEntryPath(raw);
+    if (rel->isEmpty())
+        return refuse(ExtractUnsafePath, raw);
+    const mode_t type = archive_entry_filetype(e);
+    if (archive_entry_hardlink(e) || archive_entry_symlink(e) || (type != AE_IFDIR && type != AE_IFREG))
+        return refuse(ExtractUnsupportedEntry, raw);
+    if (screen) {
+        out.refusal = screen(*rel, type == AE_IFDIR);
+        if (!out.refusal.isEmpty())
+            return refuse(ExtractRefused, out.refusal);
+    }
+    return true;
+}
+
 // Checks every header as the extraction will, without reading the data: a
 // refusal here leaves nothing anywhere.
 bool surveyArchive(const QString &archivePath, const QString &password, const EntryScreen &screen,
@@ -238,23 +263,10 @@ bool surveyArchive(const QString &archivePath, const QString &password, const En
         if (r != ARCHIVE_OK)
             return fail(r == ARCHIVE_WARN ? ExtractDamaged : ExtractNotAnArchive, QString(), errorText(a.get()));
         ++survey.entries;
-        const QString raw = entryName(e);
-        const QString rel = safeEntryPath(raw);
-        if (rel.isEmpty())
-            return fail(ExtractUnsafePath, raw, raw);
-        if (archive_entry_hardlink(e) || archive_entry_symlink(e))
-            return fail(ExtractUnsupportedEntry, raw, raw);
-        const mode_t type = archive_entry_filetype(e);
-        if (type != AE_IFDIR && type != AE_IFREG)
-            return fail(ExtractUnsupportedEntry, raw, raw);
-        if (screen) {
-            const QString why = screen(rel, type == AE_IFDIR);
-            if (!why.isEmpty()) {
-                out.refusal = why;
-                return fail(ExtractRefused, raw, why);
-            }
-        }
-        if (type == AE_IFDIR) {
+        QString rel;
+        if (!acceptEntry(e, screen, &rel, out))
+            return false;
+        if (archive_entry_filetype(e) == AE_IFDIR) {
             survey.footprint += blockSize;
         } else if (archive_entry_size_is_set(e) && archive_entry_size(e) > 0) {
             const qint64 size = archive_entry_size(e);
@@ -338,21 +350,12 @@ ExtractOutcome extractZip(const QString &archivePath, const QString &folder, con
             return fail(c, QLatin1String("too many entries"));
 
         const QString raw = entryName(e);
-        const QString rel = safeEntryPath(raw);
-        if (rel.isEmpty())
-            return fail(ExtractUnsafePath, raw, raw);
-        if (archive_entry_hardlink(e) || archive_entry_symlink(e))
-            return fail(ExtractUnsupportedEntry, raw, raw);
-        const mode_t type = archive_entry_filetype(e);
-        if (type != AE_IFDIR && type != AE_IFREG)
-            return fail(ExtractUnsupportedEntry, raw, raw);
-        if (screen) {
-            const QString why = screen(rel, type == AE_IFDIR);
-            if (!why.isEmpty()) {
-                out.refusal = why;
-                return fail(ExtractRefused, why, raw);
-            }
+        QString rel;
+        if (!acceptEntry(e, screen, &rel, out)) {
+            out.bytes = budget.written() - startBytes;
+            return out;
         }
+        const mode_t type = archive_entry_filetype(e);
         const QString target = root + QLatin1Char('/') + rel;
         out.entries << rel;
 
