@@ -935,8 +935,11 @@ void Exchange::CheckForUpdate(bool withMessages, QWidget *parent)
                                       + QStringLiteral("\ra déjà été installée sur votre poste."));
         return;
     }
-    if (!isPlainFileName(name)) {
-        ui.error(owner, QStringLiteral("ERREUR : Nom de fichier de mise à jour refusé : ") + name);
+    // The archive is saved under this name in the folder of the visits.
+    const QString nameRefusal = isPlainFileName(name) ? UpdateArchiveNameRefusal(name) : QString();
+    if (!isPlainFileName(name) || !nameRefusal.isEmpty()) {
+        ui.error(owner, QStringLiteral("ERREUR : Nom de fichier de mise à jour refusé : ") + name
+                            + (nameRefusal.isEmpty() ? QString() : QStringLiteral("\r") + nameRefusal));
         return;
     }
     // 3.
@@ -970,8 +973,21 @@ void Exchange::CheckForUpdate(bool withMessages, QWidget *parent)
         m_env.quit();
         return;
     }
-    ExtractBudget budget(m_env.limits, QFileInfo(folder + QLatin1Char('/') + name).size());
-    if (!ExtractArchive(folder + QLatin1Char('/') + name, folder, ArchivePassword, m_sink, &budget)) {
+    // The update shares its folder with the visits and the viewer: it writes
+    // only the client's own files, and an archive that holds anything else is
+    // refused whole, before any entry is written.
+    const QString archive = folder + QLatin1Char('/') + name;
+    ExtractBudget budget(m_env.limits, QFileInfo(archive).size());
+    const ExtractOutcome unzipped = extractZip(archive, folder, ArchivePassword, &budget, UpdateEntryRefusal);
+    if (unzipped.code == ExtractRefused) {
+        ui.error(owner, QStringLiteral("ERREUR : La mise à jour ") + name + QStringLiteral(" est refusée.\r\r")
+                            + unzipped.refusal
+                            + QStringLiteral("\r\rAucun fichier n'a été installé. Procédure annulée."));
+        return;
+    }
+    if (unzipped.code != ExtractOk) {
+        m_sink.error(QStringLiteral("Erreur de décompression sur le fichier ") + archive + QLatin1Char('\r')
+                     + ExtractFailureText(unzipped));
         ui.error(owner, QStringLiteral("ERREUR sur le UnZip.\r\rProcédure annulée."));
         return;
     }

@@ -17,6 +17,8 @@
 
 #include "common/cp1252.h"
 
+#include <algorithm>
+
 namespace exchange {
 
 namespace {
@@ -375,6 +377,139 @@ void TFormUpload::showSent(qint64 sent, qint64 total)
 
 // ------------------------------------------------------------------- TFormNews
 
+namespace {
+
+// News are a page or two. The rich text layout lays a table's cells out more
+// than once to size its columns, so what a table holds costs about twice as
+// much per level of tables around it: 250,000 nested tables never end, 16
+// take seconds. Each tag and each 16 characters of text cost 2^(tables around
+// them); past the budget (about a second of layout on a slow machine) the
+// news are shown as plain text.
+constexpr qsizetype NewsRichTextMaxChars = 64 * 1024;
+constexpr qint64 NewsRichTextMaxCost = 16000;
+constexpr int NewsRichTextMaxDepth = 24;
+// Plain text is laid out a paragraph at a time, and one paragraph of many
+// thousand characters takes seconds: longer lines are shown broken in pieces.
+constexpr qsizetype NewsPlainTextMaxLine = 1024;
+
+bool isTagNameChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char(':') || c == QLatin1Char('_');
+}
+
+// Elements that never hold others, and those whose end tag may be left out
+// (closed by the next of their kind or by their container): neither kind
+// makes the layout deeper on its own.
+bool neverNests(const QString &name)
+{
+    static const QStringList names = {
+        QStringLiteral("area"),   QStringLiteral("base"),     QStringLiteral("br"),    QStringLiteral("col"),
+        QStringLiteral("embed"),  QStringLiteral("hr"),       QStringLiteral("img"),   QStringLiteral("input"),
+        QStringLiteral("link"),   QStringLiteral("meta"),     QStringLiteral("param"), QStringLiteral("source"),
+        QStringLiteral("track"),  QStringLiteral("wbr"),      QStringLiteral("p"),     QStringLiteral("li"),
+        QStringLiteral("dt"),     QStringLiteral("dd"),       QStringLiteral("tr"),    QStringLiteral("td"),
+        QStringLiteral("th"),     QStringLiteral("thead"),    QStringLiteral("tbody"), QStringLiteral("tfoot"),
+        QStringLiteral("option"), QStringLiteral("colgroup"), QStringLiteral("html"),  QStringLiteral("head"),
+        QStringLiteral("body"),   QStringLiteral("!doctype")};
+    return names.contains(name);
+}
+
+QString withShortLines(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / NewsPlainTextMaxLine + 1);
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
+            run = 0;
+        } else if (run == NewsPlainTextMaxLine) {
+            out += QLatin1Char('\n');
+            run = 0;
+        }
+        out += c;
+        if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            ++run;
+    }
+    return out;
+}
+
+} // namespace
+
+bool NewsFitsRichText(const QString &text)
+{
+    if (text.size() > NewsRichTextMaxChars)
+        return false;
+    // A tag scanner, not a parser: it only has to see how many elements there
+    // are and how deep they go. Unclosed elements stay open to the end, as
+    // the layout sees them.
+    QStringList open;
+    int tables = 0;
+    qint64 cost = 0;
+    qsizetype textFrom = 0;
+    auto addText = [&](qsizetype to) {
+        if (to > textFrom)
+            cost += (qint64(to - textFrom) << tables) / 16;
+    };
+    const qsizetype n = text.size();
+    for (qsizetype i = text.indexOf(QLatin1Char('<')); i >= 0 && i < n; i = text.indexOf(QLatin1Char('<'), i)) {
+        if (text.mid(i, 4) == QLatin1String("<!--")) {
+            const qsizetype end = text.indexOf(QLatin1String("-->"), i + 4);
+            if (end < 0)
+                break;
+            i = end + 3;
+            continue;
+        }
+        qsizetype j = i + 1;
+        const bool closing = j < n && text.at(j) == QLatin1Char('/');
+        if (closing)
+            ++j;
+        const qsizetype nameStart = j;
+        if (j < n && text.at(j) == QLatin1Char('!'))
+            ++j;
+        while (j < n && isTagNameChar(text.at(j)))
+            ++j;
+        const QString name = text.mid(nameStart, j - nameStart).toLower();
+        if (name.isEmpty() || name == QLatin1String("!")) {
+            i = nameStart; // a lone "<" in the text
+            continue;
+        }
+        addText(i);
+        // The end of the tag. A ">" inside a quoted value ends it early: what
+        // follows is then scanned as text, which can only count more tags.
+        while (j < n && text.at(j) != QLatin1Char('>'))
+            ++j;
+        const bool selfClosing = j < n && text.at(j - 1) == QLatin1Char('/');
+        i = j;
+        textFrom = j + 1;
+        cost += qint64(1) << tables;
+        if (cost > NewsRichTextMaxCost)
+            return false;
+        if (closing) {
+            const qsizetype at = open.lastIndexOf(name);
+            if (at >= 0) {
+                tables -= int(std::count(open.cbegin() + at, open.cend(), QStringLiteral("table")));
+                open.resize(at);
+            }
+        } else if (!selfClosing && !neverNests(name)) {
+            open << name;
+            if (name == QLatin1String("table"))
+                ++tables;
+            if (open.size() > NewsRichTextMaxDepth)
+                return false;
+        }
+    }
+    addText(n);
+    return cost <= NewsRichTextMaxCost;
+}
+
+void ShowNewsText(QTextEdit *view, const QString &text)
+{
+    if (text.trimmed().startsWith(QLatin1String("{\\rtf")) || !Qt::mightBeRichText(text) || !NewsFitsRichText(text))
+        view->setPlainText(withShortLines(text));
+    else
+        view->setHtml(text);
+}
+
 TFormNews::TFormNews(const QString &newsFile, QWidget *parent) : QDialog(parent), m_file(newsFile)
 {
     setObjectName(QStringLiteral("FormNews"));
@@ -391,10 +526,7 @@ TFormNews::TFormNews(const QString &newsFile, QWidget *parent) : QDialog(parent)
         QString text = utf8(bytes);
         if (utf8.hasError())
             text = common::fromCp1252(bytes);
-        if (text.trimmed().startsWith(QLatin1String("{\\rtf")) || !Qt::mightBeRichText(text))
-            m_text->setPlainText(text);
-        else
-            m_text->setHtml(text);
+        ShowNewsText(m_text, text);
     }
     m_box = new QCheckBox(QStringLiteral("Ne plus afficher cette information"), this);
     m_box->setChecked(true);

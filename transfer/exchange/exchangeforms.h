@@ -145,6 +145,16 @@ private:
     QProgressBar *m_progress;
 };
 
+// Whether news text may be laid out as rich text in a bounded time: not too
+// long, not too many tags, elements not nested too deep (the layout of nested
+// tables grows far faster than the text). Text that does not fit is shown as
+// plain text, its tags visible.
+bool NewsFitsRichText(const QString &text);
+
+// Fills view with news text: as rich text when it looks like HTML and fits,
+// otherwise as plain text.
+void ShowNewsText(QTextEdit *view, const QString &text);
+
 // News of the installed version, shown once.
 class TFormNews : public QDialog
 {

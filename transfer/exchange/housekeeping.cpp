@@ -165,4 +165,79 @@ bool CreateProgramShortcuts(const QString &folder, const QString &programFolder,
     return ok;
 }
 
+// ------------------------------------------------------------------ update
+
+namespace {
+
+// What a file of the folder of the visits is, when it is not the transfer
+// client's to replace; empty otherwise.
+QString protectedKind(const QString &name)
+{
+    const QString upper = name.toUpper();
+    const QString ext = upper.contains(QLatin1Char('.')) ? upper.mid(upper.lastIndexOf(QLatin1Char('.'))) : QString();
+    if (upper.startsWith(QLatin1String("DICOMDIR")))
+        return QStringLiteral("un catalogue d'images");
+    if (ext == QLatin1String(".DCM"))
+        return QStringLiteral("une image DICOM");
+    if (ext == QLatin1String(".RAP"))
+        return QStringLiteral("un fichier de rapports");
+    if (ext == QLatin1String(".WAV"))
+        return upper.startsWith(QLatin1String("RES_")) ? QStringLiteral("un message vocal du dictaphone")
+                                                       : QStringLiteral("une dictée");
+    if (upper.startsWith(QLatin1String("KORVANECD")) && ext == QLatin1String(".INI"))
+        return QStringLiteral("la liste des radiologistes");
+    if (upper.startsWith(QLatin1String("KORVANECD")))
+        return QStringLiteral("un fichier du visualiseur KorvaneCD");
+    if (ext == QLatin1String(".INI"))
+        return upper == QLatin1String("STRANDEL.INI") ? QStringLiteral("les paramètres de Strandel")
+                                                      : QStringLiteral("un fichier de paramètres");
+    if (ext == QLatin1String(".OK") || ext == QLatin1String(".OK2"))
+        return QStringLiteral("un marqueur de visite reçue");
+    if (upper.contains(QLatin1String(".ZIP")))
+        return QStringLiteral("une archive ou un fragment d'archive");
+    if (ext == QLatin1String(".REQ") || ext == QLatin1String(".ERR"))
+        return QStringLiteral("une requête au serveur d'images");
+    return QString();
+}
+
+bool isLibrary(const QString &upper)
+{
+    return upper.endsWith(QLatin1String(".DLL")) || upper.endsWith(QLatin1String(".SO"))
+           || upper.contains(QLatin1String(".SO."));
+}
+
+} // namespace
+
+QString UpdateEntryRefusal(const QString &path, bool folder)
+{
+    const QString shown = QLatin1Char('"') + path + QLatin1Char('"');
+    if (folder || path.contains(QLatin1Char('/')))
+        return QStringLiteral("Elle contient ") + shown
+               + QStringLiteral(", un répertoire : une mise à jour ne contient que des fichiers du programme, "
+                                "placés directement dans son répertoire, jamais un répertoire d'images.");
+    const QString kind = protectedKind(path);
+    if (!kind.isEmpty())
+        return QStringLiteral("Elle contient ") + shown + QStringLiteral(", ") + kind
+               + QStringLiteral(" : une mise à jour ne crée ni ne remplace jamais les données des patients, "
+                                "les fichiers du visualiseur ni les paramètres.");
+    const QString upper = path.toUpper();
+    if (upper.startsWith(QLatin1String("STRANDEL")) || isLibrary(upper))
+        return QString();
+    return QStringLiteral("Elle contient ") + shown
+           + QStringLiteral(", qui n'est pas un fichier du programme Strandel "
+                            "(programme, programme de mise à jour, bibliothèque ou StrandelNews.txt).");
+}
+
+QString UpdateArchiveNameRefusal(const QString &name)
+{
+    // Any other name could be a file of the visits ("A123.wav", the
+    // radiologist list...), which saving the archive would replace.
+    const QString upper = name.toUpper();
+    if (!upper.endsWith(QLatin1String(".ZIP")))
+        return QStringLiteral("ce n'est pas le nom d'une archive zip.");
+    if (upper.startsWith(QLatin1String("DICOMDIR")) || upper.startsWith(QLatin1String("KORVANECD")))
+        return QStringLiteral("ce nom est celui d'un fichier des visites ou du visualiseur.");
+    return QString();
+}
+
 } // namespace exchange

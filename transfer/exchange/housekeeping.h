@@ -46,4 +46,19 @@ bool CreateProgramShortcuts(const QString &desktopFolder, const QString &program
 // News shown once after an update.
 inline const QString NewsFileName = QStringLiteral("StrandelNews.txt");
 
+// The self-update unpacks into the folder of the visits. It may write only the
+// transfer client's own files, directly in that folder: names beginning with
+// "Strandel" (the client, its new version, the updater, "StrandelNews.txt"),
+// other than its settings, and libraries (".dll", ".so", ".so.N"). Empty for
+// such a name; otherwise, in French, what the entry is and that an update
+// never writes it (a catalogue, an image or image folder, a report, a
+// dictation or prompt, the radiologist list, the settings, a visit marker, an
+// archive, or any other file).
+QString UpdateEntryRefusal(const QString &path, bool folder);
+
+// The name of an update archive, saved as such in the folder of the visits:
+// empty when it is a ".zip" name that no file of the visits or of the viewer
+// bears; otherwise the reason in French.
+QString UpdateArchiveNameRefusal(const QString &name);
+
 } // namespace exchange

@@ -60,20 +60,25 @@ bool unpackNestedIn(const QString &folder, const QString &archiveName, const QSt
         messages.error(QStringLiteral("Erreur: Le création du répertoire ne fonctionne pas : ") + shown(target));
         return false;
     }
+    // One message says where and why. Nothing of a failed visit is placed,
+    // so the first failure ends it: a nested bomb is told once, not once per
+    // archive it holds.
     const QString path = folder + QLatin1Char('/') + archiveName;
-    if (!ExtractArchive(path, target, password, messages, budget, shown(path))) {
+    const ExtractOutcome r = extractZip(path, target, password, budget);
+    if (r.code != ExtractOk) {
         messages.error(QStringLiteral("Erreur de décompression du zip : ") + shown(path)
-                       + QStringLiteral("\rdans le répertoire : ") + shown(target));
+                       + QStringLiteral("\rdans le répertoire : ") + shown(target) + QLatin1Char('\r')
+                       + ExtractFailureText(r));
         return false;
     }
     QFile::remove(path);
 
-    bool ok = true;
     const QStringList inner = QDir(target).entryList({QStringLiteral("*.zip")}, QDir::Files,
                                                      QDir::Name | QDir::IgnoreCase);
     for (const QString &zip : inner)
-        ok = unpackNestedIn(target, zip, password, messages, budget, shown) && ok;
-    return ok;
+        if (!unpackNestedIn(target, zip, password, messages, budget, shown))
+            return false;
+    return true;
 }
 
 bool sameContent(const QString &a, const QString &b)
@@ -446,6 +451,8 @@ bool UnpackArchive(const UnpackContext &ctx, const QString &archiveName, const Q
 
     bool nestedOk = true;
     for (const QString &raw : entries) {
+        if (!nestedOk)
+            break; // told once: nothing of this visit will be placed
         const QString entry = safeEntryPath(raw);
         if (!entry.endsWith(QLatin1String(".ZIP"), Qt::CaseInsensitive))
             continue;

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <archive.h>
@@ -187,14 +188,129 @@ bool isPlainFileName(const QString &name)
     return true;
 }
 
+namespace {
+
+// Bytes free for this user on the file system that holds path (or its nearest
+// existing parent), and that file system's block size; -1 when unknown.
+qint64 freeBytes(const QString &path, qint64 *blockSize)
+{
+    QString p = path;
+    while (!QFileInfo(p).isDir()) {
+        const QString up = QFileInfo(p).path();
+        if (up == p || up.isEmpty())
+            return -1;
+        p = up;
+    }
+    QStorageInfo storage(p);
+    if (!storage.isValid() || !storage.isReady())
+        return -1;
+    *blockSize = storage.blockSize() > 0 ? storage.blockSize() : 4096;
+    return storage.bytesAvailable();
+}
+
+// What the headers of an archive announce, read before anything is written.
+struct Survey
+{
+    qint64 bytes = 0;     // the sum of the announced sizes
+    qint64 footprint = 0; // the same in whole blocks of the destination, folders included
+    int entries = 0;
+};
+
+// An entry that may be written: a plain file or folder under a relative path
+// that the caller's screen accepts. Otherwise out tells why and which entry.
+bool acceptEntry(archive_entry *e, const EntryScreen &screen, QString *rel, ExtractOutcome &out)
+{
+    const QString raw = entryName(e);
+    auto refuse = [&](int code, const QString &detail) {
+        out.code = code;
+        out.entry = raw;
+        out.detail = detail;
+        return false;
+    };
+    *rel = safeEntryPath(raw);
+    if (rel->isEmpty())
+        return refuse(ExtractUnsafePath, raw);
+    const mode_t type = archive_entry_filetype(e);
+    if (archive_entry_hardlink(e) || archive_entry_symlink(e) || (type != AE_IFDIR && type != AE_IFREG))
+        return refuse(ExtractUnsupportedEntry, raw);
+    if (screen) {
+        out.refusal = screen(*rel, type == AE_IFDIR);
+        if (!out.refusal.isEmpty())
+            return refuse(ExtractRefused, out.refusal);
+    }
+    return true;
+}
+
+// Checks every header as the extraction will, without reading the data: a
+// refusal here leaves nothing anywhere.
+bool surveyArchive(const QString &archivePath, const QString &password, const EntryScreen &screen,
+                   qint64 blockSize, Survey &survey, ExtractOutcome &out)
+{
+    ReadHandle a = openReader(archivePath, password, &out.code, &out.detail);
+    if (!a)
+        return false;
+    auto fail = [&](int code, const QString &raw, const QString &detail) {
+        out.code = code;
+        out.entry = raw;
+        out.detail = detail;
+        return false;
+    };
+    for (;;) {
+        archive_entry *e = nullptr;
+        const int r = archive_read_next_header(a.get(), &e);
+        if (r == ARCHIVE_EOF)
+            return true;
+        if (r != ARCHIVE_OK)
+            return fail(r == ARCHIVE_WARN ? ExtractDamaged : ExtractNotAnArchive, QString(), errorText(a.get()));
+        ++survey.entries;
+        QString rel;
+        if (!acceptEntry(e, screen, &rel, out))
+            return false;
+        if (archive_entry_filetype(e) == AE_IFDIR) {
+            survey.footprint += blockSize;
+        } else if (archive_entry_size_is_set(e) && archive_entry_size(e) > 0) {
+            const qint64 size = archive_entry_size(e);
+            survey.bytes += size;
+            survey.footprint += (size + blockSize - 1) / blockSize * blockSize;
+        }
+    }
+}
+
+} // namespace
+
 ExtractOutcome extractZip(const QString &archivePath, const QString &folder, const QString &password,
-                          ExtractBudget *sharedBudget)
+                          ExtractBudget *sharedBudget, const EntryScreen &screen)
 {
     ExtractOutcome out;
     ExtractBudget localBudget(ExtractLimits{}, QFileInfo(archivePath).size());
     ExtractBudget &budget = sharedBudget ? *sharedBudget : localBudget;
     const qint64 startBytes = budget.written();
 
+    // 1. The headers, before anything is written.
+    qint64 blockSize = 4096;
+    const qint64 available = freeBytes(folder, &blockSize);
+    Survey survey;
+    if (!surveyArchive(archivePath, password, screen, blockSize, survey, out))
+        return out;
+    if (budget.entries() + survey.entries > budget.limits().maxEntries) {
+        out.code = ExtractTooManyEntries;
+        out.detail = QStringLiteral("%1 entries").arg(survey.entries);
+        return out;
+    }
+    if (int c = budget.declare(survey.bytes)) {
+        out.code = c;
+        out.detail = QStringLiteral("the entries declare %1 bytes").arg(survey.bytes);
+        return out;
+    }
+    if (available >= 0 && survey.footprint > available) {
+        out.code = ExtractNoSpace;
+        out.needed = survey.footprint;
+        out.available = available;
+        out.detail = QStringLiteral("needs %1 bytes, %2 free").arg(survey.footprint).arg(available);
+        return out;
+    }
+
+    // 2. The data, into a staging folder.
     ReadHandle a = openReader(archivePath, password, &out.code, &out.detail);
     if (!a)
         return out;
@@ -214,9 +330,10 @@ ExtractOutcome extractZip(const QString &archivePath, const QString &folder, con
     }
     const QString root = stage.path();
 
-    auto fail = [&](int code, const QString &detail) {
+    auto fail = [&](int code, const QString &detail, const QString &raw = QString()) {
         out.code = code;
         out.detail = detail;
+        out.entry = raw;
         out.bytes = budget.written() - startBytes;
         return out; // the staging folder goes with `stage`
     };
@@ -233,47 +350,59 @@ ExtractOutcome extractZip(const QString &archivePath, const QString &folder, con
             return fail(c, QLatin1String("too many entries"));
 
         const QString raw = entryName(e);
-        const QString rel = safeEntryPath(raw);
-        if (rel.isEmpty())
-            return fail(ExtractUnsafePath, raw);
-        if (archive_entry_hardlink(e) || archive_entry_symlink(e))
-            return fail(ExtractUnsupportedEntry, raw);
+        QString rel;
+        if (!acceptEntry(e, screen, &rel, out)) {
+            out.bytes = budget.written() - startBytes;
+            return out;
+        }
         const mode_t type = archive_entry_filetype(e);
         const QString target = root + QLatin1Char('/') + rel;
         out.entries << rel;
 
         if (type == AE_IFDIR) {
             if (!QDir().mkpath(target))
-                return fail(ExtractWriteFailed, QLatin1String("cannot create ") + rel);
+                return fail(ExtractWriteFailed, QLatin1String("cannot create ") + rel, raw);
             continue;
         }
-        if (type != AE_IFREG)
-            return fail(ExtractUnsupportedEntry, raw);
-        if (archive_entry_size_is_set(e))
-            if (int c = budget.declare(archive_entry_size(e)))
-                return fail(c, QStringLiteral("%1 declares %2 bytes").arg(raw).arg(archive_entry_size(e)));
+        // The announced size bounds what this entry may write: a deflate
+        // stream can expand a thousandfold, whatever its header says.
+        const qint64 declared = archive_entry_size_is_set(e) ? archive_entry_size(e) : -1;
+        if (declared >= 0)
+            if (int c = budget.declare(declared))
+                return fail(c, QStringLiteral("%1 declares %2 bytes").arg(raw).arg(declared), raw);
 
         const QFileInfo ti(target);
         if (!QDir().mkpath(ti.path()))
-            return fail(ExtractWriteFailed, QLatin1String("cannot create folder for ") + rel);
+            return fail(ExtractWriteFailed, QLatin1String("cannot create folder for ") + rel, raw);
         if (ti.isDir())
-            return fail(ExtractWriteFailed, QLatin1String("a folder has this name: ") + rel);
+            return fail(ExtractWriteFailed, QLatin1String("a folder has this name: ") + rel, raw);
         QFile f(target);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return fail(ExtractWriteFailed, f.errorString() + QLatin1String(": ") + rel);
+            return fail(ExtractWriteFailed, f.errorString() + QLatin1String(": ") + rel, raw);
+        qint64 entryBytes = 0;
         for (;;) {
             const la_ssize_t n = archive_read_data(a.get(), buffer.data(), size_t(buffer.size()));
             if (n == 0)
                 break;
             if (n < 0) // libarchive only warns on a bad checksum: refused all the same
-                return fail(dataErrorCode(a.get()), errorText(a.get()) + QLatin1String(": ") + rel);
+                return fail(dataErrorCode(a.get()), errorText(a.get()) + QLatin1String(": ") + rel, raw);
+            entryBytes += n;
+            if (declared >= 0 && entryBytes > declared)
+                return fail(ExtractSizeMismatch,
+                            QStringLiteral("%1 holds more than its %2 bytes").arg(rel).arg(declared), raw);
+            // Entries without an announced size are bounded by the free space.
+            if (available >= 0 && budget.written() - startBytes + n > available) {
+                out.needed = budget.written() - startBytes + n;
+                out.available = available;
+                return fail(ExtractNoSpace, QStringLiteral("more than %1 free bytes").arg(available), raw);
+            }
             if (int c = budget.addBytes(n))
-                return fail(c, rel);
+                return fail(c, rel, raw);
             if (f.write(buffer.constData(), n) != n)
-                return fail(ExtractWriteFailed, f.errorString() + QLatin1String(": ") + rel);
+                return fail(ExtractWriteFailed, f.errorString() + QLatin1String(": ") + rel, raw);
         }
         if (!f.flush() || (f.close(), f.error() != QFileDevice::NoError))
-            return fail(ExtractWriteFailed, f.errorString() + QLatin1String(": ") + rel);
+            return fail(ExtractWriteFailed, f.errorString() + QLatin1String(": ") + rel, raw);
         // Programs keep their execute permission (an update brings them);
         // nothing else of the stored mode is taken.
         if (archive_entry_perm(e) & 0100)
@@ -285,6 +414,75 @@ ExtractOutcome extractZip(const QString &archivePath, const QString &folder, con
     if (!moveTree(root, folder, &detail))
         return fail(ExtractPlacementFailed, detail);
     return out;
+}
+
+namespace {
+
+// 1234567 -> "1 234 567": the digits grouped by three, as French writes them.
+QString grouped(qint64 n)
+{
+    QString digits = QString::number(n);
+    for (int i = digits.size() - 3; i > 0 && digits.at(i - 1).isDigit(); i -= 3)
+        digits.insert(i, QLatin1Char(' '));
+    return digits;
+}
+
+QString quoted(const QString &name)
+{
+    return QLatin1Char('"') + name + QLatin1Char('"');
+}
+
+} // namespace
+
+QString ExtractReason(const ExtractOutcome &r)
+{
+    switch (r.code) {
+    case ExtractOk:
+        return QString();
+    case ExtractArchiveMissing:
+        return QStringLiteral("Le fichier est introuvable ou ne peut pas être ouvert.");
+    case ExtractNotAnArchive:
+        return QStringLiteral("Le fichier n'est pas une archive zip lisible (incomplète ou d'un autre type).");
+    case ExtractWrongPassword:
+        return QStringLiteral("Le mot de passe de l'archive est refusé.");
+    case ExtractDamaged:
+        return QStringLiteral("L'archive est endommagée : ses données ne correspondent pas à leur somme de contrôle.");
+    case ExtractUnsafePath:
+        return QStringLiteral("Le nom ") + quoted(r.entry)
+               + QStringLiteral(" désigne un endroit hors du répertoire de destination.");
+    case ExtractUnsupportedEntry:
+        return QStringLiteral("L'entrée ") + quoted(r.entry)
+               + QStringLiteral(" n'est pas un fichier ordinaire (lien ou fichier spécial).");
+    case ExtractTooLarge:
+        return QStringLiteral("L'archive est trop volumineuse : son contenu dépasse la limite permise.");
+    case ExtractRatioExceeded:
+        return QStringLiteral("L'archive se décompresse bien au-delà de sa propre taille : "
+                              "elle est probablement piégée (bombe de décompression).");
+    case ExtractWriteFailed:
+        return QStringLiteral("Écriture impossible dans le répertoire de destination "
+                              "(disque plein ou accès refusé).");
+    case ExtractPlacementFailed:
+        return QStringLiteral("Les fichiers décompressés n'ont pas pu être placés dans le répertoire de destination.");
+    case ExtractTooManyEntries:
+        return QStringLiteral("L'archive contient trop de fichiers.");
+    case ExtractNoSpace:
+        return QStringLiteral("Espace disque insuffisant : l'archive doit écrire ") + grouped(r.needed)
+               + QStringLiteral(" octets, il n'en reste que ") + grouped(r.available)
+               + QStringLiteral(" de libres sur le disque de destination.");
+    case ExtractSizeMismatch:
+        return QStringLiteral("Le fichier ") + quoted(r.entry)
+               + QStringLiteral(" contient plus de données que la taille annoncée par l'archive : "
+                                "elle est endommagée ou piégée.");
+    case ExtractRefused:
+        return r.refusal;
+    default:
+        return QStringLiteral("Erreur inconnue.");
+    }
+}
+
+QString ExtractFailureText(const ExtractOutcome &r)
+{
+    return ExtractReason(r) + QStringLiteral("\r[Référence : ") + QString::number(r.code) + QLatin1Char(']');
 }
 
 bool EnsureZipComponent(MessageSink &messages)
@@ -310,8 +508,8 @@ bool ExtractArchive(const QString &archivePath, const QString &folder, const QSt
     const ExtractOutcome r = extractZip(archivePath, folder, password, budget);
     if (r.code != ExtractOk) {
         messages.error(QStringLiteral("Erreur de décompression sur le fichier ")
-                       + (shownName.isEmpty() ? archivePath : shownName)
-                       + QStringLiteral("\r[Référence : ") + QString::number(r.code) + QLatin1Char(']'));
+                       + (shownName.isEmpty() ? archivePath : shownName) + QLatin1Char('\r')
+                       + ExtractFailureText(r));
         return false;
     }
     return true;

@@ -5,13 +5,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace exchange {
 
 // Every archive exchanged with the server is a zip protected by this password
 // (traditional PKWARE encryption when we write one).
 inline const QString ArchivePassword = QStringLiteral("XK");
 
-// Result codes of an extraction, shown to the user as "[Référence : n]".
+// Result codes of an extraction, shown to the user as "[Référence : n]" after
+// the reason in words (ExtractReason).
 enum ExtractCode : int {
     ExtractOk = 0,
     ExtractArchiveMissing = 1,   // the archive file does not exist or cannot be opened
@@ -25,6 +28,9 @@ enum ExtractCode : int {
     ExtractWriteFailed = 9,      // disk full, permissions, name clash
     ExtractPlacementFailed = 10, // staging folder or final move failed
     ExtractTooManyEntries = 11,
+    ExtractNoSpace = 12,         // what the archive will write does not fit in the free space
+    ExtractSizeMismatch = 13,    // an entry holds more than its announced size
+    ExtractRefused = 14,         // an entry the caller does not accept (EntryScreen)
 };
 
 // Caps against archives that expand without bound (zip bombs, nested ones
@@ -70,7 +76,19 @@ struct ExtractOutcome
     QString detail;      // libarchive's or the system's explanation, for logs and tests
     QStringList entries; // normalised entry paths, in archive order
     qint64 bytes = 0;
+    QString entry;       // the entry a failure is about, as the archive names it
+    qint64 needed = -1;  // ExtractNoSpace: bytes the archive needs, and those free
+    qint64 available = -1;
+    QString refusal;     // ExtractRefused: the caller's reason
 };
+
+// The reason of a failed extraction in French words, for the user.
+QString ExtractReason(const ExtractOutcome &outcome);
+
+// Decides whether an entry may be unpacked: empty for yes, otherwise the
+// reason in French. path is the normalised entry path; folder tells a folder
+// entry from a file.
+using EntryScreen = std::function<QString(const QString &path, bool folder)>;
 
 // The entry's path with '/' separators, or empty when it is not a plain
 // relative path (absolute, drive letter, "..", empty, control characters).
@@ -80,22 +98,30 @@ QString safeEntryPath(const QString &raw);
 // name without separators, "..", drive letters or control characters.
 bool isPlainFileName(const QString &name);
 
-// Unpacks every entry of archive into folder, keeping entry paths. The entries
-// are first written into a staging folder inside folder, and moved into place
-// only when the whole archive came out intact; on any failure the staging
-// folder is removed and folder is left as it was.
+// Unpacks every entry of archive into folder, keeping entry paths.
+//
+// Before anything is written, every entry header is read: an unsafe name, a
+// link, an entry that screen refuses, a declared total beyond the budget or
+// beyond the free space of folder's file system refuses the archive whole.
+// The entries are then written into a staging folder inside folder, and moved
+// into place only when the whole archive came out intact; an entry that holds
+// more than it announced stops the writing at once. On any failure the
+// staging folder is removed and folder is left as it was.
 ExtractOutcome extractZip(const QString &archive, const QString &folder, const QString &password,
-                          ExtractBudget *budget = nullptr);
+                          ExtractBudget *budget = nullptr, const EntryScreen &screen = {});
 
 // Checks once per process that the zip library reads and writes encrypted
 // zips. False after showing an error: the program cannot work without it.
 bool EnsureZipComponent(MessageSink &messages);
 
-// extractZip with the user message "Erreur de décompression sur le fichier ...
-// [Référence : code]" on failure; the message names shownName when given (the
-// archive as the user knows it, when it lies in a staging folder).
+// extractZip with the user message "Erreur de décompression sur le fichier ...",
+// the reason and "[Référence : code]" on failure; the message names shownName
+// when given (the archive as the user knows it, when it lies in a staging folder).
 bool ExtractArchive(const QString &archive, const QString &folder, const QString &password,
                     MessageSink &messages, ExtractBudget *budget = nullptr, const QString &shownName = QString());
+
+// The reason and the reference of a failure: "<reason>\r[Référence : n]".
+QString ExtractFailureText(const ExtractOutcome &outcome);
 
 // Writes folder/archiveName from files (stored without folders), encrypted with
 // traditional PKWARE encryption. A failed zip leaves no archive behind.

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QAbstractTextDocumentLayout>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -137,4 +139,72 @@ TEST(Forms, ProgressWindowsNewsAndPurge)
     EXPECT_EQ(e.list()->count(), 2);
     EXPECT_FALSE(e.list()->item(0)->flags() & Qt::ItemIsUserCheckable);
     snapshot(e, "epuration");
+}
+
+// The news window in a process of its own, for the test below: it shows the
+// file named by STRANDEL_NEWS_FILE, lays the whole text out, and writes what
+// it shows to STRANDEL_NEWS_SHOWN.
+TEST(NewsWindow, DISABLED_ShowTheNewsFileOfTheEnvironment)
+{
+    const QString file = qEnvironmentVariable("STRANDEL_NEWS_FILE");
+    ASSERT_FALSE(file.isEmpty());
+    TFormNews n(file);
+    n.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&n));
+    n.text()->document()->documentLayout()->documentSize();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(ziptest::writeFile(qEnvironmentVariable("STRANDEL_NEWS_SHOWN"), n.text()->toPlainText().toUtf8()));
+}
+
+// News of 250,000 nested tables (3.75 MB) kept the client busy for minutes
+// without a window. They come up as plain text, tags and all, within this
+// test's wait for the window's process.
+TEST(NewsWindow, DeeplyNestedTablesAreShownAsPlainText)
+{
+    QTemporaryDir t;
+    QByteArray nested;
+    for (int i = 0; i < 250000; ++i)
+        nested += "<table><tr><td>";
+    ASSERT_TRUE(ziptest::writeFile(t.path() + "/StrandelNews.txt", nested));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("STRANDEL_NEWS_FILE", t.path() + "/StrandelNews.txt");
+    env.insert("STRANDEL_NEWS_SHOWN", t.path() + "/shown.txt");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_also_run_disabled_tests", "--gtest_filter=NewsWindow.DISABLED_ShowTheNewsFileOfTheEnvironment"});
+    const bool ended = child.waitForFinished(120000);
+    if (!ended) {
+        child.kill();
+        child.waitForFinished();
+    }
+    ASSERT_TRUE(ended) << "the news window was not shown within 120 s";
+    EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+    QByteArray shown = ziptest::readAll(t.path() + "/shown.txt");
+    shown.replace('\n', "");
+    EXPECT_EQ(shown.size(), nested.size());
+    EXPECT_TRUE(shown == nested);
+}
+
+// News of a page, tables and lists included, are still rich text; tables
+// nested deeper than a page of news ever is are not.
+TEST(NewsWindow, OrdinaryHtmlStaysRichText)
+{
+    QTemporaryDir t;
+    const QByteArray page = "<html><body><h1>Strandel 4.3.5</h1><p>Nouveautés :</p><ul><li>dictées</li></ul>"
+                            "<table border=1><tr><td>Avant</td><td><table><tr><td>Après</td></tr></table></td></tr>"
+                            "</table></body></html>";
+    ASSERT_TRUE(ziptest::writeFile(t.path() + "/StrandelNews.txt", page));
+    TFormNews rich(t.path() + "/StrandelNews.txt");
+    EXPECT_FALSE(rich.text()->toPlainText().contains('<'));
+    EXPECT_TRUE(rich.text()->toPlainText().contains("Après"));
+
+    QByteArray deep;
+    for (int i = 0; i < 30; ++i)
+        deep += "<table><tr><td>";
+    ASSERT_TRUE(ziptest::writeFile(t.path() + "/StrandelNews.txt", "<html>" + deep + "x"));
+    TFormNews plain(t.path() + "/StrandelNews.txt");
+    EXPECT_EQ(plain.text()->toPlainText(), "<html>" + deep + "x");
 }

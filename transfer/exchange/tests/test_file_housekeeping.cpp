@@ -121,3 +121,25 @@ TEST(Shortcuts, DesktopFilesForBothPrograms)
     ASSERT_TRUE(CreateProgramShortcuts(t2.path(), prog, false, true));
     EXPECT_EQ(QDir(t2.path()).entryList(QDir::Files), QStringList{"Strandel.desktop"});
 }
+
+// What a self-update may write in the folder of the visits: the client's own
+// files at its root, whatever their case; nothing the viewer or a visit owns.
+TEST(UpdateNames, OnlyTheClientsOwnFilesAtTheRoot)
+{
+    for (const char *name : {"Strandel__51", "Strandel__51.exe", "strandel", "StrandelMaj", "StrandelMaj.exe",
+                             "StrandelNews.txt", "libQt6Core.so.6", "libstrandel.so", "XCEEDZIP.DLL"})
+        EXPECT_EQ(UpdateEntryRefusal(QString::fromUtf8(name), false), QString()) << name;
+    for (const char *name : {"DICOMDIR", "DicomDir.A123", "DICOMDIR.", "IM1.DCM", "A123.rap", "A123.WAV",
+                             "RES_ExamenSauve.wav", "KorvaneCD.INI", "KORVANECD", "KorvaneCd.exe", "Strandel.ini",
+                             "STRANDEL.INI", "CLINIQUE_A1.OK", "ftp.ok", "x.ok2", "CLINIQUE.zip", "CLINIQUE.zip.001",
+                             "Strandel__52.zip", "CLINIQUE[2005-03-02 143005].req", "notes.txt", "SERIE1/Strandel"})
+        EXPECT_NE(UpdateEntryRefusal(QString::fromUtf8(name), false), QString()) << name;
+    EXPECT_NE(UpdateEntryRefusal("Strandel", true), QString()); // a folder, whatever its name
+    EXPECT_TRUE(UpdateEntryRefusal("KorvaneCD.INI", false).contains("\"KorvaneCD.INI\", la liste des radiologistes"));
+
+    // The archive itself is saved under the name the server gives.
+    EXPECT_EQ(UpdateArchiveNameRefusal("Strandel__51.zip"), QString());
+    EXPECT_EQ(UpdateArchiveNameRefusal("STRANDEL__51.ZIP"), QString());
+    for (const char *name : {"KorvaneCD.INI", "A123.wav", "DICOMDIR", "DICOMDIR.zip", "Strandel.ini", "Strandel__51"})
+        EXPECT_NE(UpdateArchiveNameRefusal(QString::fromUtf8(name)), QString()) << name;
+}

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -262,7 +263,48 @@ TEST(UnpackArchive, NestedExpansionCountsAgainstTheOuterArchive)
     ASSERT_TRUE(ziptest::writeZip(s.work + "/CLINIQUE.zip", {{"ftp.ok", ""}, {"N.zip", middle}}));
     s.ctx.limits.ratioFloorBytes = 4 << 20;
     EXPECT_FALSE(UnpackArchive(s.ctx, "CLINIQUE.zip", ArchivePassword));
-    EXPECT_TRUE(s.sink.contains("[Référence : 8]"));
+    // Told once, with its reason, not once per copy it holds.
+    ASSERT_EQ(s.sink.entries.size(), 1) << s.sink.texts('E').join(" | ").toStdString();
+    EXPECT_TRUE(s.sink.texts('E')[0].startsWith("Erreur de décompression du zip : " + s.work + "/N/z1.zip\r"
+                                                "dans le répertoire : " + s.work + "/N/z1\r"
+                                                "L'archive se décompresse bien au-delà de sa propre taille"))
+        << s.sink.texts('E')[0].toStdString();
+    EXPECT_TRUE(s.sink.texts('E')[0].endsWith("[Référence : 8]"));
+    EXPECT_EQ(tree(s.work), QStringList{"CLINIQUE.zip"});
+}
+
+// Nested archives that would fill the disk: each level is checked against the
+// free space before it is written, the first that does not fit stops the visit
+// with one message, and the disk is left as it was.
+TEST(UnpackArchive, NestedArchivesThatOverflowASmallDiskAreToldOnce)
+{
+    QTemporaryDir t;
+    ziptest::SmallDisk disk(t.path() + "/disk", 16 << 20);
+    if (disk.path.isEmpty())
+        GTEST_SKIP() << disk.why.toStdString();
+    RecordingSink sink;
+    UnpackContext ctx;
+    ctx.workingFolder = disk.path + "/KorvaneCD";
+    ctx.fichierZip = "CLINIQUE";
+    ctx.messages = &sink;
+    QDir().mkpath(ctx.workingFolder);
+    ziptest::RawEntry zeros{"IM1.dcm", {}};
+    zeros.zeros = 6 << 20;
+    ASSERT_TRUE(ziptest::writeRawZip(t.path() + "/serie.zip", {zeros}));
+    const QByteArray serie = ziptest::readAll(t.path() + "/serie.zip");
+    QList<Entry> top{{"DICOMDIR", "catalogue"}, {"ftp.ok", ""}};
+    for (int i = 1; i <= 6; ++i)
+        top.append(Entry{QString("SERIE%1.zip").arg(i), serie});
+    ASSERT_TRUE(ziptest::writeZip(ctx.workingFolder + "/CLINIQUE.zip", top));
+    const qint64 free = QStorageInfo(ctx.workingFolder).bytesAvailable();
+
+    EXPECT_FALSE(UnpackArchive(ctx, "CLINIQUE.zip", ArchivePassword));
+    ASSERT_EQ(sink.entries.size(), 1) << sink.texts('E').join(" | ").toStdString();
+    EXPECT_TRUE(sink.texts('E')[0].contains("\rEspace disque insuffisant : l'archive doit écrire 6 29"))
+        << sink.texts('E')[0].toStdString();
+    EXPECT_TRUE(sink.texts('E')[0].endsWith("[Référence : 12]"));
+    EXPECT_EQ(tree(ctx.workingFolder), QStringList{"CLINIQUE.zip"});
+    EXPECT_EQ(QStorageInfo(ctx.workingFolder).bytesAvailable(), free);
 }
 
 TEST(VisitName, MarkerThirdLineNamesTheVisit)

@@ -5,9 +5,11 @@
 #include "ziptestkit.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -98,16 +100,101 @@ TEST(ZipComponent, WrongPasswordMissingAndForeignFilesAreRefused)
 {
     Workspace w;
     ASSERT_TRUE(ziptest::writeZip(w.path("a.zip"), {{"f.txt", QByteArray(5000, 'x')}}, "XK"));
-    ExtractOutcome r = extractZip(w.path("a.zip"), w.dest, "YY");
-    EXPECT_TRUE(r.code == ExtractWrongPassword || r.code == ExtractDamaged) << r.code;
+    RecordingSink sink;
+    EXPECT_FALSE(ExtractArchive(w.path("a.zip"), w.dest, "YY", sink));
+    EXPECT_EQ(sink.texts('E'), QStringList{"Erreur de décompression sur le fichier " + w.path("a.zip")
+                                           + "\rLe mot de passe de l'archive est refusé.\r[Référence : 3]"});
     EXPECT_TRUE(tree(w.dest).isEmpty());
 
     EXPECT_EQ(extractZip(w.path("none.zip"), w.dest, "XK").code, ExtractArchiveMissing);
     ASSERT_TRUE(ziptest::writeFile(w.path("text.zip"), "not a zip at all"));
-    RecordingSink sink;
+    sink.entries.clear();
     EXPECT_FALSE(ExtractArchive(w.path("text.zip"), w.dest, "XK", sink));
     EXPECT_EQ(sink.texts('E'), QStringList{"Erreur de décompression sur le fichier " + w.path("text.zip")
-                                           + "\r[Référence : 2]"});
+                                           + "\rLe fichier n'est pas une archive zip lisible (incomplète ou d'un "
+                                             "autre type).\r[Référence : 2]"});
+}
+
+// Each refusal tells the user why in words, before its reference number, and
+// names the entry it is about.
+TEST(ZipComponent, EveryRefusalSaysItsReasonInFrench)
+{
+    struct Case
+    {
+        QList<RawEntry> entries;
+        QString reason;
+        int code;
+    };
+    const QList<Case> cases = {
+        {{{"good.txt", "fine"}, {"../evil.txt", "evil"}},
+         "Le nom \"../evil.txt\" désigne un endroit hors du répertoire de destination.", ExtractUnsafePath},
+        {{{"link", "/etc/passwd", 0120777}},
+         "L'entrée \"link\" n'est pas un fichier ordinaire (lien ou fichier spécial).", ExtractUnsupportedEntry},
+        {{{"huge.bin", "tiny", 0100644, 0xFFFFFFF0LL}},
+         "L'archive se décompresse bien au-delà de sa propre taille : elle est probablement piégée "
+         "(bombe de décompression).",
+         ExtractRatioExceeded},
+        // Stored data longer than its header says: cut at the announced size.
+        {{{"IM1.dcm", ziptest::noise(300000), 0100644, 1000}},
+         "Le fichier \"IM1.dcm\" contient plus de données que la taille annoncée par l'archive : "
+         "elle est endommagée ou piégée.",
+         ExtractSizeMismatch},
+    };
+    for (const Case &c : cases) {
+        Workspace w;
+        ASSERT_TRUE(ziptest::writeRawZip(w.path("r.zip"), c.entries));
+        RecordingSink sink;
+        EXPECT_FALSE(ExtractArchive(w.path("r.zip"), w.dest, QString(), sink));
+        EXPECT_EQ(sink.texts('E'), QStringList{"Erreur de décompression sur le fichier " + w.path("r.zip") + "\r"
+                                               + c.reason + "\r[Référence : " + QString::number(c.code) + "]"});
+        EXPECT_TRUE(tree(w.dest).isEmpty());
+    }
+}
+
+// A deflate bomb on a small disk made for the test: an archive whose entries
+// announce more than the free space is refused before anything is written; one
+// whose entry lies about its size is stopped at the size it announced, long
+// before the disk is full.
+TEST(ZipComponent, ADeflateBombThatLiesAboutItsSizeNeverFillsTheDisk)
+{
+    Workspace w;
+    ziptest::SmallDisk disk(w.path("disk"), 16 << 20);
+    if (disk.path.isEmpty())
+        GTEST_SKIP() << disk.why.toStdString();
+    const QString dest = disk.path + "/KorvaneCD";
+    ASSERT_TRUE(QDir().mkpath(dest));
+    const qint64 free = QStorageInfo(dest).bytesAvailable();
+
+    RawEntry honest{"IM1.dcm", {}};
+    honest.zeros = 48 << 20;
+    ASSERT_TRUE(ziptest::writeRawZip(w.path("honest.zip"), {{"DICOMDIR", "catalogue"}, honest}));
+    ASSERT_LT(QFileInfo(w.path("honest.zip")).size(), 1 << 20);
+    ExtractOutcome r = extractZip(w.path("honest.zip"), dest, QString());
+    EXPECT_EQ(r.code, ExtractNoSpace) << r.detail.toStdString();
+    EXPECT_EQ(r.bytes, 0);
+    EXPECT_GT(r.needed, 48 << 20);
+    EXPECT_EQ(r.available, free);
+    EXPECT_TRUE(ExtractReason(r).startsWith("Espace disque insuffisant : l'archive doit écrire 50 3"))
+        << ExtractReason(r).toStdString();
+    EXPECT_TRUE(tree(dest).isEmpty());
+
+    RawEntry liar = honest;
+    liar.declaredSize = 4096;
+    ASSERT_TRUE(ziptest::writeRawZip(w.path("liar.zip"), {{"DICOMDIR", "catalogue"}, liar}));
+    r = extractZip(w.path("liar.zip"), dest, QString());
+    EXPECT_EQ(r.code, ExtractSizeMismatch) << r.detail.toStdString();
+    EXPECT_EQ(r.entry, "IM1.dcm");
+    EXPECT_LE(r.bytes, 4096 + 9); // the catalogue and at most the announced size
+    EXPECT_TRUE(tree(dest).isEmpty());
+    EXPECT_EQ(QStorageInfo(dest).bytesAvailable(), free);
+
+    // What fits still goes in.
+    RawEntry fits = honest;
+    fits.zeros = 4 << 20;
+    ASSERT_TRUE(ziptest::writeRawZip(w.path("fits.zip"), {{"DICOMDIR", "catalogue"}, fits}));
+    r = extractZip(w.path("fits.zip"), dest, QString());
+    EXPECT_EQ(r.code, ExtractOk) << r.detail.toStdString();
+    EXPECT_EQ(QFileInfo(dest + "/IM1.dcm").size(), 4 << 20);
 }
 
 TEST(ZipComponent, EntriesLeavingTheDestinationAreRefusedWithBothSeparators)

@@ -3,11 +3,13 @@
 #include "exchangetestutil.h"
 
 #include "transfer/exchange/housekeeping.h"
+#include "transfer/exchange/zipcomponent.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMap>
 #include <QPushButton>
 #include <QTest>
 #include <QTextEdit>
@@ -55,6 +57,99 @@ TEST_F(Update, OfferedInstalledAndTheUpdaterStarted)
     EXPECT_TRUE(clienttest::readFile(work + "/Strandel.ini").contains("Version=Strandel__51"));
     EXPECT_TRUE(QFile::exists(work + "/Strandel__51"));
     EXPECT_TRUE(QFile::exists(work + "/StrandelNews.txt"));
+}
+
+namespace {
+// Every entry below root: files with their bytes, folders and links marked.
+QMap<QString, QByteArray> contents(const QString &root)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo fi(it.next());
+        out.insert(QDir(root).relativeFilePath(fi.filePath()),
+                   fi.isSymLink() ? QByteArray("<link>") : fi.isDir() ? QByteArray("<folder>") : ziptest::readAll(fi.filePath()));
+    }
+    return out;
+}
+} // namespace
+
+// The update unpacks into the folder of the visits. An archive that holds
+// anything but the transfer client's own files is refused whole, naming the
+// first such entry: nothing is written, the updater is not started. An
+// ordinary update still goes in and starts the updater.
+TEST_F(Update, AnArchiveHoldingPatientDataOrViewerFilesIsRefusedWhole)
+{
+    start("Version=Strandel__50\r\n");
+    ASSERT_TRUE(ziptest::writeFile(work + "/DICOMDIR", "catalogue of patient A"));
+    ASSERT_TRUE(ziptest::writeFile(work + "/DICOM/ST1/SE1/IM1", "image of patient A"));
+    ASSERT_TRUE(ziptest::writeFile(work + "/A123.wav", "dictation of patient A"));
+    ASSERT_TRUE(ziptest::writeFile(work + "/KorvaneCD.INI", "[Radiologistes]\r\nDR MARTIN=12345 7\r\n"));
+    ASSERT_TRUE(ziptest::writeFile(work + "/CLINIQUE_A123.ok", "CLINIQUE\r\n2005-03-02\r\nA123\r\n"));
+    const QString record = dir.path() + "/args.txt";
+    writeUpdater(work + "/StrandelMaj", record);
+    const QString offered = server->root() + "/updates/Strandel__51.zip";
+
+    // Made by the zip component with the archive password, the program first.
+    const QString src = dir.path() + "/update";
+    for (const char *name : {"Strandel__51", "DICOMDIR", "KorvaneCD.INI", "A123.wav"})
+        ASSERT_TRUE(ziptest::writeFile(src + "/" + name, QByteArray("from the update: ") + name));
+    ASSERT_TRUE(ZipDictations(server->root() + "/updates", "Strandel__51.zip",
+                              {src + "/Strandel__51", src + "/DICOMDIR", src + "/KorvaneCD.INI", src + "/A123.wav"},
+                              ArchivePassword));
+    const QMap<QString, QByteArray> before = contents(work);
+    x->CheckForUpdate(true, form.get());
+    EXPECT_EQ(texts(MessageKind::Error),
+              QStringList{"ERREUR : La mise à jour Strandel__51.zip est refusée.\r\r"
+                          "Elle contient \"DICOMDIR\", un catalogue d'images : une mise à jour ne crée ni "
+                          "ne remplace jamais les données des patients, les fichiers du visualiseur ni les paramètres."
+                          "\r\rAucun fichier n'a été installé. Procédure annulée."});
+    QMap<QString, QByteArray> after = contents(work);
+    EXPECT_EQ(after.take("Strandel__51.zip"), ziptest::readAll(offered)); // the archive as received
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(quits, 0);
+    EXPECT_EQ(form->settings().Version, "Strandel__50");
+    EXPECT_FALSE(said("Strandel va maintenant être fermé puis réouvert."));
+    EXPECT_FALSE(QFile::exists(record));
+
+    // Each kind of file of the visits or the viewer, after a program file.
+    for (const QString &hostile : {QStringLiteral("DICOM/ST1/SE1/IM1"), QStringLiteral("NOUVEAU/"),
+                                   QStringLiteral("dicomdir.A123"), QStringLiteral("A123.RAP"),
+                                   QStringLiteral("RES_PretDicter.wav"), QStringLiteral("korvanecd.ini"),
+                                   QStringLiteral("Strandel.ini"), QStringLiteral("CLINIQUE_A123.ok"),
+                                   QStringLiteral("IM2.dcm"), QStringLiteral("CLINIQUE.zip.001"),
+                                   QStringLiteral("lisezmoi.txt")}) {
+        SCOPED_TRACE(hostile.toStdString());
+        ASSERT_TRUE(ziptest::writeZip(offered, {{"Strandel__51", "#!/bin/sh\n"}, {hostile, "x"}}));
+        rec.messages.clear();
+        x->CheckForUpdate(true, form.get());
+        ASSERT_EQ(texts(MessageKind::Error).size(), 1);
+        EXPECT_TRUE(texts(MessageKind::Error)[0].startsWith(
+            "ERREUR : La mise à jour Strandel__51.zip est refusée.\r\rElle contient \"" + hostile.chopped(hostile.endsWith('/')) + "\", "))
+            << texts(MessageKind::Error)[0].toStdString();
+        after = contents(work);
+        after.remove("Strandel__51.zip");
+        EXPECT_EQ(after, before);
+        EXPECT_EQ(quits, 0);
+    }
+
+    // An ordinary update: the client, a library, the news.
+    ASSERT_TRUE(ziptest::writeZip(offered, {{"Strandel__51", "#!/bin/sh\n"}, {"libstrandel.so.1", "elf"},
+                                            {"StrandelNews.txt", "Quoi de neuf"}}));
+    rec.messages.clear();
+    x->CheckForUpdate(true, form.get());
+    EXPECT_TRUE(texts(MessageKind::Error).isEmpty()) << rec.texts().join(" | ").toStdString();
+    EXPECT_EQ(waitForFile(record), QByteArray("Strandel/Strandel__51"));
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(form->settings().Version, "Strandel__51");
+    after = contents(work);
+    EXPECT_EQ(after.take("Strandel__51"), QByteArray("#!/bin/sh\n"));
+    EXPECT_EQ(after.take("libstrandel.so.1"), QByteArray("elf"));
+    EXPECT_EQ(after.take("StrandelNews.txt"), QByteArray("Quoi de neuf"));
+    for (const QString &kept : before.keys())
+        if (kept != "Strandel.ini")
+            EXPECT_EQ(after.value(kept), before.value(kept)) << kept.toStdString();
 }
 
 TEST_F(Update, SameVersionDeclinedOrMissingUpdater)

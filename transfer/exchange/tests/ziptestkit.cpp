@@ -8,6 +8,11 @@
 #include <archive_entry.h>
 #include <zlib.h>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <unistd.h>
+
 namespace ziptest {
 
 bool writeZip(const QString &path, const QList<Entry> &entries, const QString &password)
@@ -52,38 +57,78 @@ void put32(QByteArray &b, quint32 v)
 }
 } // namespace
 
+namespace {
+// `count` zero bytes as a raw deflate stream, made a piece at a time; their CRC.
+QByteArray deflateZeros(qint64 count, quint32 *crc)
+{
+    const QByteArray piece(1 << 20, '\0');
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out;
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    uLong c = crc32(0, nullptr, 0);
+    for (qint64 left = count;;) {
+        const qint64 n = qMin<qint64>(left, piece.size());
+        c = crc32(c, reinterpret_cast<const Bytef *>(piece.constData()), uInt(n));
+        left -= n;
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(piece.constData()));
+        z.avail_in = uInt(n);
+        const int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int r = Z_OK;
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(buffer.data());
+            z.avail_out = uInt(buffer.size());
+            r = deflate(&z, flush);
+            out.append(buffer.constData(), buffer.size() - qsizetype(z.avail_out));
+        } while (z.avail_out == 0 || (flush == Z_FINISH && r != Z_STREAM_END));
+        if (left == 0)
+            break;
+    }
+    deflateEnd(&z);
+    *crc = quint32(c);
+    return out;
+}
+} // namespace
+
 bool writeRawZip(const QString &path, const QList<RawEntry> &entries)
 {
     QByteArray out, central;
     for (const RawEntry &e : entries) {
-        quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(e.data.constData()), uInt(e.data.size())));
+        const bool deflated = e.zeros > 0;
+        quint32 crc = 0;
+        const QByteArray data = deflated ? deflateZeros(e.zeros, &crc) : e.data;
+        if (!deflated)
+            crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(e.data.constData()), uInt(e.data.size())));
         if (e.badCrc)
             crc ^= 0xdeadbeef;
-        const quint32 usize = e.declaredSize < 0 ? quint32(e.data.size()) : quint32(e.declaredSize);
+        const quint32 usize = e.declaredSize >= 0 ? quint32(e.declaredSize)
+                              : deflated          ? quint32(e.zeros)
+                                                  : quint32(e.data.size());
+        const quint32 method = deflated ? 8 : 0;
         const quint32 offset = quint32(out.size());
         put32(out, 0x04034b50);
         put16(out, 20);
         put16(out, 0);
-        put16(out, 0); // stored
+        put16(out, method);
         put16(out, 0);
         put16(out, 0x21);
         put32(out, crc);
-        put32(out, quint32(e.data.size()));
+        put32(out, quint32(data.size()));
         put32(out, usize);
         put16(out, quint32(e.name.size()));
         put16(out, 0);
         out += e.name;
-        out += e.data;
+        out += data;
 
         put32(central, 0x02014b50);
         put16(central, (3 << 8) | 20); // made by Unix: external attributes hold the mode
         put16(central, 20);
         put16(central, 0);
-        put16(central, 0);
+        put16(central, method);
         put16(central, 0);
         put16(central, 0x21);
         put32(central, crc);
-        put32(central, quint32(e.data.size()));
+        put32(central, quint32(data.size()));
         put32(central, usize);
         put16(central, quint32(e.name.size()));
         put16(central, 0);
@@ -131,6 +176,29 @@ QByteArray noise(qint64 size, quint32 seed)
         b[i] = char(x & 0xff);
     }
     return b;
+}
+
+SmallDisk::SmallDisk(const QString &mountPoint, qint64 bytes)
+{
+    if (geteuid() != 0) {
+        why = QStringLiteral("mounting a small file system needs root (CI runs the tests as root)");
+        return;
+    }
+    QDir().mkpath(mountPoint);
+    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0700";
+    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                options.constData())
+        != 0) {
+        why = QStringLiteral("cannot mount a tmpfs here: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    path = mountPoint;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (!path.isEmpty())
+        ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
 }
 
 } // namespace ziptest

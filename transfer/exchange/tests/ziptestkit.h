@@ -24,10 +24,26 @@ struct RawEntry
     quint32 unixMode = 0100644;   // external attributes (made by Unix)
     qint64 declaredSize = -1;     // uncompressed size in the headers; -1: the real one
     bool badCrc = false;          // store a wrong CRC
+    qint64 zeros = 0;             // when set: the content is this many zero bytes, deflated (data unused)
 };
 
-// Stored (uncompressed), unencrypted, with headers as told.
+// Unencrypted, stored or (zeros) deflated, with headers as told.
 bool writeRawZip(const QString &path, const QList<RawEntry> &entries);
+
+// A tmpfs of the given size mounted on an empty folder for the life of the
+// object, as a small disk that an archive can fill. Needs root (CI runs tests
+// as root); otherwise, or when mounting is refused, path is empty and why
+// says so.
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const QString &mountPoint, qint64 bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    QString path;
+    QString why;
+};
 
 QByteArray readAll(const QString &path);
 bool writeFile(const QString &path, const QByteArray &data);
