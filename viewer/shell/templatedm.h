@@ -163,7 +163,8 @@ public:
     // folder, loads it and registers its classes in the class table. On
     // failure shows the load error and answers false (the program must end).
     bool RegisterOCX();
-    // The component file path ("<TempFolder>/KORVANECD.OCX").
+    // The component file path: "KORVANECD.OCX" in the user's private folder below
+    // TempFolder (TComponentFile::PrivateFolder); the one registration chose, once made.
     QString ComponentFilePath() const;
     // Handle of the loaded component library; null before loading.
     void *ComponentLibrary() const;

@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -392,6 +393,16 @@ TEST_F(ConfigurationTest, TheFiltersApplyToPastedTextAndNamesDifferingInCaseAreO
             EXPECT_EQ(result, "") << text.toStdString();
     for (const QString &result : pasteEveryWay(form->EditWidth, QStringLiteral("12a")))
         EXPECT_EQ(result, "");
+    // The preferences' numeric fields hold at most two digits, whatever is pasted.
+    for (QLineEdit *numeric : {form->MaskEditLineWidth, form->MaskEditFontSize}) {
+        numeric->clear();
+        clipboard->setText(QStringLiteral("a1"));
+        numeric->paste();
+        numeric->insert(QStringLiteral("/3"));
+        numeric->insert(QStringLiteral("456"));
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9]{0,2}$")).match(numeric->text()).hasMatch())
+            << numeric->text().toStdString();
+    }
     // What the filter lets through is pasted as it is.
     clipboard->setText(QStringLiteral("Abdo-Pelvis"));
     form->EditDesc->setFocus();
