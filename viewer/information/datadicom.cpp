@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QSaveFile>
-#include <QStorageInfo>
 #include <QVBoxLayout>
 
 namespace information {
@@ -181,21 +180,30 @@ QByteArray ExportBytes(const QStringList &lines)
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }
 
-QString ExportFolder(const QString &programFolder, const std::function<bool(const QString &)> &isCdRom,
-                     const QString &homeFolder)
+QString ExportFolder(const QString &homeFolder)
 {
-    auto withSlash = [](QString folder) {
-        if (!folder.endsWith(QLatin1Char('/')))
-            folder += QLatin1Char('/');
-        return folder;
-    };
-    if (!(isCdRom && isCdRom(programFolder))) {
-        const QStorageInfo storage(programFolder);
-        const QString root = storage.isValid() ? storage.rootPath() : QString();
-        if (!root.isEmpty() && QFileInfo(root).isDir() && QFileInfo(root).isWritable())
-            return withSlash(root);
+    QString folder = homeFolder;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+QString ExportFileName(const QString &instanceUid)
+{
+    // A UID is digits and dots; whatever else a file holds there (a "/", a "..") could
+    // name a file outside the folder, and becomes "_".
+    QString name;
+    for (QChar c : instanceUid.trimmed().left(128)) {
+        const char16_t u = c.unicode();
+        const bool plain = (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '-';
+        const bool dot = u == '.' && !name.isEmpty() && !name.endsWith(QLatin1Char('.'));
+        name += plain || dot ? c : QChar(u'_');
     }
-    return withSlash(homeFolder);
+    if (name.endsWith(QLatin1Char('.')))
+        name[name.size() - 1] = QChar(u'_');
+    if (name.isEmpty())
+        name = QStringLiteral("_");
+    return name + QStringLiteral(".dmp");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -426,8 +434,8 @@ void TDataDicomPage::Export(const QString &instanceUid)
 {
     const QString folder = ExportFolderFunction
                                ? ExportFolderFunction()
-                               : ExportFolder(TemplateDM().ProgramFolder, &loading::FolderIsOnCdRom, QDir::homePath());
-    const QString path = QDir::cleanPath(folder + QLatin1Char('/') + instanceUid + QStringLiteral(".dmp"));
+                               : ExportFolder(QDir::homePath());
+    const QString path = QDir::cleanPath(folder + QLatin1Char('/') + ExportFileName(instanceUid));
     // Written beside the final name and renamed once whole: a failed export leaves
     // neither a half-written file nor the user believing it worked.
     QSaveFile file(path);

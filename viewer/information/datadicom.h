@@ -61,11 +61,14 @@ QStringList ExportLines(const std::vector<DataRow> &rows);
 // order mark when a text holds characters that Windows-1252 cannot (so no name is lost).
 QByteArray ExportBytes(const QStringList &lines);
 
-// The folder of the export (with a trailing "/"): the root of the file system that holds
-// the program folder when the user may write there; the home folder when the program
-// runs from a CD or that root cannot be written.
-QString ExportFolder(const QString &programFolder, const std::function<bool(const QString &)> &isCdRom,
-                     const QString &homeFolder);
+// The folder of the export (with a trailing "/"): the user's home folder, where the
+// drive of the program folder (or, from a CD, the system drive) would be on a Windows
+// workstation. The root of the file system is nobody's folder (as root it can be
+// written, and nobody would look there).
+QString ExportFolder(const QString &homeFolder);
+// The export's file name: the instance UID + ".dmp", every character a UID does not
+// hold, and every dot that would make ".." or a hidden name, turned into "_".
+QString ExportFileName(const QString &instanceUid);
 
 // The grid's rows over the listed attributes; cell texts are made when asked for, so
 // that filling costs no more than the listing.

@@ -366,9 +366,23 @@ void TFormOuvrirVisite::EffacerClick()
         ShowList();
         return;
     }
+    // Every file the study names that stays on disk is told of.
+    QStringList kept;
     if (!plan.sharedKept.isEmpty())
-        Message(QStringLiteral("Les images de cette visite qu'une autre visite utilise aussi ont été conservées."),
-                int(TMsgDlgType::mtInformation));
+        kept << QStringLiteral("Les images de cette visite qu'une autre visite utilise aussi ont été conservées.");
+    if (!plan.otherKept.isEmpty()) {
+        QStringList names;
+        for (const QString &file : plan.otherKept.mid(0, 5))
+            names << QDir::toNativeSeparators(file);
+        if (plan.otherKept.size() > 5)
+            names << QStringLiteral("...");
+        kept << QStringLiteral("Les fichiers suivants de cette visite ne sont pas des images DICOM et ont été "
+                               "conservés (%1) :\r%2")
+                    .arg(plan.otherKept.size())
+                    .arg(names.join(QLatin1Char('\r')));
+    }
+    if (!kept.isEmpty())
+        Message(kept.join(QStringLiteral("\r\r")), int(TMsgDlgType::mtInformation));
     ShowList();
 }
 

@@ -37,14 +37,26 @@ QStringList Components(const QStringList &values)
     return components;
 }
 
-// A DICOM file as media carry them: 128 bytes of preamble, then "DICM".
+// A DICOM file: as media carry them (128 bytes of preamble, then "DICM"), or any file
+// the imaging component reads as one (a data set without preamble, which the viewer
+// shows as well).
 bool IsDicomFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray head = file.read(132);
-    return head.size() == 132 && head.mid(128, 4) == "DICM";
+    file.close();
+    if (head.size() == 132 && head.mid(128, 4) == "DICM")
+        return true;
+    try {
+        auto images = NewImages();
+        images->ReadFile(path);
+        images->Clear();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
 }
 
 bool IsCatalogueName(const QString &name)

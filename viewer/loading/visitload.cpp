@@ -178,7 +178,6 @@ void LoadSeries(LoadState &state, const imaging::DicomDataSet &seriesRecord, int
     VisitContent &content = state.content;
     auto staging = loading::NewImages();
     QMap<QString, QString> echoTimes;
-    content.AddSeries();
     ++state.seriesCounter;
     int imageCounter = 0;
     const auto imageRecords = seriesRecord.Children();
@@ -198,6 +197,11 @@ void LoadSeries(LoadState &state, const imaging::DicomDataSet &seriesRecord, int
             continue; // missing (or outside the folder): skipped like a missing file
 
         ++imageCounter;
+        // A series counts once it holds an image: the records of a study whose files
+        // are gone (deleted from a catalogue that keeps other studies) make no series,
+        // so the hand-over waits for two series that can be shown.
+        if (imageCounter == 1)
+            content.AddSeries();
         state.observer.ImageRead(state.seriesCounter, imageCounter);
         DicomImagePtr image;
         try {

@@ -55,6 +55,44 @@ bool ContentEquals(int fd, const QByteArray &bytes)
 
 } // namespace
 
+QString TComponentFile::PrivateFolderName(const QString &tempFolder)
+{
+    return tempFolder + QStringLiteral("/KorvaneCD-%1").arg(::geteuid());
+}
+
+namespace {
+
+// A directory of this user, reached without following a link, that nobody else may
+// enter: its mode is narrowed to 0700 when it was wider.
+bool IsOwnPrivateFolder(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    bool own = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+    if (own && (info.st_mode & 077) != 0)
+        own = ::fchmod(fd, 0700) == 0 && ::fstat(fd, &info) == 0 && (info.st_mode & 077) == 0;
+    ::close(fd);
+    return own;
+}
+
+} // namespace
+
+QString TComponentFile::PrivateFolder(const QString &tempFolder, QString *error)
+{
+    const QByteArray usual = QFile::encodeName(PrivateFolderName(tempFolder));
+    if ((::mkdir(usual.constData(), 0700) == 0 || errno == EEXIST) && IsOwnPrivateFolder(usual))
+        return QFile::decodeName(usual);
+    // The usual name is not ours: a folder of a unique name, made for this run.
+    QByteArray unique = usual + ".XXXXXX";
+    if (::mkdtemp(unique.data()) && IsOwnPrivateFolder(unique))
+        return QFile::decodeName(unique);
+    if (error)
+        *error = SystemError(QStringLiteral("Impossible de créer un dossier privé dans \"%1\"").arg(tempFolder));
+    return QString();
+}
+
 void TComponentFile::CloseFile()
 {
     if (fd_ >= 0)
@@ -162,5 +200,7 @@ void TComponentFile::Unload()
         if (::lstat(path.constData(), &info) == 0 && info.st_dev == device_ && info.st_ino == inode_)
             ::unlink(path.constData());
         haveIdentity_ = false;
+        // The private folder goes too when nothing else is left in it.
+        ::rmdir(QFile::encodeName(QFileInfo(path_).path()).constData());
     }
 }

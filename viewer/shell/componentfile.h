@@ -19,6 +19,16 @@
 class TComponentFile
 {
 public:
+    // The user's own folder below the temporary folder, for the component file:
+    // "KorvaneCD-" + the user's id, a directory of this user that nobody else may enter
+    // (mode 0700, set when it was wider). When that name is taken by anything else (a
+    // file, a link, another account's folder), a new private folder with a unique name
+    // is made instead: what another user left there, running or crashed, never stops a
+    // start. Empty (with the reason in `error`) when no private folder can be made.
+    static QString PrivateFolder(const QString &tempFolder, QString *error = nullptr);
+    // The name of the usual private folder (which PrivateFolder makes or checks).
+    static QString PrivateFolderName(const QString &tempFolder);
+
     explicit TComponentFile(QString path) : path_(std::move(path)) {}
     TComponentFile(const TComponentFile &) = delete;
     TComponentFile &operator=(const TComponentFile &) = delete;

@@ -19,6 +19,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace {
 
 const QString kLineWidth = QStringLiteral("LineWidth");
@@ -31,6 +33,28 @@ bool CommonCharacter(QChar c)
     const char16_t u = c.unicode();
     return u == 8 || u == 13 || u == 16 || QStringLiteral("#$%&'(-.").contains(c);
 }
+
+// The typing filter of a field applied to whatever enters it: typed, pasted (Shift+Insert,
+// Ctrl+V, the context menu's "Coller"), the middle button's selection or a drop. Text
+// holding a character the filter refuses does not enter the field.
+class FieldFilterValidator : public QValidator
+{
+public:
+    FieldFilterValidator(std::function<bool(QChar)> accepts, QObject *parent)
+        : QValidator(parent), accepts_(std::move(accepts))
+    {
+    }
+    State validate(QString &input, int &) const override
+    {
+        for (QChar c : input)
+            if (!accepts_(c))
+                return Invalid;
+        return Acceptable;
+    }
+
+private:
+    std::function<bool(QChar)> accepts_;
+};
 
 // Grid cells: highlight colours when selected, else alternately white and light blue;
 // the text 2 pixels in from the cell's top-left corner.
@@ -166,6 +190,9 @@ TFormConfigurationUser::TFormConfigurationUser(QWidget *parent) : TTemplate3(par
     ComboBoxSCut->setMaxVisibleItems(ShortCuts().size());
     EditDesc->installEventFilter(this);
     EditWidth->installEventFilter(this);
+    for (QLineEdit *field : {EditDesc, EditWidth})
+        field->setValidator(new FieldFilterValidator(
+            [this, field](QChar c) { return AcceptsCharacter(field, c, this); }, field));
     const QStringList captions{QStringLiteral("Description"), QStringLiteral("Intensité"), QStringLiteral("Contraste"),
                                QStringLiteral("Raccourci")};
     const QList<QWidget *> fields{EditDesc, EditWidth, EditLevel, ComboBoxSCut};

@@ -156,13 +156,6 @@ int TTemplateDM::ShowMessageDialog(const QString &text, TMsgDlgType kind, TMsgDl
 {
     if (messageDialog_)
         return messageDialog_(text, kind, buttons);
-    if (shell::AutoAnswerDialogs()) {
-        std::fprintf(stderr, "KorvaneCD message (%s): %s\n", qPrintable(TKorvaneMessageBox::Caption(kind)),
-                     qPrintable(QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n'))));
-        if (buttons & mbYes)
-            return mrYes;
-        return (buttons & mbOK) || buttons == 0 ? mrOk : mrCancel;
-    }
     TKorvaneMessageBox box(text, kind, buttons);
     // Above every window, those kept on top (the information window) included: a
     // message hidden behind one would leave the program waiting for an answer unseen.

@@ -12,7 +12,9 @@ const char *const kLoadError = "Erreur de chargement DOL! Veuillez contacter Que
 
 QString TTemplateDM::ComponentFilePath() const
 {
-    return TempFolder + QStringLiteral("/KORVANECD.OCX");
+    if (componentFile_)
+        return componentFile_->Path();
+    return TComponentFile::PrivateFolderName(TempFolder) + QStringLiteral("/KORVANECD.OCX");
 }
 
 void *TTemplateDM::ComponentLibrary() const
@@ -22,18 +24,25 @@ void *TTemplateDM::ComponentLibrary() const
 
 bool TTemplateDM::RegisterOCX()
 {
-    const QString path = ComponentFilePath();
+    ReleaseComponent();
+    // The file lies in a folder of the user's own, so that two users of one workstation
+    // (or what one left behind) never meet in the shared temporary folder.
+    QString folderError;
+    const QString folder = TempFolder.isEmpty() ? QString() : TComponentFile::PrivateFolder(TempFolder, &folderError);
+    const QString path = (folder.isEmpty() ? TComponentFile::PrivateFolderName(TempFolder) : folder)
+                         + QStringLiteral("/KORVANECD.OCX");
     const QString shown = QDir::toNativeSeparators(path);
     WriteLog(QStringLiteral("TTEMPLATEDM.REGISTEROCX Begin extraction of ") + shown);
 
-    ReleaseComponent();
     componentFile_ = std::make_unique<TComponentFile>(path);
     QFile resource(QStringLiteral(":/OCXKORVANECD"));
     QByteArray bytes;
     if (resource.open(QIODevice::ReadOnly))
         bytes = resource.readAll();
     // An unusable temporary folder leaves nowhere to put the file.
-    const bool extracted = !TempFolder.isEmpty() && componentFile_->Extract(bytes);
+    const bool extracted = !folder.isEmpty() && componentFile_->Extract(bytes);
+    if (folder.isEmpty() && !folderError.isEmpty())
+        qWarning("KorvaneCD: %s", qPrintable(folderError));
 
     WriteLog(QStringLiteral("TTEMPLATEDM.REGISTEROCX End extraction of ") + shown);
     WriteLog(QStringLiteral("TTEMPLATEDM.REGISTEROCX Begin of loading library"));

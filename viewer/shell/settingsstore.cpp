@@ -26,6 +26,13 @@ QString PresetGroup(const QString &modality, const QString &name)
     return modality + QLatin1Char('/') + name;
 }
 
+// A preset's name is one group of the settings: the separators of their paths would
+// make it a group inside another, which the list of presets never shows.
+bool UsableName(const QString &name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+}
+
 } // namespace
 
 TSettingsStore::TSettingsStore(std::shared_ptr<platform::SettingsScope> machine,
@@ -85,11 +92,13 @@ int TSettingsStore::LabelFontSize() const
 
 bool TSettingsStore::PresetExists(const QString &modality, const QString &name) const
 {
+    // Names are told apart without regard to case, as the registry does: "poumon" is
+    // the preset "Poumon".
     QString error;
-    const bool exists = user_->GroupExists(PresetGroup(modality, name), &error);
+    const QStringList names = user_->ChildGroups(modality, &error);
     if (!error.isEmpty())
         Report(error);
-    return exists;
+    return names.contains(name, Qt::CaseInsensitive);
 }
 
 std::optional<TPreset> TSettingsStore::ReadPreset(const QString &modality, const QString &name) const
@@ -125,6 +134,11 @@ QStringList TSettingsStore::ListPresets(const QString &modality) const
 bool TSettingsStore::WritePreset(const QString &modality, const QString &name,
                                  const QString &shortCut, int level, int width) const
 {
+    if (!UsableName(name)) {
+        if (reportError_)
+            reportError_(QStringLiteral("Le nom du préréglage ne peut contenir ni \"/\" ni \"\\\".\r") + name);
+        return false;
+    }
     QString error;
     const QVariantMap values{{QStringLiteral("Width"), width},
                              {QStringLiteral("Level"), level},

@@ -140,7 +140,8 @@ bool SaveWindowPicture(QWidget *window, const QString &fileName)
     return window->grab().save(fileName, "PNG");
 }
 
-int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &createMainWindow)
+int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &createMainWindow,
+                 const TTemplateDM::MessageDialogFunction &messageDialog)
 {
     ApplyProcessFormats();
     InstallFrenchTranslations(application);
@@ -148,8 +149,8 @@ int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &crea
     platform::SingleInstance instance(QStringLiteral("KorvaneCD"));
     if (!instance.TryBecomeFirst()) {
         const QString text = QString::fromUtf8(kAlreadyRunning);
-        if (AutoAnswerDialogs())
-            std::fprintf(stderr, "KorvaneCD message (Erreur): %s\n", qPrintable(text));
+        if (messageDialog)
+            messageDialog(text, TMsgDlgType::mtError, mbOK);
         else
             QMessageBox::critical(nullptr, QStringLiteral("Erreur"), text, QMessageBox::Ok);
         instance.AskFirstToComeForward();
@@ -158,7 +159,7 @@ int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &crea
 
     platform::QuitOnTerminationSignals(application);
     application.setWindowIcon(QIcon(QStringLiteral(":/icons/KORVANECD")));
-    TTemplateDM dm(TShellServices::Real(application.arguments().mid(1)));
+    TTemplateDM dm(TShellServices::Real(application.arguments().mid(1)), messageDialog);
     int exitCode = 0;
     {
         TDATA data(dm, createMainWindow);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "viewer/shell/datamodule.h"
+#include "viewer/shell/templatedm.h"
 
 class QApplication;
 
@@ -15,7 +16,10 @@ namespace shell {
 // "/screenshot=<file.png>": once the main window is on screen (or, when it has
 // a signal screenshotReady(), once it emits it), the window is saved to that
 // PNG and the program ends.
-int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &createMainWindow);
+// `messageDialog` answers every message box in place of the viewer's own (tests that
+// start a program of their own pass one); by default the boxes are shown.
+int RunKorvaneCD(QApplication &application, const TDATA::MainWindowFactory &createMainWindow,
+                 const TTemplateDM::MessageDialogFunction &messageDialog = {});
 
 // Loads Qt's French texts for its own dialogs (buttons "Oui", "Non").
 void InstallFrenchTranslations(QApplication &application);

@@ -151,6 +151,12 @@ void TTemplateDM::PostRegisteredMessage(const QString &name) const
         QCoreApplication::postEvent(app, new QEvent(RegisteredMessage(name)));
 }
 
+void TTemplateDM::PostRegisteredMessage(const QString &name, std::weak_ptr<void> about) const
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QCoreApplication::postEvent(app, new TRegisteredMessageEvent(RegisteredMessage(name), std::move(about)));
+}
+
 int TTemplateDM::WorkAreaHeight() const
 {
     return shell::WorkAreaHeight(*services_.Screens);
@@ -216,11 +222,6 @@ void ApplyProcessFormats()
 QString ShortDate(const QDate &date)
 {
     return date.toString(QLatin1String(kShortDateFormat));
-}
-
-bool AutoAnswerDialogs()
-{
-    return !qEnvironmentVariableIsEmpty("KORVANE_AUTOANSWER_DIALOGS");
 }
 
 } // namespace shell

@@ -56,6 +56,16 @@ inline constexpr const char *kRegisteredMessageNames[] = {
     "WM_CLOSECINE",     "WM_THREADTERMINATE", "WM_CLOSEFORMDICTEE",
 };
 
+// A registered message that names what it is about (the visit a closing child window
+// showed), so that a message handled late acts on that object only, never on one made
+// since. The object may be gone by then: the handler gets an empty pointer.
+class TRegisteredMessageEvent : public QEvent
+{
+public:
+    TRegisteredMessageEvent(QEvent::Type type, std::weak_ptr<void> about) : QEvent(type), About(std::move(about)) {}
+    std::weak_ptr<void> About;
+};
+
 // Base of the state later subsystems keep in the data module.
 class TTemplateDMPart
 {
@@ -113,6 +123,8 @@ public:
     // the application with no data.
     QEvent::Type RegisteredMessage(const QString &name) const;
     void PostRegisteredMessage(const QString &name) const;
+    // Posts one that names what it is about (a TRegisteredMessageEvent).
+    void PostRegisteredMessage(const QString &name, std::weak_ptr<void> about) const;
 
     // The viewer's one message box; answers the button pressed (TModalResult).
     int ShowMessageDialog(const QString &text, TMsgDlgType kind, TMsgDlgButtons buttons) const;
@@ -151,7 +163,8 @@ public:
     // folder, loads it and registers its classes in the class table. On
     // failure shows the load error and answers false (the program must end).
     bool RegisterOCX();
-    // The component file path ("<TempFolder>/KORVANECD.OCX").
+    // The component file path: "KORVANECD.OCX" in the user's private folder below
+    // TempFolder (TComponentFile::PrivateFolder); the one registration chose, once made.
     QString ComponentFilePath() const;
     // Handle of the loaded component library; null before loading.
     void *ComponentLibrary() const;
@@ -232,10 +245,5 @@ QString FileVersion();
 void ApplyProcessFormats();
 inline constexpr const char *kShortDateFormat = "yyyy-MM-dd";
 QString ShortDate(const QDate &date);
-
-// Set (to any value) in tests that start the program: every message box the
-// program would show is written to standard error and answered with its
-// first button at once.
-bool AutoAnswerDialogs();
 
 } // namespace shell

@@ -72,12 +72,16 @@ TFormChildMDI::TFormChildMDI(TFormViewer &viewer, QWidget *parent) : QWidget(par
     scrollBox_->setGeometry(rect());
     popupMenuSeries_ = NewOwnerDrawMenu(this, false);
     popupMenuSeries_->setObjectName(QStringLiteral("PopupMenuSeries"));
+    if (TemplateDMIfAny())
+        visit_ = VisitData().Content();
 }
 
 TFormChildMDI::~TFormChildMDI()
 {
+    // The window is deleted when control is back in the event loop, possibly after a
+    // new visit was opened and its loader started: the message names this window's visit.
     if (TTemplateDM *dm = TemplateDMIfAny())
-        dm->PostRegisteredMessage(QStringLiteral("WM_CLOSECHILDMDI"));
+        dm->PostRegisteredMessage(QStringLiteral("WM_CLOSECHILDMDI"), visit_);
 }
 
 QList<TFrameDicomViewer *> TFormChildMDI::Frames() const

@@ -5,8 +5,9 @@
 // and multiple image layouts of a frame; the layout dialog; the series menu; and the
 // propagation of a display change to the other frames of the same series.
 //
-// Destroying the window posts "WM_CLOSECHILDMDI" (the main window then forgets the
-// current frame and empties the visit).
+// Destroying the window posts "WM_CLOSECHILDMDI" naming the visit the window was made
+// for (the main window then empties that visit, and only that one: a new visit opened
+// before the message arrives is left alone).
 
 #include "imaging/imaging.h"
 
@@ -14,12 +15,14 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QMenu;
 class QAction;
 class TFormViewer;
 class TFormWinMultiple;
 class TFrameDicomViewer;
+class VisitContent;
 
 class TFormChildMDI : public QWidget
 {
@@ -72,4 +75,6 @@ private:
     QWidget *scrollBox_ = nullptr;
     QMenu *popupMenuSeries_ = nullptr;
     QAction *editAnnotation_ = nullptr;
+    // The visit shown when the window was made.
+    std::weak_ptr<VisitContent> visit_;
 };

@@ -768,10 +768,12 @@ void TFormViewer::ShowVisit(const QString &firstKey, const QString &secondKey)
     visitShown_ = true;
 }
 
-void TFormViewer::ChildWindowClosed()
+void TFormViewer::ChildWindowClosed(const std::shared_ptr<VisitContent> &visit)
 {
-    currentFrame_ = nullptr;
-    VisitData().ClearVisitImages();
+    // The closed window's frames are gone, and the current frame with them (it is held
+    // by a guarded pointer); a frame of a window made since stays current.
+    if (visit)
+        visit->Clear();
     UpdateControls();
 }
 
@@ -1276,7 +1278,8 @@ bool TFormViewer::AppMessage(QObject *receiver, QEvent *event)
     if (name.isEmpty())
         return false;
     if (name == QLatin1String("WM_CLOSECHILDMDI")) {
-        ChildWindowClosed();
+        const auto *message = dynamic_cast<TRegisteredMessageEvent *>(event);
+        ChildWindowClosed(message ? std::static_pointer_cast<VisitContent>(message->About.lock()) : nullptr);
         return true;
     }
     if (name == QLatin1String("WM_CLOSEMAGNIFY")) {

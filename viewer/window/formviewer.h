@@ -284,7 +284,8 @@ private:
     void CloseToolWindows();
     void InformationsClosed();
     void ScreenIfIdle();
-    void ChildWindowClosed();
+    // "WM_CLOSECHILDMDI": empties the visit the closed window showed (when it still exists).
+    void ChildWindowClosed(const std::shared_ptr<VisitContent> &visit);
 
     QMdiArea *mdiArea_ = nullptr;
     QHash<QString, QAction *> actions_;

@@ -8,6 +8,8 @@
 #include "viewer/window/formimpressionstd.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QLocale>
@@ -174,8 +176,17 @@ QString FallbackPdfPath(const QString &accession, const QDateTime &start)
     name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
     if (name.isEmpty())
         name = QStringLiteral("Impression");
-    return QDir(QDir::homePath()).filePath(name + QLatin1Char('_') + start.toString(QStringLiteral("yyyy-MM-dd_HHmm"))
-                                           + QStringLiteral(".pdf"));
+    const QDir home(QDir::homePath());
+    // A print never replaces an earlier one: the minute, else the second, else a counter.
+    const QString minute = name + QLatin1Char('_') + start.toString(QStringLiteral("yyyy-MM-dd_HHmm"));
+    QString path = home.filePath(minute + QStringLiteral(".pdf"));
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        return path;
+    const QString second = minute + start.toString(QStringLiteral("ss"));
+    path = home.filePath(second + QStringLiteral(".pdf"));
+    for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
+        path = home.filePath(second + QStringLiteral("_%1.pdf").arg(n));
+    return path;
 }
 
 TPrintReport StandardPrint(QWidget *parent)
@@ -207,6 +218,21 @@ TPrintReport StandardPrint(QWidget *parent)
             TMsgDlgType::mtConfirmation, TMsgDlgButtons(mbYes | mbNo));
         if (answer != mrYes)
             return {};
+        // The name is taken now, so that nothing made meanwhile (another print while the
+        // question was open) is replaced: a name found taken gives the next free one.
+        for (;;) {
+            QFile reserve(pdf);
+            if (reserve.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                reserve.close();
+                break;
+            }
+            if (!QFileInfo::exists(pdf) && !QFileInfo(pdf).isSymLink()) {
+                dm.ShowMessageDialog(QStringLiteral("Le fichier PDF n'a pas pu être écrit :\r") + QDir::toNativeSeparators(pdf),
+                                     TMsgDlgType::mtError, mbOK);
+                return {};
+            }
+            pdf = FallbackPdfPath(accession, start);
+        }
         printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setResolution(300);
@@ -215,6 +241,9 @@ TPrintReport StandardPrint(QWidget *parent)
     std::unique_ptr<imaging::DicomViewerLight> renderer(loading::NewViewerControl(nullptr));
     const TPrintReport report = PrintSelectedImages(*printer, *visit, grid, start, *renderer);
     if (!report.finished) {
+        // The file this print made (its name was taken above) holds no whole document.
+        if (!pdf.isEmpty())
+            QFile::remove(pdf);
         dm.ShowMessageDialog(pdf.isEmpty() ? QStringLiteral("L'impression n'a pas pu se faire.")
                                            : QStringLiteral("Le fichier PDF n'a pas pu être écrit :\r")
                                                  + QDir::toNativeSeparators(pdf),

@@ -65,7 +65,8 @@ void SetFormatFunction(std::function<TPrintGrid(QWidget *parent)> ask);
 // default printer (CUPS), else its first printer.
 void SetPrinterFunction(std::function<std::unique_ptr<QPrinter>()> open);
 // The PDF file offered when there is no printer: in the home folder, named after the
-// accession number and the date.
+// accession number and the date to the minute; when that file exists, to the second,
+// then with a counter ("_2", "_3" ...): never a file that exists.
 QString FallbackPdfPath(const QString &accession, const QDateTime &start);
 
 // After the frames' state went back to the visit: counts the selected images, asks for

@@ -1,7 +1,9 @@
 // Starts the KorvaneCD program itself, offscreen, in a private environment
 // (temporary, runtime, configuration and state folders of its own).
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -9,6 +11,9 @@
 #include "testsupport/qtestgtest.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,9 +32,8 @@ protected:
         environment.insert("XDG_CONFIG_HOME", dir.filePath("home/.config"));
         environment.insert("XDG_STATE_HOME", dir.filePath("state"));
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("KORVANE_AUTOANSWER_DIALOGS", "1");
         environment.insert("KORVANE_PLANTED_MARKER", dir.filePath("planted-loaded"));
-        component = dir.filePath("tmp/KORVANECD.OCX");
+        component = dir.filePath(QStringLiteral("tmp/KorvaneCD-%1/KORVANECD.OCX").arg(::geteuid()));
     }
 
     void Start(QProcess &process, const QStringList &arguments)
@@ -81,6 +85,7 @@ TEST_F(Program, RunsToTheMainWindowSavesItsPictureAndCleansUp)
 
 TEST_F(Program, APlantedComponentFileIsReplacedNotLoaded)
 {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(component).path()));
     ASSERT_TRUE(QFile::copy(KORVANE_PLANTED_MODULE, component));
     QByteArray errors;
     ASSERT_EQ(Run({"/nologo", "/screenshot=" + dir.filePath("shot.png")}, &errors), 0) << errors.toStdString();
@@ -126,4 +131,110 @@ TEST_F(Program, ASecondStartTellsTheUserCallsTheFirstForwardAndEndsWithZero)
 
     // With the first gone, a new start runs normally.
     EXPECT_EQ(Run({"/nologo", "/screenshot=" + dir.filePath("again.png")}), 0);
+}
+
+// The program answers its dialogs only through the dialog function a caller hands it:
+// no switch in the environment changes what it asks the user. The tests run a build of
+// their own that passes one; the product's file does not even hold the old switch's name.
+TEST_F(Program, NoEnvironmentSwitchAnswersTheProductsDialogs)
+{
+    QFile product(KORVANECD_PRODUCT);
+    ASSERT_TRUE(product.open(QIODevice::ReadOnly));
+    const QByteArray bytes = product.readAll();
+    ASSERT_GT(bytes.size(), 100000);
+    EXPECT_EQ(bytes.indexOf(QByteArray("KORVANE_") + "AUTOANSWER_DIALOGS"), -1);
+    EXPECT_EQ(bytes.indexOf(QByteArray("AUTOANSWER")), -1);
+    EXPECT_NE(QFileInfo(KORVANECD_PROGRAM).canonicalFilePath(), QFileInfo(KORVANECD_PRODUCT).canonicalFilePath());
+}
+
+namespace {
+
+// The component files under a folder, whoever wrote them.
+QStringList ComponentFiles(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, {"KORVANECD.OCX"}, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    return files;
+}
+
+} // namespace
+
+// Two users of one workstation start the viewer in turn with the same temporary folder,
+// each while the other's run is still there (running, or ended without cleaning up).
+// The second user is "nobody", started through setpriv (the test runs as root).
+TEST_F(Program, TwoUsersWithOneTemporaryFolderNeverStopEachOther)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a second user can be started by root only";
+    const uid_t nobody = 65534;
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QString shared = dir.filePath("shared");
+    ASSERT_TRUE(QDir().mkpath(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    environment.insert("TMPDIR", shared);
+
+    // Nobody's own home, runtime and settings folders.
+    const QString home = dir.filePath("nobody");
+    for (const char *sub : {"", "/run", "/.config", "/state"}) {
+        ASSERT_TRUE(QDir().mkpath(home + sub));
+        ASSERT_EQ(::chown(QFile::encodeName(home + sub).constData(), nobody, nobody), 0);
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(home + "/run").constData(), 0700), 0);
+    QProcessEnvironment nobodyEnvironment = environment;
+    nobodyEnvironment.insert("HOME", home);
+    nobodyEnvironment.insert("XDG_RUNTIME_DIR", home + "/run");
+    nobodyEnvironment.insert("XDG_CONFIG_HOME", home + "/.config");
+    nobodyEnvironment.insert("XDG_STATE_HOME", home + "/state");
+    auto startAsNobody = [&](QProcess &process, const QStringList &arguments) {
+        process.setProcessEnvironment(nobodyEnvironment);
+        process.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", KORVANECD_PROGRAM}
+                                     + arguments);
+        return process.waitForStarted(10000);
+    };
+
+    // Root's viewer runs; nobody's starts beside it and reaches its main window.
+    QProcess rootRun;
+    Start(rootRun, {"/nologo"});
+    QTRY_VERIFY_WITH_TIMEOUT(ComponentFiles(shared).size() == 1, 60000);
+    QProcess nobodyRun;
+    ASSERT_TRUE(startAsNobody(nobodyRun, {"/nologo", "/screenshot=" + home + "/shot.png"}));
+    ASSERT_TRUE(nobodyRun.waitForFinished(90000));
+    const QByteArray nobodyErrors = nobodyRun.readAllStandardError();
+    EXPECT_EQ(nobodyRun.exitCode(), 0) << nobodyErrors.toStdString();
+    EXPECT_FALSE(nobodyErrors.contains("Erreur de chargement DOL!")) << nobodyErrors.toStdString();
+    EXPECT_TRUE(QFile::exists(home + "/shot.png"));
+
+    // Root's run ends without cleaning up; nobody starts again past what it left.
+    rootRun.kill();
+    ASSERT_TRUE(rootRun.waitForFinished(30000));
+    ASSERT_EQ(ComponentFiles(shared).size(), 1);
+    const QString rootFolder = QFileInfo(ComponentFiles(shared).first()).path();
+    QProcess again;
+    ASSERT_TRUE(startAsNobody(again, {"/nologo", "/screenshot=" + home + "/again.png"}));
+    ASSERT_TRUE(again.waitForFinished(90000));
+    EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().toStdString();
+    EXPECT_TRUE(QFile::exists(home + "/again.png"));
+
+    // Then nobody's run is the one left running, and root starts beside it.
+    QProcess nobodyLeft;
+    ASSERT_TRUE(startAsNobody(nobodyLeft, {"/nologo"}));
+    QTRY_VERIFY_WITH_TIMEOUT(ComponentFiles(shared).size() == 2, 60000);
+    EXPECT_EQ(Run({"/nologo", "/screenshot=" + dir.filePath("root.png")}), 0);
+    EXPECT_TRUE(QFile::exists(dir.filePath("root.png")));
+
+    // Each user's file lay in a folder of that user's own that nobody else may enter.
+    for (const QString &file : ComponentFiles(shared)) {
+        struct stat folder {};
+        ASSERT_EQ(::lstat(QFile::encodeName(QFileInfo(file).path()).constData(), &folder), 0);
+        EXPECT_TRUE(S_ISDIR(folder.st_mode));
+        EXPECT_EQ(folder.st_mode & 0777, 0700u) << file.toStdString();
+        struct stat info {};
+        ASSERT_EQ(::lstat(QFile::encodeName(file).constData(), &info), 0);
+        EXPECT_EQ(folder.st_uid, info.st_uid) << file.toStdString();
+        EXPECT_EQ(QFileInfo(file).path() == rootFolder, info.st_uid == 0) << file.toStdString();
+    }
+    nobodyLeft.kill();
+    ASSERT_TRUE(nobodyLeft.waitForFinished(30000));
 }

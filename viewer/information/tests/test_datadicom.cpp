@@ -352,6 +352,22 @@ TEST_F(DataDicomPageTest, ExportWritesTheFileAndSaysWhere)
     EXPECT_EQ(shell.messages[0].kind, TMsgDlgType::mtInformation);
 }
 
+TEST_F(DataDicomPageTest, AnInstanceUidHoldingAPathWritesInsideTheFolder)
+{
+    Show();
+    QTemporaryDir out;
+    const QString folder = out.filePath(QStringLiteral("export"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    page.ExportFolderFunction = [&folder]() { return folder + QLatin1Char('/'); };
+    page.Export(QStringLiteral("../../escaped/1.2"));
+    const QStringList written = QDir(folder).entryList(QDir::Files);
+    ASSERT_EQ(written.size(), 1);
+    EXPECT_TRUE(QDir(out.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) == QStringList{"export"});
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].text,
+              QStringLiteral("Voir le fichier suivant:\r") + QDir::toNativeSeparators(folder + "/" + written[0]));
+}
+
 TEST_F(DataDicomPageTest, AnExportThatCannotBeWrittenSaysSoAndLeavesNothing)
 {
     Show();
@@ -375,16 +391,26 @@ TEST_F(DataDicomPageTest, AnExportThatCannotBeWrittenSaysSoAndLeavesNothing)
                                           + QDir::toNativeSeparators(folder + QStringLiteral("/9.8.7.dmp")));
 }
 
-TEST(ExportFolder, FromACdTheHomeFolder)
+TEST(ExportFolder, TheHomeFolderWhateverTheProgramFolder)
 {
-    EXPECT_EQ(ExportFolder(QDir::tempPath(), [](const QString &) { return true; }, QStringLiteral("/home/lecteur")),
-              QStringLiteral("/home/lecteur/"));
-    // Not on a CD: the root of the program folder's file system when it may be written.
-    const QString root = QStorageInfo(QDir::tempPath()).rootPath();
-    const QString expected = QFileInfo(root).isWritable() ? (root.endsWith('/') ? root : root + '/')
-                                                          : QStringLiteral("/home/lecteur/");
-    EXPECT_EQ(ExportFolder(QDir::tempPath(), [](const QString &) { return false; }, QStringLiteral("/home/lecteur")),
-              expected);
+    EXPECT_EQ(ExportFolder(QStringLiteral("/home/lecteur")), QStringLiteral("/home/lecteur/"));
+    EXPECT_EQ(ExportFolder(QStringLiteral("/home/lecteur/")), QStringLiteral("/home/lecteur/"));
+}
+
+TEST(ExportFolder, TheFileNameNeverLeavesTheFolder)
+{
+    EXPECT_EQ(ExportFileName(QStringLiteral("1.2.840.10008.1")), QStringLiteral("1.2.840.10008.1.dmp"));
+    const QStringList hostile{"../../etc/cron.d/x", "1.2/../../x", "/etc/passwd", "..", ".", "", "1..2", ".hidden",
+                              "1.2.", "a\\b", "1.2\n3", QString::fromUtf8("1.2\xc3\xa9")};
+    for (const QString &uid : hostile) {
+        const QString name = ExportFileName(uid);
+        EXPECT_FALSE(name.contains('/')) << uid.toStdString() << " -> " << name.toStdString();
+        EXPECT_FALSE(name.contains('\\')) << uid.toStdString() << " -> " << name.toStdString();
+        EXPECT_FALSE(name.contains("..")) << uid.toStdString() << " -> " << name.toStdString();
+        EXPECT_FALSE(name.startsWith('.')) << uid.toStdString() << " -> " << name.toStdString();
+        EXPECT_TRUE(name.endsWith(".dmp")) << name.toStdString();
+        EXPECT_GT(name.size(), 4);
+    }
 }
 
 } // namespace

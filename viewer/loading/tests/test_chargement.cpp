@@ -281,6 +281,51 @@ TEST_F(Opening, StudyWhoseFilesAreAllGoneIsNoSilentEmptyWindow)
     EXPECT_TRUE(window.shown.isEmpty());
 }
 
+TEST_F(Opening, OtherStudyOfAPatientIsShownAfterTheFirstStudyWasErased)
+{
+    // The demo catalogue is shared by three studies. "Effacer" of the patient's main
+    // study takes its files and leaves its records (the catalogue keeps other studies):
+    // the patient's first series records then name no file at all.
+    Start(TestVisit("demo"));
+    module->yesNoAnswer = mrYes;
+    int calls = 0;
+    opening->SetDialogRunner([&calls](TFormOuvrirVisite &dialog) {
+        ++calls;
+        if (!dialog.ShowList())
+            return int(mrCancel);
+        auto select = [&dialog](int column, const QString &value) {
+            dialog.List()->clearSelection();
+            for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i) {
+                if (dialog.List()->topLevelItem(i)->text(column) == value) {
+                    dialog.List()->topLevelItem(i)->setSelected(true);
+                    return true;
+                }
+            }
+            return false;
+        };
+        if (!select(colEtudeUid, "2.25.100000001"))
+            return int(mrCancel);
+        dialog.EffacerClick();
+        if (!select(colDossier, "KV000123"))
+            return int(mrCancel);
+        dialog.OKClick();
+        return dialog.ModalResult;
+    });
+    opening->TBVisiteOuvrirClick();
+    ASSERT_TRUE(WaitForLoaders());
+    ASSERT_FALSE(QDir(folder + "/DICOM/ST000001").exists());
+    EXPECT_EQ(calls, 1);
+    // The other study is handed over once it has been read, and shown.
+    ASSERT_EQ(window.shown.size(), 1);
+    EXPECT_EQ(window.imagesWhenShown, 4);
+    EXPECT_GE(window.seriesWhenShown, 1);
+    EXPECT_EQ(VisitData().VisitImages()->Count(), 4);
+    EXPECT_EQ(VisitData().SeriesCount(), VisitData().CountSeries());
+    EXPECT_EQ(window.status[2], "V: 1");
+    // Only the question of the deletion was asked; no message about the load.
+    EXPECT_EQ(module->messages.size(), 1u) << module->Texts().join('|').toStdString();
+}
+
 TEST_F(Opening, NoCatalogueAtAll)
 {
     Start(dir.filePath("empty-source"));

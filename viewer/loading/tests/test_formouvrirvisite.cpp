@@ -371,6 +371,31 @@ TEST_F(OpenVisitDialogDemo, EffacerOfAVisitReceivedTwiceKeepsTheFilesOfTheOther)
     EXPECT_EQ(Column(dialog, colDicomDir), (QStringList{"DICOMDIR.B"}));
 }
 
+TEST_F(OpenVisitDialogDemo, EffacerSaysWhichNamedFilesItKept)
+{
+    // One file the study names is no DICOM file (it was replaced by a text): it stays,
+    // and the user is told so by name.
+    const QString text = folder + "/DICOM/ST000003/SE000001/IM000002";
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("not an image");
+    file.close();
+    TFormOuvrirVisite dialog;
+    dialog.SetCdRomCheck([](const QString &) { return false; });
+    ASSERT_TRUE(dialog.ShowList());
+    PatientRow(dialog, "KV000456")->setSelected(true);
+    module->yesNoAnswer = mrYes;
+    dialog.EffacerClick();
+    ASSERT_EQ(module->messages.size(), 2u);
+    EXPECT_EQ(module->messages[1].kind, TMsgDlgType::mtInformation);
+    EXPECT_TRUE(module->messages[1].text.contains(QString::fromUtf8("ne sont pas des images DICOM")))
+        << module->messages[1].text.toStdString();
+    EXPECT_TRUE(module->messages[1].text.contains(QDir::toNativeSeparators(QFileInfo(text).canonicalFilePath())))
+        << module->messages[1].text.toStdString();
+    EXPECT_TRUE(QFile::exists(text));
+    EXPECT_EQ(FilesUnder(folder + "/DICOM/ST000003"), 1);
+}
+
 TEST_F(OpenVisitDialogDemo, AStudyWhoseFolderIsGoneHidesNeitherThePatientsNextStudyNorItsCatalogue)
 {
     // The main study of the first patient now lies in a folder that does not exist.

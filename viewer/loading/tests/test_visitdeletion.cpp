@@ -199,3 +199,31 @@ TEST_F(VisitDeletion, NothingIsDeletedWhenWhatBelongsToTheVisitCannotBeProved)
     EXPECT_TRUE(QFile::exists(folder + "/DICOM/ST000003/SE000001/IM000002"));
     EXPECT_EQ(FilesUnder(folder), before - 2);
 }
+
+TEST_F(VisitDeletion, FilesWithoutPreambleAreDeletedLikeTheOthers)
+{
+    // The second patient's files as bare data sets (no preamble, no "DICM"): the viewer
+    // shows them, so they are the visit's images and go with it.
+    QDirIterator it(folder + "/DICOM/ST000003", QDir::Files, QDirIterator::Subdirectories);
+    int rewritten = 0;
+    while (it.hasNext()) {
+        const QString path = it.next();
+        ASSERT_TRUE(Tool("dcmconv", {"-F", path, path + ".bare"}));
+        ASSERT_TRUE(QFile::remove(path));
+        ASSERT_TRUE(QFile::rename(path + ".bare", path));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_NE(file.read(132).mid(128, 4), QByteArray("DICM"));
+        ++rewritten;
+    }
+    ASSERT_EQ(rewritten, 3);
+    EXPECT_EQ(Loaded("KV000456"), 3);
+    VisitDeletionPlan plan;
+    const VisitDeletionResult result = Delete(Row(kGerardStudy), &plan);
+    EXPECT_TRUE(result.ok());
+    EXPECT_EQ(plan.files.size(), 3);
+    EXPECT_TRUE(plan.otherKept.isEmpty());
+    EXPECT_EQ(result.deletedFiles.size(), 3);
+    EXPECT_FALSE(QDir(folder + "/DICOM/ST000003").exists());
+    EXPECT_EQ(FilesUnder(folder + "/DICOM"), 45);
+}

@@ -177,3 +177,62 @@ TEST_F(ComponentFile, NoBytesNoFile)
     EXPECT_FALSE(file.Extract(QByteArray()));
     EXPECT_FALSE(QFile::exists(path));
 }
+
+// The component's folder in a shared temporary folder: the user's own, never entered
+// by anybody else, whatever the temporary folder already holds.
+TEST(ComponentPrivateFolder, MadePrivateAndNeverOneThatIsNotTheUsers)
+{
+    QTemporaryDir dir;
+    const QString shared = dir.filePath("tmp");
+    ASSERT_TRUE(QDir().mkpath(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    const QString usual = TComponentFile::PrivateFolderName(shared);
+    EXPECT_EQ(usual, shared + "/KorvaneCD-" + QString::number(::geteuid()));
+    auto mode = [](const QString &path) {
+        struct stat info {};
+        return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+    };
+
+    // Made with mode 0700; found again as it is; narrowed when it was left wider.
+    EXPECT_EQ(TComponentFile::PrivateFolder(shared), usual);
+    EXPECT_EQ(mode(usual), 0700);
+    EXPECT_EQ(TComponentFile::PrivateFolder(shared), usual);
+    ASSERT_EQ(::chmod(QFile::encodeName(usual).constData(), 0777), 0);
+    EXPECT_EQ(TComponentFile::PrivateFolder(shared), usual);
+    EXPECT_EQ(mode(usual), 0700);
+    ASSERT_TRUE(QDir(usual).removeRecursively());
+
+    // The usual name taken by a file, by a link to a folder anyone may enter, or by
+    // another account's folder: a new folder of the user's own is made beside it.
+    auto expectUnique = [&](const char *what) {
+        QString error;
+        const QString folder = TComponentFile::PrivateFolder(shared, &error);
+        EXPECT_TRUE(folder.startsWith(usual + ".")) << what << ": " << folder.toStdString() << error.toStdString();
+        EXPECT_EQ(mode(folder), 0700) << what;
+        struct stat info {};
+        ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &info), 0);
+        EXPECT_EQ(info.st_uid, ::geteuid()) << what;
+        EXPECT_TRUE(S_ISDIR(info.st_mode)) << what;
+        QDir().rmdir(folder);
+    };
+    WriteFile(usual, "stale");
+    expectUnique("a file");
+    ASSERT_TRUE(QFile::remove(usual));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("open")));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.filePath("open")).constData(), 0777), 0);
+    ASSERT_TRUE(QFile::link(dir.filePath("open"), usual));
+    expectUnique("a link");
+    EXPECT_EQ(mode(dir.filePath("open")), 0777) << "the link's target is left as it was";
+    ASSERT_TRUE(QFile::remove(usual));
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(QDir().mkpath(usual));
+        ASSERT_EQ(::chown(QFile::encodeName(usual).constData(), 65534, 65534), 0);
+        expectUnique("another account's folder");
+    }
+
+    // No folder can be made at all (the temporary folder is a file): empty, with a reason.
+    QString error;
+    WriteFile(dir.filePath("notafolder"), "x");
+    EXPECT_TRUE(TComponentFile::PrivateFolder(dir.filePath("notafolder"), &error).isEmpty());
+    EXPECT_FALSE(error.isEmpty());
+}

@@ -6,10 +6,13 @@
 
 #include "shelltesting.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -359,6 +362,65 @@ TEST_F(ConfigurationTest, TypingFiltersRefuseWithTheirMessageAndDeleteAsksFirst)
     EXPECT_EQ(Grid()->rowCount(), 6);
     EXPECT_EQ(RowOf(QStringLiteral("Os tête")), -1);
     EXPECT_EQ(form->EditDesc->text(), Cell(0, 0));
+}
+
+TEST_F(ConfigurationTest, TheFiltersApplyToPastedTextAndNamesDifferingInCaseAreOne)
+{
+    OpenOn(kCT);
+    form->ButtonAjouter->click();
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    // Shift+Insert, the context menu's "Coller" (paste()), and a text inserted as the
+    // middle button's selection or a drop inserts it.
+    auto pasteEveryWay = [&](QLineEdit *field, const QString &text) {
+        QStringList results;
+        field->setFocus();
+        clipboard->setText(text);
+        QTest::keyClick(field, Qt::Key_Insert, Qt::ShiftModifier);
+        results << field->text();
+        field->paste();
+        results << field->text();
+        field->insert(text);
+        results << field->text();
+        if (clipboard->supportsSelection()) {
+            clipboard->setText(text, QClipboard::Selection);
+            QTest::mouseClick(field, Qt::MiddleButton);
+            results << field->text();
+        }
+        return results;
+    };
+    for (const QString &text : {QStringLiteral("Abdo/Pelvis"), QStringLiteral("Abdo\\Pelvis"), QStringLiteral("Os 2")})
+        for (const QString &result : pasteEveryWay(form->EditDesc, text))
+            EXPECT_EQ(result, "") << text.toStdString();
+    for (const QString &result : pasteEveryWay(form->EditWidth, QStringLiteral("12a")))
+        EXPECT_EQ(result, "");
+    // The preferences' numeric fields hold at most two digits, whatever is pasted.
+    for (QLineEdit *numeric : {form->MaskEditLineWidth, form->MaskEditFontSize}) {
+        numeric->clear();
+        clipboard->setText(QStringLiteral("a1"));
+        numeric->paste();
+        numeric->insert(QStringLiteral("/3"));
+        numeric->insert(QStringLiteral("456"));
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9]{0,2}$")).match(numeric->text()).hasMatch())
+            << numeric->text().toStdString();
+    }
+    // What the filter lets through is pasted as it is.
+    clipboard->setText(QStringLiteral("Abdo-Pelvis"));
+    form->EditDesc->setFocus();
+    QTest::keyClick(form->EditDesc, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(form->EditDesc->text(), "Abdo-Pelvis");
+    form->ButtonAnnuler->click();
+    EXPECT_EQ(RowOf(QStringLiteral("Abdo")), -1);
+    EXPECT_FALSE(Store().PresetExists(kCT, QStringLiteral("Abdo")));
+
+    // "poumon" when "Poumon" exists is the same preset.
+    shell.messages.clear();
+    const int rows = Grid()->rowCount();
+    Add(QStringLiteral("poumon"), "1500", "-500", "F9");
+    EXPECT_EQ(Texts(),
+              QStringList{QStringLiteral("Cette entrée existe déjà choisissez une description différente ou utilisez modifier!")});
+    EXPECT_EQ(Grid()->rowCount(), rows);
+    EXPECT_EQ(Store().ReadPreset(kCT, QStringLiteral("Poumon"))->Width, 1800);
+    EXPECT_FALSE(Store().ListPresets(kCT).contains(QStringLiteral("poumon")));
 }
 
 TEST_F(ConfigurationTest, NumericPreferencesAreWrittenOnLeavingAndOnClosing)

@@ -113,6 +113,31 @@ TEST(SettingsStore, SeedingWritesMissingPresetsAndKeepsTheUsersChanges)
     EXPECT_TRUE(s.messages.isEmpty());
 }
 
+TEST(SettingsStore, PresetNamesDifferingInCaseAreOneAndNoneHoldsAPathSeparator)
+{
+    Store s;
+    // The user's own "poumon": seeding adds no second lung preset beside it.
+    ASSERT_TRUE(s.store.WritePreset("CT", "poumon", "F9", -500, 1500));
+    EXPECT_TRUE(s.store.PresetExists("CT", "Poumon"));
+    EXPECT_TRUE(s.store.PresetExists("CT", "POUMON"));
+    ASSERT_TRUE(s.store.SeedDefaultPresets());
+    const QStringList names = s.store.ListPresets("CT");
+    EXPECT_EQ(names.filter("poumon", Qt::CaseInsensitive), QStringList{"poumon"});
+    EXPECT_EQ(s.store.ReadPreset("CT", "poumon")->Width, 1500);
+    EXPECT_EQ(names.size(), 7);
+
+    // A name holding either separator of the settings' paths is refused, with a
+    // message, and writes nothing.
+    for (const QString &name : {QStringLiteral("Abdo/Pelvis"), QStringLiteral("Abdo\\Pelvis")}) {
+        s.messages.clear();
+        EXPECT_FALSE(s.store.WritePreset("CT", name, "F10", 40, 400)) << name.toStdString();
+        ASSERT_EQ(s.messages.size(), 1) << name.toStdString();
+        EXPECT_TRUE(s.messages[0].contains(name)) << s.messages[0].toStdString();
+        EXPECT_FALSE(s.store.PresetExists("CT", "Abdo"));
+    }
+    EXPECT_EQ(s.store.ListPresets("CT").size(), 7);
+}
+
 TEST(SettingsStore, TheFirstFailedWriteStopsSeedingWithOneMessage)
 {
     auto user = std::make_shared<MemorySettingsScope>();

@@ -194,7 +194,8 @@ TEST(TemplateDM, APlantedComponentFileIsNeverLoaded)
     const QString marker = fixture.dir.filePath("planted-loaded");
     qputenv("KORVANE_PLANTED_MARKER", marker.toLocal8Bit());
     TTemplateDM &dm = fixture.Create();
-    QFile::copy(KORVANE_PLANTED_MODULE, dm.ComponentFilePath());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(dm.ComponentFilePath()).path()));
+    ASSERT_TRUE(QFile::copy(KORVANE_PLANTED_MODULE, dm.ComponentFilePath()));
     ASSERT_TRUE(dm.RegisterOCX());
     EXPECT_FALSE(QFile::exists(marker));
     EXPECT_EQ(dm.ClassTable().ClassNames().size(), imaging::kComponentClassCount);

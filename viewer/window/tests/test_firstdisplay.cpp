@@ -14,7 +14,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScrollArea>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QTest>
@@ -124,6 +126,72 @@ TEST_F(FirstDisplay, TwoFramesInATwoByOneGridShowTheFirstSeries)
     const QPoint centre =
         imaging::ImageToClient(shown->Geometry(), QPointF(shown->SizeX() / 2.0, shown->SizeY() / 2.0)).toPoint();
     EXPECT_GT(picture.pixelColor(centre).lightness(), 20);
+}
+
+TEST_F(FirstDisplay, TheOldWindowClosingLateLeavesTheReopenedVisitAlone)
+{
+    TFormViewer window;
+    QString patient = "KV000456";
+    window.Opening().SetDialogRunner([&patient](TFormOuvrirVisite &dialog) {
+        if (!dialog.ShowList())
+            return int(mrCancel);
+        for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i)
+            if (dialog.List()->topLevelItem(i)->text(loading::colDossier) == patient)
+                dialog.List()->topLevelItem(i)->setSelected(true);
+        dialog.OKClick();
+        return dialog.ModalResult;
+    });
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    for (int i = 0; i < 500 && !window.ActiveChild(); ++i)
+        QTest::qWait(20);
+    ASSERT_TRUE(WaitForLoaders());
+    QPointer<TFormChildMDI> oldChild = window.ActiveChild();
+    ASSERT_TRUE(oldChild);
+    ASSERT_EQ(VisitData().VisitImages()->Count(), 3);
+
+    // "Ouvrir une visite" clicked from the event loop, as a user clicks it. The new
+    // loader is held before the first image of its second series, and the click's
+    // handler does not return to the loop before the loader got there: the first
+    // series is in the new visit when the old window is deleted and its message comes.
+    QSemaphore reached, goOn;
+    int firstImages = 0;
+    TChargement::SetImageHookForTests([&](int, int image) {
+        if (image == 1 && ++firstImages == 2) {
+            reached.release();
+            goOn.acquire();
+        }
+    });
+    const auto release = qScopeGuard([&] { goOn.release(); });
+    patient = "KV000123";
+    bool held = false;
+    QEventLoop loop;
+    QTimer::singleShot(0, &window, [&] {
+        window.TBVisiteOuvrirClick();
+        held = reached.tryAcquire(1, 60000);
+        loop.quit();
+    });
+    loop.exec();
+    TChargement::SetImageHookForTests({});
+    ASSERT_TRUE(held);
+    const VisitContentPtr newVisit = VisitData().Content();
+    const int firstSeries = newVisit->Images()->Count();
+    ASSERT_GT(firstSeries, 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_FALSE(oldChild);
+    EXPECT_EQ(newVisit->Images()->Count(), firstSeries);
+
+    goOn.release();
+    ASSERT_TRUE(WaitForLoaders());
+    ASSERT_TRUE(window.ActiveChild());
+    EXPECT_EQ(VisitData().VisitImages()->Count(), 64);
+    const auto frames = window.ActiveChild()->Frames();
+    ASSERT_EQ(frames.size(), 2);
+    EXPECT_EQ(frames[0]->DicomViewer()->Images()->Count(), 20);
+    for (int i = 0; i < 100 && window.StatusPanel(2) != QStringLiteral("V: 2"); ++i)
+        QTest::qWait(20);
+    EXPECT_EQ(window.StatusPanel(2), QStringLiteral("V: 2"));
 }
 
 TEST_F(FirstDisplay, PicturesOfTheDialogAndTheProgressWindow)

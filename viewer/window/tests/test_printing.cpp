@@ -10,6 +10,7 @@
 #include "viewer/window/printing.h"
 
 #include <QKeyEvent>
+#include <QScopeGuard>
 #include <QMenu>
 #include <QPageLayout>
 #include <QPrinter>
@@ -464,4 +465,51 @@ TEST_F(PrintingTest, WithoutAPrinterThePagesCanGoToAPdfFileInTheHomeFolder)
     EXPECT_TRUE(shell.messages[1].text.endsWith(files[0]));
     // The path with characters a file name cannot hold.
     EXPECT_TRUE(printing::FallbackPdfPath(QStringLiteral("A/B 1"), start).endsWith(QStringLiteral("/A_B_1_2026-12-09_0905.pdf")));
+}
+
+TEST_F(PrintingTest, ANewPdfNeverReplacesAnEarlierOne)
+{
+    OpenVisit();
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    const auto restore = qScopeGuard([&] { qputenv("HOME", savedHome); });
+    // Within one minute: the minute, then the second, then a counter.
+    const QDateTime at(QDate(2026, 12, 9), QTime(9, 5, 42));
+    auto touch = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write("earlier") == 7;
+    };
+    const QString first = printing::FallbackPdfPath(QStringLiteral("CT1"), at);
+    EXPECT_EQ(first, home.filePath("CT1_2026-12-09_0905.pdf"));
+    ASSERT_TRUE(touch(first));
+    const QString second = printing::FallbackPdfPath(QStringLiteral("CT1"), at);
+    EXPECT_EQ(second, home.filePath("CT1_2026-12-09_090542.pdf"));
+    ASSERT_TRUE(touch(second));
+    const QString third = printing::FallbackPdfPath(QStringLiteral("CT1"), at);
+    EXPECT_EQ(third, home.filePath("CT1_2026-12-09_090542_2.pdf"));
+    ASSERT_TRUE(touch(third));
+    EXPECT_EQ(printing::FallbackPdfPath(QStringLiteral("CT1"), at), home.filePath("CT1_2026-12-09_090542_3.pdf"));
+
+    // Two prints in a row through the menu command (most often within one minute): two
+    // files, the first one intact.
+    SelectOnly({1, 2, 3});
+    printing::SetPrinterFunction([] { return std::unique_ptr<QPrinter>(); });
+    printing::SetFormatFunction([](QWidget *) { return printing::TPrintGrid{2, 2}; });
+    shell.answer = mrYes;
+    window->Appercuavantimpression1Click();
+    QStringList pdfs = QDir(home.path()).entryList({QStringLiteral("CT2026*.pdf")}, QDir::Files, QDir::Name);
+    ASSERT_EQ(pdfs.size(), 1);
+    QFile earlier(home.filePath(pdfs[0]));
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    const QByteArray firstBytes = earlier.readAll();
+    earlier.close();
+    SelectOnly({4});
+    window->Appercuavantimpression1Click();
+    pdfs = QDir(home.path()).entryList({QStringLiteral("CT2026*.pdf")}, QDir::Files, QDir::Name);
+    ASSERT_EQ(pdfs.size(), 2) << pdfs.join(' ').toStdString();
+    QFile again(home.filePath(pdfs[0]));
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_EQ(again.readAll(), firstBytes);
+    EXPECT_EQ(PdfPages(home.filePath(pdfs[1])), 1);
 }
