@@ -87,7 +87,13 @@ private:
     void SetStatus(const QString &text);
     void Message(const QString &text, bool error = true) const;
     bool EnsureFile();
-    void ReadLength();
+    // The dictation's length and format, read (never written); `tell`: a dictation that
+    // cannot be used is told to the user.
+    void ReadLength(bool tell);
+    // A write of the dictation failed: told once per recording.
+    void TellWriteFailure(const QString &error);
+    // Closes the file being recorded into, checking the close.
+    void CloseWriter();
     void StartRecording();
     // Stops the capture; with `tags` the tags are written.
     void StopCapture(bool tags);
@@ -135,5 +141,6 @@ private:
     bool playFromStart_ = false;
     bool finishing_ = false;
     bool closeRequested_ = false;
+    bool writeFailureTold_ = false;
     int glyph_ = GlyphNone;
 };

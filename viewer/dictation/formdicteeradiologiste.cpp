@@ -101,6 +101,8 @@ void TFormDicteeAjouterRadiologiste::Confirm()
         return;
     }
     common::ProfileFile file(iniPath_);
+    // Written only as a regular file in its folder, never through a link placed there.
+    file.setLinksRefused(true);
     if (!file.load()) {
         refuse(QStringLiteral("Impossible de lire la liste des radiologistes %1 :\r%2").arg(iniPath_, file.errorString()),
                EditNom);
