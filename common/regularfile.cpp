@@ -126,7 +126,6 @@ bool OpenRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
     const int fd = OpenRegularDescriptor(path, flags, links, error);
     if (fd < 0)
         return false;
-    file.setFileName(path);
     const QIODevice::OpenMode kept = mode & ~(QIODevice::Truncate | QIODevice::NewOnly | QIODevice::ExistingOnly);
     if (!file.open(fd, kept, QFileDevice::AutoCloseHandle)) {
         ::close(fd);

@@ -26,8 +26,8 @@ enum class Links {
 // to a French sentence and errno kept.
 int OpenRegularDescriptor(const QString &path, int flags, Links links, QString *error, unsigned createMode = 0666);
 
-// The same for a QFile (reading and writing through Qt). The QFile keeps `path` as its
-// name and closes the descriptor itself.
+// The same for a QFile (reading and writing through Qt). The QFile closes the descriptor
+// itself; opened on a descriptor, it has no file name.
 bool OpenRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode, QString *error = nullptr,
                      Links links = Links::Follow);
 

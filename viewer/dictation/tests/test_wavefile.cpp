@@ -4,6 +4,8 @@
 
 #include "viewer/dictation/wavefile.h"
 
+#include "testsupport/fifoguard.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -12,13 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <fcntl.h>
-#include <functional>
-#include <future>
 #include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using dictation::WaveFile;
 using dictation::WaveFormat;
@@ -386,25 +382,18 @@ TEST_F(DamagedWaveTest, DictationsAreWrittenOnlyAsRegularFilesNeverThroughALink)
 
 TEST_F(DamagedWaveTest, AFifoInPlaceOfADictationOrAPromptIsRefusedWithoutWaiting)
 {
-    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    // Opening a FIFO the usual way waits for the other end for good; the test bounds its
-    // own wait and, should the open hang, opens the other end to free it.
-    auto bounded = [this](std::function<bool()> open) {
-        auto result = std::async(std::launch::async, std::move(open));
-        if (result.wait_for(std::chrono::seconds(20)) == std::future_status::ready)
-            return result.get();
-        const int a = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK);
-        result.wait();
-        ::close(a);
-        ADD_FAILURE() << "the open waited on the FIFO";
-        return true;
-    };
-    EXPECT_FALSE(bounded([this] { WaveFile w; return w.OpenRead(path); }));
-    EXPECT_FALSE(bounded([this] { WaveFile w; return w.OpenAppend(path); }));
-    EXPECT_FALSE(bounded([this] { WaveFile w; return w.Create(path, WaveFormat::Recording()); }));
+    testsupport::FifoGuard fifo;
+    ASSERT_TRUE(fifo.Make(path));
+    fifo.Start();
+    WaveFile w;
+    EXPECT_FALSE(w.OpenRead(path));
+    EXPECT_FALSE(w.OpenAppend(path));
+    EXPECT_FALSE(w.Create(path, WaveFormat::Recording()));
+    EXPECT_TRUE(w.ErrorString().contains(QStringLiteral("fichier ordinaire"))) << w.ErrorString().toStdString();
     bool found = true;
-    bounded([this, &found] { WaveFile::ReadTags(path, &found); return false; });
+    WaveFile::ReadTags(path, &found);
     EXPECT_FALSE(found);
+    EXPECT_FALSE(fifo.Fired()) << "an open waited on the FIFO";
     EXPECT_TRUE(QFileInfo(path).exists() && !QFileInfo(path).isFile());
 }
 
