@@ -164,9 +164,12 @@ void TFormDictee::ReadLength(bool tell)
     position_ = std::clamp<qint64>(position_, 0, length_);
 }
 
-bool TFormDictee::EnsureFile()
+bool TFormDictee::EnsureFile(bool forRecording)
 {
     if (QFileInfo(file_).exists() || QFileInfo(file_).isSymLink()) {
+        // Opening it for appending says why it cannot be continued, if it cannot.
+        if (forRecording)
+            return true;
         WaveFile probe;
         if (!probe.OpenRead(file_)) {
             Message(QStringLiteral("La dictée %1 ne peut pas être lue :\r%2\rElle est conservée telle quelle.")
@@ -262,7 +265,7 @@ void TFormDictee::StartRecording()
     }
     if (capture_)
         CaptureStopped(); // the last capture's end has not been reported yet
-    if (!EnsureFile())
+    if (!EnsureFile(true))
         return;
     auto writer = std::make_unique<WaveFile>();
     if (!writer->OpenAppend(file_)) {
@@ -385,7 +388,7 @@ void TFormDictee::StartPlayback()
         return;
     if (capture_)
         CaptureStopped();
-    if (!EnsureFile())
+    if (!EnsureFile(false))
         return;
     WaveFile reader;
     if (!reader.OpenRead(file_)) {

@@ -86,7 +86,9 @@ private:
     void SetGlyph(int glyph);
     void SetStatus(const QString &text);
     void Message(const QString &text, bool error = true) const;
-    bool EnsureFile();
+    // The dictation file made ready: created empty in the recording format when missing;
+    // for playback an existing one must be readable (told when not).
+    bool EnsureFile(bool forRecording);
     // The dictation's length and format, read (never written); `tell`: a dictation that
     // cannot be used is told to the user.
     void ReadLength(bool tell);
