@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpressionValidator>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace {
@@ -56,6 +57,10 @@ TFormDicteeAjouterRadiologiste::TFormDicteeAjouterRadiologiste(const QString &se
 void TFormDicteeAjouterRadiologiste::showEvent(QShowEvent *event)
 {
     TTemplate6::showEvent(event);
+    // Opening clears the dialog; showing it again after the application was minimized
+    // keeps what was typed.
+    if (event->spontaneous())
+        return;
     EditNom->clear();
     EditLicence->clear();
     EditGroupe->clear();
@@ -138,6 +143,8 @@ TFormDicteeConfirmerRadiologiste::TFormDicteeConfirmerRadiologiste(const QString
 void TFormDicteeConfirmerRadiologiste::showEvent(QShowEvent *event)
 {
     TTemplate6::showEvent(event);
+    if (event->spontaneous())
+        return; // restored after minimizing: the list and the selection stay
     Result = {};
     ListeRadiologistes->clear();
     ListeRadiologistes->addItems(dictation::RadiologistNames(iniPath_));
