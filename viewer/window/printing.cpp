@@ -1,5 +1,7 @@
 #include "viewer/window/printing.h"
 
+#include "common/regularfile.h"
+
 #include "viewer/frame/selection.h"
 #include "viewer/loading/components.h"
 #include "viewer/loading/cornertext.h"
@@ -22,6 +24,10 @@
 namespace printing {
 
 namespace {
+
+// Bytes of a PDF's name given to the accession number: the rest of the 255 a file name
+// may hold is left to the date, a distinguishing suffix and the extension.
+constexpr int kMaxAccessionBytes = 180;
 
 std::function<TPrintGrid(QWidget *)> g_ask;
 std::function<std::unique_ptr<QPrinter>()> g_open;
@@ -174,6 +180,9 @@ QString FallbackPdfPath(const QString &accession, const QDateTime &start)
     name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
     if (name.isEmpty())
         name = QStringLiteral("Impression");
+    // An accession number of hundreds of characters: cut to leave the date and the
+    // extension room in a file name (a digest keeps two long numbers apart).
+    name = common::FitFileName(name, QString(), kMaxAccessionBytes);
     return QDir(QDir::homePath()).filePath(name + QLatin1Char('_') + start.toString(QStringLiteral("yyyy-MM-dd_HHmm"))
                                            + QStringLiteral(".pdf"));
 }
