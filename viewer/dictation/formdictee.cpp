@@ -296,7 +296,10 @@ void TFormDictee::StartRecording()
             // The capture stops; what reached the disk keeps its tags.
             StopCapture(true);
             SetGlyph(GlyphStopped);
-            TellWriteFailure(error);
+            // Told once the stream has finished handing over its data: the message box runs
+            // an event loop, in which the stopped stream is deleted, and the stream must not
+            // be in the middle of a delivery then.
+            QMetaObject::invokeMethod(this, [this, error] { TellWriteFailure(error); }, Qt::QueuedConnection);
         }
     });
     connect(stream, &platform::CaptureStream::started, this, [this, stream] {

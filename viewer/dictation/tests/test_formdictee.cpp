@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -489,6 +491,17 @@ TEST(DicteeWriteLimit, DISABLED_Child)
     TFormDictee::ResetOnceMessages();
     auto audio = std::make_shared<platform::ClockedAudioSystem>();
     audio->Generator = Ramp;
+    // As the real message box: an event loop runs while it shows, and it must never be
+    // shown while the capture stream is handing over a buffer (the stream may go then).
+    bool toldDuringDelivery = false;
+    TemplateDM().SetMessageDialogFunction([&](const QString &text, TMsgDlgType kind, TMsgDlgButtons buttons) {
+        shell.messages.push_back({text, kind, buttons});
+        toldDuringDelivery = toldDuringDelivery || audio->Delivering > 0;
+        QEventLoop modal;
+        QTimer::singleShot(0, &modal, &QEventLoop::quit);
+        modal.exec();
+        return int(mrOk);
+    });
     TFormDictee recorder(audio, folder, folder, folder + QStringLiteral("KorvaneCD.INI"));
     recorder.Create(QStringLiteral("ACC42"), {});
     recorder.Key(0);
@@ -503,8 +516,8 @@ TEST(DicteeWriteLimit, DISABLED_Child)
         if (told && recorder.CurrentGlyph() == TFormDictee::GlyphRecording)
             recordingGlyphAfterFailure = true;
     }
-    std::printf("GLYPH %d RECORDING %d STALE %d\n", recorder.CurrentGlyph(), int(recorder.Recording()),
-                int(recordingGlyphAfterFailure));
+    std::printf("GLYPH %d RECORDING %d STALE %d INSIDE %d\n", recorder.CurrentGlyph(), int(recorder.Recording()),
+                int(recordingGlyphAfterFailure), int(toldDuringDelivery));
     for (const RecordedMessage &m : shell.messages)
         std::printf("MESSAGE %s\n", qPrintable(QString(m.text).replace(QLatin1Char('\r'), QLatin1Char(' '))));
     std::fflush(stdout);
@@ -530,7 +543,7 @@ TEST_F(DicteeTest, AWriteFailureStopsTheRecordingKeepsWhatCameBeforeAndSaysSo)
     ASSERT_EQ(child.exitStatus(), QProcess::NormalExit) << out.toStdString();
     // The capture stopped, the button shows the stopped picture, never the recording one
     // after the failure, and the recorder's own message names the reason.
-    EXPECT_TRUE(out.contains(QStringLiteral("GLYPH 56 RECORDING 0 STALE 0"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("GLYPH 56 RECORDING 0 STALE 0 INSIDE 0"))) << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("MESSAGE L'écriture de la dictée ") + folder
                              + QStringLiteral("ACC42.wav a échoué ; ce qui précède est conservé : Le fichier a atteint la "
                                               "taille maximale permise.")))
