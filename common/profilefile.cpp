@@ -1,10 +1,13 @@
 #include "common/profilefile.h"
 
 #include "common/cp1252.h"
+#include "common/regularfile.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <cerrno>
 
 namespace common {
 
@@ -64,20 +67,37 @@ bool ProfileFile::load()
 {
     m_error.clear();
     m_lines.clear();
-    QFile f(m_path);
-    if (!f.exists())
-        return true;
-    if (!f.open(QIODevice::ReadOnly)) {
-        m_error = f.errorString();
+    QFile f;
+    if (!OpenRegularFile(f, m_path, QIODevice::ReadOnly, &m_error)) {
+        if (errno == ENOENT && !QFileInfo(m_path).isSymLink()) {
+            m_error.clear();
+            return true;
+        }
         return false;
     }
-    parse(f.readAll());
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        m_error = SystemErrorText(EIO);
+        return false;
+    }
+    parse(bytes);
     return true;
 }
 
 bool ProfileFile::save()
 {
     m_error.clear();
+    // QSaveFile writes where a link points, and would replace a FIFO or a device by a
+    // file: the name must be a regular file, or nothing yet.
+    const QFileInfo target(m_path);
+    if (target.isSymLink() && m_refuseLinks) {
+        m_error = SystemErrorText(ELOOP);
+        return false;
+    }
+    if (ExistsButNotRegular(m_path) || (target.isSymLink() && !target.exists())) {
+        m_error = QStringLiteral("Ce nom ne désigne pas un fichier ordinaire : il n'est pas remplacé.");
+        return false;
+    }
     QSaveFile f(m_path);
     if (!f.open(QIODevice::WriteOnly)) {
         m_error = f.errorString();

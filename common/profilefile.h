@@ -32,11 +32,18 @@ public:
     const QString &path() const { return m_path; }
 
     // Reads the file. A missing file gives an empty profile and true;
-    // a file that exists but cannot be read gives false and errorString().
+    // a file that exists but cannot be read, or that is not a regular file
+    // (a FIFO would hold the program at the open), gives false and
+    // errorString().
     bool load();
     // Writes the whole file in one piece (a temporary file renamed over the
-    // old one), so a failure never leaves a half-written profile.
+    // old one), so a failure never leaves a half-written profile. A name that
+    // holds something other than a regular file is refused, and so is a
+    // symbolic link when links are refused.
     bool save();
+    // Refuses links when saving: the file is written only as a regular file
+    // in its own folder (a link there is refused rather than followed).
+    void setLinksRefused(bool refused) { m_refuseLinks = refused; }
     QString errorString() const { return m_error; }
 
     // Parses bytes as a file's content (load() uses it; tests too).
@@ -85,6 +92,7 @@ private:
     QString m_path;
     QString m_error;
     QList<Line> m_lines;
+    bool m_refuseLinks = false;
 };
 
 // Integer conversion of a profile value (see readInteger); ok tells whether

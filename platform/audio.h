@@ -132,6 +132,9 @@ public:
     // What was opened (device and format), for the tests.
     QString LastCaptureDevice, LastPlaybackDevice;
     AudioFormat LastCaptureFormat, LastPlaybackFormat;
+    // How many capture deliveries are running (dataReady signals, one inside another when a
+    // receiver stops the stream); 0 outside them.
+    int Delivering = 0;
     // Everything played so far, in the order it was taken by the outputs.
     QByteArray Played;
     int PlaybackStarts = 0;

@@ -80,7 +80,9 @@ private:
             const QByteArray buffer = pending_.left(kBufferSize);
             pending_.remove(0, buffer.size());
             captured_ += buffer.size();
+            ++system_.Delivering;
             emit dataReady(buffer);
+            --system_.Delivering;
         }
     }
 

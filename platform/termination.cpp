@@ -37,6 +37,9 @@ void QuitOnTerminationSignals(QCoreApplication &application)
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+    // A file that reaches the file size limit fails its write (EFBIG), which the writer
+    // reports and stops on, rather than the program being killed mid-dictation.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace platform

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -194,8 +195,8 @@ void TClientForm::updateFeatureButtons()
 
 bool TClientForm::startUp()
 {
-    // 1. News of a new version.
-    if (QFile::exists(m_folder.filePath(QStringLiteral("StrandelNews.txt"))) && m_features.showNews)
+    // 1. News of a new version: a regular file only (anything else, a FIFO, is not opened).
+    if (QFileInfo(m_folder.filePath(QStringLiteral("StrandelNews.txt"))).isFile() && m_features.showNews)
         m_features.showNews(*this);
     // 2 to 5.
     m_answer->clear();

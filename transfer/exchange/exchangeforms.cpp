@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "common/cp1252.h"
+#include "common/regularfile.h"
 
 #include <algorithm>
 
@@ -517,8 +518,9 @@ TFormNews::TFormNews(const QString &newsFile, QWidget *parent) : QDialog(parent)
     auto *v = new QVBoxLayout(this);
     m_text = new QTextEdit(this);
     m_text->setReadOnly(true);
-    QFile f(newsFile);
-    if (f.open(QIODevice::ReadOnly)) {
+    QFile f;
+    // Only a regular file, opened without waiting (a FIFO would hold the start for good).
+    if (common::OpenRegularFile(f, newsFile, QIODevice::ReadOnly)) {
         // Windows-1252 as the server's tools write it; a file that is valid
         // UTF-8 is read as such (Windows-1252 accents never form valid UTF-8).
         const QByteArray bytes = f.read(4 * 1024 * 1024);

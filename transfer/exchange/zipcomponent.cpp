@@ -1,6 +1,7 @@
 #include "transfer/exchange/zipcomponent.h"
 
 #include "common/cp1252.h"
+#include "common/regularfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -531,9 +532,11 @@ bool ZipDictations(const QString &folder, const QString &archiveName, const QStr
         }
         QByteArray buffer(1 << 16, Qt::Uninitialized);
         for (const QString &file : files) {
-            QFile in(file);
-            if (!in.open(QIODevice::ReadOnly)) {
-                why = in.errorString() + QLatin1String(": ") + file;
+            QFile in;
+            QString error;
+            // A dictation is a regular file: anything else (a FIFO) is refused, never waited on.
+            if (!common::OpenRegularFile(in, file, QIODevice::ReadOnly, &error)) {
+                why = error + QLatin1String(": ") + file;
                 return false;
             }
             const QFileInfo fi(file);

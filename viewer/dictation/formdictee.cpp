@@ -1,5 +1,6 @@
 #include "viewer/dictation/formdictee.h"
 
+#include "common/regularfile.h"
 #include "viewer/dictation/pcmconvert.h"
 #include "viewer/shell/templatedm.h"
 
@@ -131,8 +132,8 @@ void TFormDictee::Create(const QString &accession, const TDialogRunner &runner)
     }
     // 2. The dictation file.
     accession_ = accession;
-    file_ = folder_ + SafeFileName(accession) + QStringLiteral(".wav");
-    ReadLength();
+    file_ = folder_ + common::FitFileName(SafeFileName(accession), QStringLiteral(".wav"), common::MaxFileNameBytes(folder_));
+    ReadLength(true);
     // 3. The radiologist.
     Radiologist = ChooseRadiologist(radiologistsFile_, runner);
     // 4. The ready prompt; the button shows the stopped picture once it is over.
@@ -140,14 +141,22 @@ void TFormDictee::Create(const QString &accession, const TDialogRunner &runner)
         SetGlyph(GlyphStopped);
 }
 
-void TFormDictee::ReadLength()
+void TFormDictee::ReadLength(bool tell)
 {
+    // Read only: a dictation the recorder cannot use is left as it is.
     WaveFile reader;
-    if (QFileInfo::exists(file_) && reader.OpenRead(file_)) {
+    const bool there = QFileInfo(file_).exists() || QFileInfo(file_).isSymLink();
+    if (there && reader.OpenRead(file_)) {
         length_ = reader.DataLength();
         bytesPerSecond_ = reader.Format().AvgBytesPerSec;
         blockAlign_ = std::max<int>(1, reader.Format().BlockAlign);
-    } else if (!QFileInfo::exists(file_)) {
+    } else if (there) {
+        length_ = 0;
+        if (tell)
+            Message(QStringLiteral("La dictée %1 ne peut être ni écoutée ni complétée :\r%2\rElle est conservée telle "
+                                   "quelle.")
+                        .arg(file_, reader.ErrorString()));
+    } else {
         length_ = 0;
         bytesPerSecond_ = WaveFormat::Recording().AvgBytesPerSec;
         blockAlign_ = WaveFormat::Recording().BlockAlign;
@@ -155,12 +164,16 @@ void TFormDictee::ReadLength()
     position_ = std::clamp<qint64>(position_, 0, length_);
 }
 
-bool TFormDictee::EnsureFile()
+bool TFormDictee::EnsureFile(bool forRecording)
 {
-    if (QFileInfo::exists(file_)) {
+    if (QFileInfo(file_).exists() || QFileInfo(file_).isSymLink()) {
+        // Opening it for appending says why it cannot be continued, if it cannot.
+        if (forRecording)
+            return true;
         WaveFile probe;
         if (!probe.OpenRead(file_)) {
-            Message(QStringLiteral("La dictée %1 ne peut pas être lue :\r%2").arg(file_, probe.ErrorString()));
+            Message(QStringLiteral("La dictée %1 ne peut pas être lue :\r%2\rElle est conservée telle quelle.")
+                        .arg(file_, probe.ErrorString()));
             return false;
         }
         return true;
@@ -252,15 +265,12 @@ void TFormDictee::StartRecording()
     }
     if (capture_)
         CaptureStopped(); // the last capture's end has not been reported yet
-    if (!EnsureFile())
+    if (!EnsureFile(true))
         return;
     auto writer = std::make_unique<WaveFile>();
     if (!writer->OpenAppend(file_)) {
-        Message(QStringLiteral("La dictée ne peut pas être enregistrée dans %1 :\r%2").arg(file_, writer->ErrorString()));
-        return;
-    }
-    if (!CanConvert(writer->Format())) {
-        Message(QStringLiteral("La dictée %1 n'est pas un enregistrement PCM : elle ne peut pas être complétée.").arg(file_));
+        Message(QStringLiteral("La dictée %1 ne peut pas être complétée :\r%2\rElle est conservée telle quelle.")
+                    .arg(file_, writer->ErrorString()));
         return;
     }
     QString error;
@@ -276,15 +286,20 @@ void TFormDictee::StartRecording()
     notedEnd_ = writer_->DataLength();
     length_ = notedEnd_;
     platform::CaptureStream *stream = capture_.get();
+    writeFailureTold_ = false;
     connect(stream, &platform::CaptureStream::dataReady, this, [this, stream](const QByteArray &buffer) {
-        if (stream != capture_.get() || !writer_)
+        // After a failed write nothing more is taken: the capture is being stopped.
+        if (stream != capture_.get() || !writer_ || writer_->Failed())
             return;
         if (!writer_->Append(buffer)) {
             const QString error = writer_->ErrorString();
-            StopCapture(false);
+            // The capture stops; what reached the disk keeps its tags.
+            StopCapture(true);
             SetGlyph(GlyphStopped);
-            Message(QStringLiteral("L'écriture de la dictée %1 a échoué ; ce qui précède est conservé :\r%2")
-                        .arg(file_, error));
+            // Told once the stream has finished handing over its data: the message box runs
+            // an event loop, in which the stopped stream is deleted, and the stream must not
+            // be in the middle of a delivery then.
+            QMetaObject::invokeMethod(this, [this, error] { TellWriteFailure(error); }, Qt::QueuedConnection);
         }
     });
     connect(stream, &platform::CaptureStream::started, this, [this, stream] {
@@ -316,12 +331,32 @@ void TFormDictee::StopCapture(bool tags)
     if (capture_)
         capture_->Stop(); // hands over its last data before returning
     if (writer_) {
-        writer_->UpdateHeader();
-        if (tags && !writer_->WriteTags(Tags()))
+        if (!writer_->Failed() && !writer_->UpdateHeader())
+            TellWriteFailure(writer_->ErrorString());
+        if (tags && !writer_->WriteTags(Tags()) && !writer_->Failed())
             Message(QStringLiteral("Les informations de la dictée %1 n'ont pas pu être écrites :\r%2")
                         .arg(file_, writer_->ErrorString()));
     }
     SetStatus(QStringLiteral("MODE ENREGISTREMENT"));
+}
+
+void TFormDictee::TellWriteFailure(const QString &error)
+{
+    if (writeFailureTold_)
+        return;
+    writeFailureTold_ = true;
+    Message(QStringLiteral("L'écriture de la dictée %1 a échoué ; ce qui précède est conservé :\r%2").arg(file_, error));
+}
+
+void TFormDictee::CloseWriter()
+{
+    if (!writer_)
+        return;
+    // The header, the data's synchronisation to the disk and the close are checked too.
+    const bool failedBefore = writer_->Failed();
+    if (!writer_->Close() && !failedBefore)
+        TellWriteFailure(writer_->ErrorString());
+    writer_.reset();
 }
 
 void TFormDictee::CaptureStopped()
@@ -333,11 +368,8 @@ void TFormDictee::CaptureStopped()
         capture_->disconnect(this);
         capture_.release()->deleteLater();
     }
-    if (writer_) {
-        writer_->Close();
-        writer_.reset();
-    }
-    ReadLength();
+    CloseWriter();
+    ReadLength(false);
     position_ = std::min(notedEnd_ + captured, length_);
 }
 
@@ -359,7 +391,7 @@ void TFormDictee::StartPlayback()
         return;
     if (capture_)
         CaptureStopped();
-    if (!EnsureFile())
+    if (!EnsureFile(false))
         return;
     WaveFile reader;
     if (!reader.OpenRead(file_)) {
@@ -542,10 +574,7 @@ void TFormDictee::Shutdown()
         capture_->Stop();
         capture_.reset();
     }
-    if (writer_) {
-        writer_->Close();
-        writer_.reset();
-    }
+    CloseWriter();
     if (playback_) {
         playback_->disconnect(this);
         playback_->Stop();

@@ -86,8 +86,16 @@ private:
     void SetGlyph(int glyph);
     void SetStatus(const QString &text);
     void Message(const QString &text, bool error = true) const;
-    bool EnsureFile();
-    void ReadLength();
+    // The dictation file made ready: created empty in the recording format when missing;
+    // for playback an existing one must be readable (told when not).
+    bool EnsureFile(bool forRecording);
+    // The dictation's length and format, read (never written); `tell`: a dictation that
+    // cannot be used is told to the user.
+    void ReadLength(bool tell);
+    // A write of the dictation failed: told once per recording.
+    void TellWriteFailure(const QString &error);
+    // Closes the file being recorded into, checking the close.
+    void CloseWriter();
     void StartRecording();
     // Stops the capture; with `tags` the tags are written.
     void StopCapture(bool tags);
@@ -135,5 +143,6 @@ private:
     bool playFromStart_ = false;
     bool finishing_ = false;
     bool closeRequested_ = false;
+    bool writeFailureTold_ = false;
     int glyph_ = GlyphNone;
 };

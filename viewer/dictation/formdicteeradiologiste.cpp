@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpressionValidator>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace {
@@ -56,6 +57,10 @@ TFormDicteeAjouterRadiologiste::TFormDicteeAjouterRadiologiste(const QString &se
 void TFormDicteeAjouterRadiologiste::showEvent(QShowEvent *event)
 {
     TTemplate6::showEvent(event);
+    // Opening clears the dialog; showing it again after the application was minimized
+    // keeps what was typed.
+    if (event->spontaneous())
+        return;
     EditNom->clear();
     EditLicence->clear();
     EditGroupe->clear();
@@ -101,6 +106,8 @@ void TFormDicteeAjouterRadiologiste::Confirm()
         return;
     }
     common::ProfileFile file(iniPath_);
+    // Written only as a regular file in its folder, never through a link placed there.
+    file.setLinksRefused(true);
     if (!file.load()) {
         refuse(QStringLiteral("Impossible de lire la liste des radiologistes %1 :\r%2").arg(iniPath_, file.errorString()),
                EditNom);
@@ -136,6 +143,8 @@ TFormDicteeConfirmerRadiologiste::TFormDicteeConfirmerRadiologiste(const QString
 void TFormDicteeConfirmerRadiologiste::showEvent(QShowEvent *event)
 {
     TTemplate6::showEvent(event);
+    if (event->spontaneous())
+        return; // restored after minimizing: the list and the selection stay
     Result = {};
     ListeRadiologistes->clear();
     ListeRadiologistes->addItems(dictation::RadiologistNames(iniPath_));

@@ -135,9 +135,8 @@ bool TTemplate6::event(QEvent *event)
 void TTemplate6::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    // Minimizing the dialog minimizes the whole application.
-    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
-        shell::MinimizeApplication(this);
+    // Minimizing the dialog minimizes the whole application; restoring it restores it.
+    shell::FollowApplicationState(this, event);
 }
 
 void TTemplate6::paintEvent(QPaintEvent *)

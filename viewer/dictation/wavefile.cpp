@@ -1,14 +1,25 @@
 #include "viewer/dictation/wavefile.h"
 
 #include "common/cp1252.h"
+#include "common/regularfile.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace dictation {
 
 namespace {
+
+// Sample rates a dictation may have: the audio services divide by what a few
+// milliseconds of audio hold, and a rate of a few samples per second makes that nothing.
+constexpr quint32 kMinSampleRate = 1000;
+constexpr quint32 kMaxSampleRate = 384000;
 
 quint32 U32(const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
 quint16 U16(const QByteArray &b, int at) { return qFromLittleEndian<quint16>(b.constData() + at); }
@@ -107,40 +118,138 @@ WaveFormat WaveFormat::Pcm(int channels, int sampleRate, int bits)
     return f;
 }
 
+QString FormatProblem(const WaveFormat &f, bool forRecording)
+{
+    if (!f.IsPcm())
+        return QStringLiteral("Ce n'est pas un enregistrement PCM (format n° %1).").arg(f.FormatTag == 0xFFFE ? f.SubFormat : f.FormatTag);
+    if (f.Channels < 1 || f.Channels > 8)
+        return QStringLiteral("Le nombre de canaux (%1) n'est pas permis.").arg(f.Channels);
+    if (f.SampleRate < kMinSampleRate || f.SampleRate > kMaxSampleRate)
+        return QStringLiteral("La fréquence d'échantillonnage (%1 échantillons par seconde) n'est pas permise.")
+            .arg(f.SampleRate);
+    const bool bitsOk = f.BitsPerSample == 8 || f.BitsPerSample == 16 || f.BitsPerSample == 32
+                        || (f.BitsPerSample == 24 && !forRecording);
+    if (!bitsOk)
+        return forRecording ? QStringLiteral("La résolution de %1 bits ne peut pas être enregistrée.").arg(f.BitsPerSample)
+                            : QStringLiteral("La résolution de %1 bits n'est pas permise.").arg(f.BitsPerSample);
+    if (f.BlockAlign != f.Channels * (f.BitsPerSample / 8))
+        return QStringLiteral("La taille des blocs (%1 octets) ne correspond pas aux canaux et à la résolution.")
+            .arg(f.BlockAlign);
+    if (f.AvgBytesPerSec != f.SampleRate * f.BlockAlign)
+        return QStringLiteral("Le débit (%1 octets par seconde) ne correspond pas à la fréquence d'échantillonnage.")
+            .arg(f.AvgBytesPerSec);
+    return {};
+}
+
 WaveFile::~WaveFile() { Close(); }
 
 bool WaveFile::Fail(const QString &message)
 {
     error_ = message;
-    file_.close();
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
     writable_ = false;
     return false;
 }
 
-bool WaveFile::WriteAt(qint64 offset, const QByteArray &bytes)
+qint64 WaveFile::WriteAt(qint64 offset, const char *data, qint64 size)
 {
-    if (!file_.seek(offset) || file_.write(bytes) != bytes.size())
-        return false;
-    return true;
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd_, data + done, size_t(size - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            break;
+        }
+        done += n;
+    }
+    return done;
 }
 
-void WaveFile::Close()
+bool WaveFile::WriteAt(qint64 offset, const QByteArray &bytes)
 {
-    if (!file_.isOpen())
-        return;
-    if (writable_)
-        UpdateHeader();
-    file_.close();
+    return WriteAt(offset, bytes.constData(), bytes.size()) == bytes.size();
+}
+
+QByteArray WaveFile::ReadAt(qint64 offset, qint64 size)
+{
+    QByteArray bytes(qsizetype(std::max<qint64>(0, size)), '\0');
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd_, bytes.data() + done, size_t(size - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    bytes.truncate(qsizetype(done));
+    return bytes;
+}
+
+qint64 WaveFile::FileSize() const
+{
+    struct stat info {};
+    return fd_ >= 0 && ::fstat(fd_, &info) == 0 ? qint64(info.st_size) : 0;
+}
+
+bool WaveFile::Close()
+{
+    if (fd_ < 0)
+        return !failed_;
+    bool ok = true;
+    if (writable_) {
+        if (!failed_ && !UpdateHeader())
+            ok = false;
+        // Errors of writes the system kept for later come out here.
+        if (::fsync(fd_) != 0 && errno != EINVAL) {
+            if (ok)
+                error_ = common::SystemErrorText(errno);
+            ok = false;
+        }
+    }
+    if (::close(fd_) != 0 && writable_) {
+        if (ok)
+            error_ = common::SystemErrorText(errno);
+        ok = false;
+    }
+    fd_ = -1;
     writable_ = false;
+    if (!ok)
+        failed_ = true;
+    return ok && !failed_;
+}
+
+bool WaveFile::Open(const QString &path, bool write)
+{
+    Close();
+    error_.clear();
+    failed_ = false;
+    path_ = path;
+    position_ = 0;
+    QString error;
+    fd_ = common::OpenRegularDescriptor(path, write ? O_RDWR : O_RDONLY,
+                                        write ? common::Links::Refuse : common::Links::Follow, &error);
+    if (fd_ < 0)
+        return Fail(error);
+    writable_ = write;
+    return true;
 }
 
 bool WaveFile::Create(const QString &path, const WaveFormat &format)
 {
     Close();
     error_.clear();
-    file_.setFileName(path);
-    if (!file_.open(QIODevice::ReadWrite | QIODevice::Truncate))
-        return Fail(file_.errorString());
+    failed_ = false;
+    path_ = path;
+    QString error;
+    fd_ = common::OpenRegularDescriptor(path, O_RDWR | O_CREAT | O_TRUNC, common::Links::Refuse, &error);
+    if (fd_ < 0)
+        return Fail(error);
     writable_ = true;
     format_ = format;
     QByteArray header("RIFF");
@@ -152,28 +261,57 @@ bool WaveFile::Create(const QString &path, const WaveFormat &format)
     header += "data";
     header += LittleEndian32(0);
     dataOffset_ = header.size();
-    dataLength_ = 0;
+    dataLength_ = dataBytes_ = 0;
     position_ = 0;
-    if (!WriteAt(0, header) || !UpdateHeader())
-        return Fail(file_.errorString());
+    if (!WriteAt(0, header))
+        return Fail(common::SystemErrorText(errno));
+    if (!UpdateHeader())
+        return Fail(error_);
     return true;
 }
 
 bool WaveFile::OpenAppend(const QString &path)
 {
-    Close();
-    error_.clear();
-    file_.setFileName(path);
-    if (!file_.open(QIODevice::ReadWrite))
-        return Fail(file_.errorString());
-    writable_ = true;
-    if (!Parse(true))
+    if (!Open(path, true))
         return false;
+    if (!Parse())
+        return false;
+    // Nothing is written to a file that is not understood whole, or that cannot be
+    // continued in its own format.
+    if (!understood_)
+        return Fail(QStringLiteral("Le fichier est endommagé d'une façon qui ne peut pas être réparée sans perte : il "
+                                   "n'est pas modifié."));
+    if (const QString problem = FormatProblem(format_, true); !problem.isEmpty())
+        return Fail(problem);
+    if (dataOffset_ < 0) {
+        // A header without a data chunk (a crash just after the file was made): the data
+        // begins, empty, at the end.
+        const qint64 end = FileSize();
+        if (!WriteAt(end, QByteArray("data") + LittleEndian32(0)))
+            return Fail(common::SystemErrorText(errno));
+        dataIndex_ = int(chunks_.size());
+        chunks_.append({"data", end, 0});
+        dataOffset_ = end + 8;
+        dataBytes_ = declaredData_ = 0;
+    }
     // Data last and a tag area before it: append in place. Otherwise rebuild first.
-    const qint64 end = dataOffset_ + dataLength_ + (dataLength_ & 1);
-    if (tagArea_ < 0 || end < file_.size()) {
+    const bool dataLast = dataIndex_ == int(chunks_.size()) - 1
+                          && dataOffset_ + dataBytes_ + (dataBytes_ & 1) >= FileSize();
+    if (tagArea_ < 0 || !dataLast) {
         if (!Rebuild())
             return false;
+    } else if (const qint64 partial = dataBytes_ % format_.BlockAlign; partial != 0) {
+        // A sample block cut short by a crash is completed, not dropped: what follows stays
+        // aligned and no byte of the recording goes.
+        const QByteArray fill(qsizetype(format_.BlockAlign - partial), '\0');
+        if (!WriteAt(dataOffset_ + dataBytes_, fill))
+            return Fail(common::SystemErrorText(errno));
+        dataBytes_ += fill.size();
+    }
+    dataLength_ = dataBytes_;
+    if (declaredData_ != dataLength_ || FileSize() != dataOffset_ + dataLength_ + (dataLength_ & 1)) {
+        if (!UpdateHeader())
+            return Fail(error_);
     }
     position_ = dataLength_;
     return true;
@@ -181,159 +319,174 @@ bool WaveFile::OpenAppend(const QString &path)
 
 bool WaveFile::OpenRead(const QString &path)
 {
-    Close();
-    error_.clear();
-    file_.setFileName(path);
-    // Opened for writing when allowed, so that a crash's leftovers are repaired.
-    if (QFileInfo(path).isWritable() && file_.open(QIODevice::ReadWrite)) {
-        writable_ = true;
-    } else if (!file_.open(QIODevice::ReadOnly)) {
-        return Fail(file_.errorString());
-    }
-    if (!Parse(writable_))
+    if (!Open(path, false))
         return false;
-    if (writable_) {
-        file_.flush();
-        file_.close();
-        writable_ = false;
-        if (!file_.open(QIODevice::ReadOnly))
-            return Fail(file_.errorString());
+    if (!Parse())
+        return false;
+    if (dataOffset_ < 0) {
+        if (!understood_)
+            return Fail(QStringLiteral("Le fichier est endommagé : ses données sonores sont introuvables."));
+        // A header alone: an empty recording.
+        dataOffset_ = FileSize();
+        dataBytes_ = 0;
     }
+    if (const QString problem = FormatProblem(format_, false); !problem.isEmpty())
+        return Fail(problem);
+    dataLength_ = dataBytes_ - dataBytes_ % format_.BlockAlign;
     position_ = 0;
     return true;
 }
 
-bool WaveFile::Parse(bool repair)
+bool WaveFile::LooksLikeChunk(qint64 offset, qint64 length)
+{
+    if (offset + 8 > length)
+        return false;
+    const QByteArray h = ReadAt(offset, 8);
+    if (h.size() < 8 || !ChunkId(h.left(4)))
+        return false;
+    // The data's size may be stale (a crash); any other chunk must fit in the file.
+    return h.left(4) == "data" || offset + 8 + U32(h, 4) <= length;
+}
+
+bool WaveFile::KnownChunk(qint64 offset, qint64 length)
+{
+    static const QList<QByteArray> known = {"data", "fmt ", "LIST", "JUNK", "fact", "cue ", "PAD ", "bext", "smpl",
+                                            "inst", "plst", "labl", "note", "ltxt", "id3 ", "ID3 ", "acid", "iXML"};
+    return LooksLikeChunk(offset, length) && known.contains(ReadAt(offset, 4));
+}
+
+bool WaveFile::Parse()
 {
     chunks_.clear();
     tagArea_ = -1;
     dataOffset_ = -1;
-    const qint64 length = file_.size();
-    if (!file_.seek(0))
-        return Fail(file_.errorString());
-    const QByteArray head = file_.read(12);
+    dataIndex_ = -1;
+    dataBytes_ = declaredData_ = dataLength_ = 0;
+    understood_ = false;
+    format_ = WaveFormat();
+    const qint64 length = FileSize();
+    const QByteArray head = ReadAt(0, 12);
     if (head.size() < 12 || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
         return Fail(QStringLiteral("Le fichier n'est pas un fichier WAV."));
     bool haveFormat = false;
-    int dataIndex = -1;
+    bool clean = true;
     qint64 offset = 12;
     while (offset + 8 <= length) {
-        file_.seek(offset);
-        const QByteArray h = file_.read(8);
-        Chunk chunk{h.left(4), offset, U32(h, 4)};
-        if (!ChunkId(chunk.Id))
+        const QByteArray h = ReadAt(offset, 8);
+        if (h.size() < 8 || !ChunkId(h.left(4))) {
+            clean = false;
             break;
+        }
+        Chunk chunk{h.left(4), offset, U32(h, 4)};
         if (chunk.Id == "data") {
-            dataOffset_ = offset + 8;
-            const qint64 next = dataOffset_ + chunk.Size + (chunk.Size & 1);
-            bool last = next >= length;
-            if (!last) {
-                // Is what follows a chunk, or audio written after the last size update?
-                file_.seek(next);
-                const QByteArray after = file_.read(8);
-                last = after.size() < 8 || !ChunkId(after.left(4)) || next + 8 + U32(after, 4) > length;
-            }
-            if (last)
-                chunk.Size = length - dataOffset_;
-            dataIndex = int(chunks_.size());
-            chunks_.append(chunk);
-            if (last)
+            if (dataOffset_ >= 0) {
+                clean = false; // a second data chunk: which one is the recording?
                 break;
+            }
+            dataOffset_ = offset + 8;
+            declaredData_ = chunk.Size;
+            const qint64 available = length - dataOffset_;
+            const qint64 next = dataOffset_ + chunk.Size + (chunk.Size & 1);
+            // Is what follows a chunk, or audio written after the last size update?
+            const bool last = next >= length || !LooksLikeChunk(next, length);
+            if (last) {
+                // Everything to the end of the file is the recording: more than declared
+                // when a crash left the sizes stale, less when the file was cut short.
+                chunk.Size = available > chunk.Size + (chunk.Size & 1) ? available : std::min(chunk.Size, available);
+            }
+            dataBytes_ = chunk.Size;
+            dataIndex_ = int(chunks_.size());
+            chunks_.append(chunk);
+            if (last) {
+                offset = length;
+                break;
+            }
             offset = next;
             continue;
         }
-        if (offset + 8 + chunk.Size > length)
-            break; // a chunk cut short: nothing usable follows
-        if (chunk.Id == "fmt " && chunk.Size >= 16) {
-            const QByteArray f = file_.read(16);
+        if (offset + 8 + chunk.Size > length) {
+            clean = false; // a chunk cut short
+            break;
+        }
+        if (chunk.Id == "fmt " && chunk.Size >= 16 && !haveFormat) {
+            const QByteArray f = ReadAt(offset + 8, std::min<qint64>(chunk.Size, 40));
             format_.FormatTag = U16(f, 0);
             format_.Channels = U16(f, 2);
             format_.SampleRate = U32(f, 4);
             format_.AvgBytesPerSec = U32(f, 8);
             format_.BlockAlign = U16(f, 12);
             format_.BitsPerSample = U16(f, 14);
+            // The extensible format names its sub-format in the first bytes of a GUID.
+            if (format_.FormatTag == 0xFFFE && f.size() >= 26)
+                format_.SubFormat = U16(f, 24);
             haveFormat = true;
         }
         chunks_.append(chunk);
-        offset += 8 + chunk.Size + (chunk.Size & 1);
+        qint64 next = offset + 8 + chunk.Size + (chunk.Size & 1);
+        // An odd-size chunk written without its pad byte: the next chunk starts one byte
+        // earlier than the rule says. Told by a chunk name that WAV files use there and not
+        // where the pad byte would have put it.
+        if ((chunk.Size & 1) && next < length && !KnownChunk(next, length) && KnownChunk(next - 1, length))
+            next -= 1;
+        offset = next;
     }
-    if (!haveFormat || format_.BlockAlign == 0 || format_.AvgBytesPerSec == 0)
+    // Bytes left over that make no chunk (a scan stopped early) leave the layout unknown.
+    understood_ = clean && offset >= length;
+    if (!haveFormat)
         return Fail(QStringLiteral("Le fichier WAV n'a pas de format lisible."));
-    if (dataOffset_ < 0) {
-        // A header without a data chunk: the data begins (empty) at the end.
-        if (!repair)
-            return Fail(QStringLiteral("Le fichier WAV n'a pas de données."));
-        const qint64 end = offset;
-        if (!file_.resize(end) || !WriteAt(end, QByteArray("data") + LittleEndian32(0)))
-            return Fail(file_.errorString());
-        dataIndex = int(chunks_.size());
-        chunks_.append({"data", end, 0});
-        dataOffset_ = end + 8;
-    }
-    Chunk &data = chunks_[dataIndex];
-    const bool dataLast = dataIndex == int(chunks_.size()) - 1;
-    const qint64 declared = data.Size;
-    // Whole sample blocks only; a half-written block at the end is dropped.
-    qint64 size = std::min<qint64>(data.Size, length - dataOffset_);
-    size -= size % format_.BlockAlign;
-    data.Size = size;
-    dataLength_ = size;
     // The tag area: LIST/INFO and JUNK chunks just before the data, kTagAreaSize in all.
-    qint64 area = data.Offset;
-    for (int i = dataIndex - 1; i >= 0; --i) {
-        const Chunk &c = chunks_[i];
-        bool isTag = c.Id == "JUNK";
-        if (c.Id == "LIST") {
-            file_.seek(c.Offset + 8);
-            isTag = file_.read(4) == "INFO";
+    if (dataIndex_ >= 0) {
+        const qint64 dataHeader = chunks_[dataIndex_].Offset;
+        qint64 area = dataHeader;
+        for (int i = dataIndex_ - 1; i >= 0; --i) {
+            const Chunk &c = chunks_[i];
+            bool isTag = c.Id == "JUNK";
+            if (c.Id == "LIST")
+                isTag = ReadAt(c.Offset + 8, 4) == "INFO";
+            if (!isTag || c.Offset + 8 + c.Size + (c.Size & 1) != area)
+                break;
+            area = c.Offset;
+            if (dataHeader - area == kTagAreaSize) {
+                tagArea_ = area;
+                break;
+            }
+            if (dataHeader - area > kTagAreaSize)
+                break;
         }
-        if (!isTag || c.Offset + 8 + c.Size + (c.Size & 1) != area)
-            break;
-        area = c.Offset;
-        if (data.Offset - area == kTagAreaSize) {
-            tagArea_ = area;
-            break;
-        }
-        if (data.Offset - area > kTagAreaSize)
-            break;
-    }
-    if (repair) {
-        const qint64 end = dataOffset_ + dataLength_;
-        const bool trailing = dataLast && declared != dataLength_ && length > end + (dataLength_ & 1);
-        if (trailing && !file_.resize(end))
-            return Fail(file_.errorString());
-        if (!UpdateHeader())
-            return Fail(file_.errorString());
     }
     return true;
 }
 
 bool WaveFile::Rebuild()
 {
-    // Every chunk but the data and the old tags, in order; the INFO chunk kept when it
-    // fits in the tag area; then the data.
+    // Every chunk but the data and the old tag area, in order; the INFO chunk in the new
+    // tag area when it fits there (else kept where it was); then the data, every byte of
+    // it, its last sample block completed when a crash cut it short.
     QByteArray out("RIFF");
     out += LittleEndian32(0);
     out += "WAVE";
     QByteArray info;
     QByteArray audio;
     for (const Chunk &c : chunks_) {
-        file_.seek(c.Offset);
         if (c.Id == "data") {
-            file_.seek(dataOffset_);
-            audio = file_.read(dataLength_);
+            audio = ReadAt(dataOffset_, dataBytes_);
+            if (audio.size() != dataBytes_)
+                return Fail(common::SystemErrorText(errno ? errno : EIO));
             continue;
         }
-        const QByteArray whole = file_.read(8 + c.Size);
+        const QByteArray whole = ReadAt(c.Offset, 8 + c.Size);
+        if (whole.size() != 8 + c.Size)
+            return Fail(common::SystemErrorText(errno ? errno : EIO));
         if (c.Id == "JUNK")
             continue;
-        if (c.Id == "LIST" && whole.mid(8, 4) == "INFO") {
-            if (whole.size() <= kTagAreaSize - 16)
-                info = Padded(whole);
+        if (c.Id == "LIST" && whole.mid(8, 4) == "INFO" && info.isEmpty() && whole.size() <= kTagAreaSize - 16) {
+            info = Padded(whole);
             continue;
         }
         out += Padded(whole);
     }
+    if (const qint64 partial = audio.size() % format_.BlockAlign; partial != 0)
+        audio += QByteArray(qsizetype(format_.BlockAlign - partial), '\0');
     const qint64 area = out.size();
     out += TagArea(info);
     out += "data";
@@ -342,61 +495,109 @@ bool WaveFile::Rebuild()
     if (audio.size() % 2)
         out += '\0';
     qToLittleEndian(quint32(out.size() - 8), out.data() + 4);
-    const QString path = file_.fileName();
-    file_.close();
-    QSaveFile save(path);
-    if (!save.open(QIODevice::WriteOnly) || save.write(out) != out.size() || !save.commit())
-        return Fail(save.errorString());
-    file_.setFileName(path);
-    if (!file_.open(QIODevice::ReadWrite))
-        return Fail(file_.errorString());
+
+    // Written whole beside the file, synchronised, then renamed over it: the old file
+    // stays as it was until the new one holds everything.
+    const QFileInfo where(path_);
+    QByteArray temporary = QFile::encodeName(where.absolutePath() + QStringLiteral("/.") + where.fileName()) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return Fail(common::SystemErrorText(errno));
+    struct stat old {};
+    const int previous = fd_;
+    fd_ = fd;
+    bool written = WriteAt(0, out);
+    int code = errno;
+    if (written && ::fstat(previous, &old) == 0)
+        ::fchmod(fd, old.st_mode & 07777);
+    if (written && ::fsync(fd) != 0) {
+        written = false;
+        code = errno;
+    }
+    if (written && ::rename(temporary.constData(), QFile::encodeName(path_).constData()) != 0) {
+        written = false;
+        code = errno;
+    }
+    if (!written) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+        fd_ = previous;
+        return Fail(common::SystemErrorText(code));
+    }
+    ::close(previous);
     tagArea_ = area;
     dataOffset_ = area + kTagAreaSize + 8;
-    dataLength_ = audio.size();
+    dataBytes_ = declaredData_ = audio.size();
+    chunks_.clear();
     return true;
 }
 
 bool WaveFile::UpdateHeader()
 {
-    if (!writable_)
+    if (!writable_ || fd_ < 0)
         return false;
     const qint64 end = dataOffset_ + dataLength_;
+    qint64 size = end;
     if (dataLength_ & 1) {
-        if (!WriteAt(end, QByteArray(1, '\0')))
-            return false;
+        // The pad byte of an odd data size; when it cannot be written the sizes still say
+        // what the file holds.
+        if (WriteAt(end, QByteArray(1, '\0')))
+            size = end + 1;
+        else
+            size = std::min(FileSize(), end + 1);
     }
-    const qint64 riff = std::max<qint64>(file_.size(), end + (dataLength_ & 1)) - 8;
-    if (!WriteAt(dataOffset_ - 4, LittleEndian32(quint32(dataLength_))) || !WriteAt(4, LittleEndian32(quint32(riff))))
-        return false;
-    return file_.flush();
-}
-
-bool WaveFile::Append(const char *data, qint64 size)
-{
-    if (!writable_) {
-        error_ = QStringLiteral("Le fichier n'est pas ouvert en écriture.");
-        return false;
-    }
-    if (!file_.seek(dataOffset_ + dataLength_) || file_.write(data, size) != size) {
-        error_ = file_.errorString();
-        return false;
-    }
-    dataLength_ += size;
-    if (!UpdateHeader()) {
-        error_ = file_.errorString();
+    if (!WriteAt(dataOffset_ - 4, LittleEndian32(quint32(dataLength_))) || !WriteAt(4, LittleEndian32(quint32(size - 8)))) {
+        error_ = common::SystemErrorText(errno);
         return false;
     }
     return true;
 }
 
-bool WaveFile::WriteTags(const WaveTags &tags)
+bool WaveFile::WriteFailed(int code)
 {
-    if (!writable_ || tagArea_ < 0) {
+    failed_ = true;
+    error_ = common::SystemErrorText(code);
+    // Whatever of the last buffer did not make a whole block goes; the sizes then say
+    // what the file holds.
+    if (::ftruncate(fd_, off_t(dataOffset_ + dataLength_)) != 0) {
+        // The header still describes the whole blocks before the failure.
+    }
+    UpdateHeader();
+    return false;
+}
+
+bool WaveFile::Append(const char *data, qint64 size)
+{
+    if (!writable_ || fd_ < 0) {
         error_ = QStringLiteral("Le fichier n'est pas ouvert en écriture.");
         return false;
     }
-    if (!WriteAt(tagArea_, TagArea(InfoChunk(tags))) || !file_.flush()) {
-        error_ = file_.errorString();
+    if (failed_)
+        return false;
+    const qint64 written = WriteAt(dataOffset_ + dataLength_, data, size);
+    if (written != size) {
+        const int code = errno;
+        dataLength_ += written - written % format_.BlockAlign;
+        dataBytes_ = dataLength_;
+        return WriteFailed(code);
+    }
+    dataLength_ += size;
+    dataBytes_ = dataLength_;
+    if (!UpdateHeader())
+        return WriteFailed(errno);
+    return true;
+}
+
+bool WaveFile::WriteTags(const WaveTags &tags)
+{
+    if (!writable_ || tagArea_ < 0 || fd_ < 0) {
+        error_ = QStringLiteral("Le fichier n'est pas ouvert en écriture.");
+        return false;
+    }
+    // Also after a failed append: the tag area lies inside the file, and the dictation kept
+    // should still name its radiologist.
+    if (!WriteAt(tagArea_, TagArea(InfoChunk(tags)))) {
+        error_ = common::SystemErrorText(errno);
         return false;
     }
     return true;
@@ -413,9 +614,9 @@ bool WaveFile::Seek(qint64 position)
 QByteArray WaveFile::Read(qint64 maxBytes)
 {
     const qint64 n = std::min(maxBytes, dataLength_ - position_);
-    if (n <= 0 || !file_.seek(dataOffset_ + position_))
+    if (n <= 0 || fd_ < 0)
         return {};
-    QByteArray bytes = file_.read(n);
+    QByteArray bytes = ReadAt(dataOffset_ + position_, n);
     position_ += bytes.size();
     return bytes;
 }
@@ -425,8 +626,8 @@ WaveTags WaveFile::ReadTags(const QString &path, bool *found)
     WaveTags tags;
     if (found)
         *found = false;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    QFile f;
+    if (!common::OpenRegularFile(f, path, QIODevice::ReadOnly))
         return tags;
     const QByteArray all = f.readAll();
     qint64 offset = 12;

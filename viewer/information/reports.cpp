@@ -2,6 +2,7 @@
 
 #include "common/cp1252.h"
 #include "common/fieldof.h"
+#include "common/regularfile.h"
 
 #include <QFile>
 
@@ -56,8 +57,10 @@ QString ReportMemoText(const TRapports &report)
 
 QString ReadReportsFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file, and without waiting: a FIFO named like the reports would hold
+    // the window for good.
+    QFile file;
+    if (!common::OpenRegularFile(file, path, QIODevice::ReadOnly))
         return QString();
     return common::fromCp1252(file.readAll());
 }

@@ -10,26 +10,39 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <QWindowStateChangeEvent>
+
+#include <utility>
 
 namespace {
 
-// Ends a modal loop when its window hides.
+// Ends a modal loop when its window is hidden for good (closed or hidden). Minimizing
+// sends a hide event too, but the window stays visible in Qt's sense (it comes back on
+// restoring): that one must not end the dialog, nor lose what was typed in it.
 class HideWatcher : public QObject
 {
 public:
-    HideWatcher(QWidget *window, QEventLoop *loop) : loop_(loop) { window->installEventFilter(this); }
+    HideWatcher(QWidget *window, QEventLoop *loop) : window_(window), loop_(loop) { window->installEventFilter(this); }
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Hide)
+        if (event->type() == QEvent::Hide && !window_->isVisible())
             loop_->quit();
         return false;
     }
 
 private:
+    QWidget *window_;
     QEventLoop *loop_;
 };
+
+// The windows the last MinimizeApplication minimized, restored together.
+QList<QPointer<QWidget>> &MinimizedWithApplication()
+{
+    static QList<QPointer<QWidget>> windows;
+    return windows;
+}
 
 void CentreOnScreen(QWidget *window)
 {
@@ -67,12 +80,42 @@ QString WindowCaption()
 
 void MinimizeApplication(QWidget *except)
 {
+    QList<QPointer<QWidget>> &minimized = MinimizedWithApplication();
+    if (except && !minimized.contains(except))
+        minimized.append(except);
     for (QWidget *window : QApplication::topLevelWidgets())
         // The window type is compared whole: Qt::ToolTip shares bits with Qt::Window, so a bit test
         // would take every window for a tool tip and minimize none.
         if (window != except && window->isVisible() && window->isWindow() &&
-            window->windowType() != Qt::ToolTip && !window->isMinimized())
+            window->windowType() != Qt::ToolTip && !window->isMinimized()) {
+            minimized.append(window);
             window->showMinimized();
+        }
+}
+
+void RestoreApplication(QWidget *except)
+{
+    // Taken first: restoring a window comes back here through its state change.
+    const QList<QPointer<QWidget>> windows = std::exchange(MinimizedWithApplication(), {});
+    for (const QPointer<QWidget> &window : windows)
+        if (window && window != except && window->isVisible() && window->isMinimized())
+            window->showNormal();
+    // A modal dialog among them comes back in front, where its answer is expected.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
+}
+
+void FollowApplicationState(QWidget *window, QEvent *event)
+{
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const bool was = static_cast<QWindowStateChangeEvent *>(event)->oldState() & Qt::WindowMinimized;
+    if (window->windowState() & Qt::WindowMinimized)
+        MinimizeApplication(window);
+    else if (was)
+        RestoreApplication(window);
 }
 
 } // namespace shell
@@ -160,9 +203,8 @@ void TTemplate1::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange || maximizing_)
         return;
-    if (windowState() & Qt::WindowMinimized)
-        shell::MinimizeApplication(this);
-    else if (windowState() & Qt::WindowMaximized)
+    shell::FollowApplicationState(this, event);
+    if (!(windowState() & Qt::WindowMinimized) && (windowState() & Qt::WindowMaximized))
         PostMaximize();
 }
 
@@ -215,8 +257,7 @@ void TTemplate3::FirstActivation()
 void TTemplate3::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
-        shell::MinimizeApplication(this);
+    shell::FollowApplicationState(this, event);
 }
 
 void TTemplate3::paintEvent(QPaintEvent *)

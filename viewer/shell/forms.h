@@ -90,4 +90,10 @@ namespace shell {
 QString WindowCaption();
 // Minimizes every visible top-level window of the application.
 void MinimizeApplication(QWidget *except);
+// Restores the windows the last MinimizeApplication minimized (a modal dialog among them
+// comes back in front).
+void RestoreApplication(QWidget *except);
+// A base form's state change: minimizing one window minimizes the application, restoring
+// one restores it.
+void FollowApplicationState(QWidget *window, QEvent *event);
 } // namespace shell

@@ -4,7 +4,9 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+#include <QGuiApplication>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -38,6 +40,44 @@ int WidestLine(const QStringList &lines, const QFont &font)
     return widest;
 }
 
+// A line cut into lines no wider than `width`: at blanks where it can, and inside a word
+// too long to fit (a long file name, an accession number of hundreds of characters).
+QStringList WrapLine(const QString &line, const QFontMetrics &metrics, int width)
+{
+    if (metrics.horizontalAdvance(line) <= width)
+        return {line};
+    QStringList out;
+    QString current;
+    const auto flush = [&out, &current] {
+        if (!current.isEmpty())
+            out << current;
+        current.clear();
+    };
+    const QStringList words = line.split(QLatin1Char(' '));
+    for (qsizetype w = 0; w < words.size(); ++w) {
+        QString word = words[w];
+        const QString tried = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
+        if (metrics.horizontalAdvance(tried) <= width) {
+            current = tried;
+            continue;
+        }
+        flush();
+        // The word alone on its lines, cut where it no longer fits.
+        while (metrics.horizontalAdvance(word) > width) {
+            qsizetype n = 1;
+            while (n < word.size() && metrics.horizontalAdvance(word.left(n + 1)) <= width)
+                ++n;
+            if (n < word.size() && word[n - 1].isHighSurrogate())
+                --n;
+            out << word.left(std::max<qsizetype>(1, n));
+            word = word.mid(std::max<qsizetype>(1, n));
+        }
+        current = word;
+    }
+    flush();
+    return out;
+}
+
 } // namespace
 
 QString TKorvaneMessageBox::Caption(TMsgDlgType kind)
@@ -55,6 +95,16 @@ TKorvaneMessageBox::TKorvaneMessageBox(const QString &text, TMsgDlgType kind,
                                        TMsgDlgButtons buttons, QWidget *parent)
     : QMessageBox(parent), lines_(SplitLines(text))
 {
+    // The box stays on its monitor: a line wider than the monitor allows in the box's
+    // font (Arial 12, once adjusted) is wrapped now, since the box has no word wrap then.
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSize(12);
+    const QFontMetrics metrics(arial);
+    const int room = std::max(200, MonitorWidth() - 2 * kScreenMargin - kIconAndMargins);
+    QStringList wrapped;
+    for (const QString &line : std::as_const(lines_))
+        wrapped += WrapLine(line, metrics, room);
+    lines_ = wrapped;
     setIcon(IconOf(kind));
     setWindowTitle(Caption(kind));
     setTextFormat(Qt::PlainText);
@@ -76,6 +126,16 @@ TKorvaneMessageBox::TKorvaneMessageBox(const QString &text, TMsgDlgType kind,
     if (!firstButton_)
         offer(QMessageBox::Ok);
     setDefaultButton(firstButton_);
+}
+
+int TKorvaneMessageBox::MonitorWidth() const
+{
+    // The monitors are taken as equal and side by side: monitor 1 spans twice the left edge
+    // that centres an empty window on it.
+    if (TTemplateDM *dm = TemplateDMIfAny())
+        return 2 * dm->MonitorLeft(0, 1);
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry().width() : 1024;
 }
 
 int TKorvaneMessageBox::TextHeight() const
@@ -139,12 +199,14 @@ void TKorvaneMessageBox::Adjust()
     }
     const int extraHeight = (int(lines_.size()) - 1) * QFontMetrics(arial).height();
     adjustedSize_ = platformSize_ + QSize(widening, extraHeight);
+    adjustedSize_.setWidth(std::min(adjustedSize_.width(), std::max(1, MonitorWidth() - 2 * kScreenMargin)));
     setFixedSize(adjustedSize_);
     if (label)
         label->setMinimumWidth(label->sizeHint().width());
 
     if (TTemplateDM *dm = TemplateDMIfAny())
-        move(dm->MonitorLeft(adjustedSize_.width(), 1), (dm->WorkAreaHeight() - adjustedSize_.height()) / 2);
+        move(std::max(0, dm->MonitorLeft(adjustedSize_.width(), 1)),
+             std::max(0, (dm->WorkAreaHeight() - adjustedSize_.height()) / 2));
     if (QAbstractButton *first = firstButton_) {
         QTimer::singleShot(0, first, [first]() {
             QCursor::setPos(first->mapToGlobal(first->rect().center()));

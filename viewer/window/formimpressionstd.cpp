@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -78,8 +79,11 @@ TFormImpressionStd::TFormImpressionStd(QWidget *parent) : TTemplate3(parent)
 
 void TFormImpressionStd::showEvent(QShowEvent *event)
 {
-    Columns = 0;
-    Rows = 0;
+    // Reset when the dialog opens, not when it comes back after the application was minimized.
+    if (!event->spontaneous()) {
+        Columns = 0;
+        Rows = 0;
+    }
     TTemplate3::showEvent(event);
     setWindowTitle(QStringLiteral("Formats d'impression"));
 }

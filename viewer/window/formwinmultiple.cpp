@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QShowEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QSpinBox>
@@ -108,6 +109,9 @@ QToolButton *TFormWinMultiple::Preset(const QString &name) const
 void TFormWinMultiple::showEvent(QShowEvent *event)
 {
     TTemplate3::showEvent(event);
+    // Filled when the dialog opens; restored after minimizing, it keeps what was changed.
+    if (event->spontaneous())
+        return;
     ImagePreset = false;
     SpinEditSerieLigne->setMaximum(8);
     SpinEditImageColonne->setMaximum(std::max(1, ImageCount));

@@ -1,5 +1,7 @@
 #include "viewer/window/printing.h"
 
+#include "common/regularfile.h"
+
 #include "viewer/frame/selection.h"
 #include "viewer/loading/components.h"
 #include "viewer/loading/cornertext.h"
@@ -24,6 +26,10 @@
 namespace printing {
 
 namespace {
+
+// Bytes of a PDF's name given to the accession number: the rest of the 255 a file name
+// may hold is left to the date, a distinguishing suffix and the extension.
+constexpr int kMaxAccessionBytes = 180;
 
 std::function<TPrintGrid(QWidget *)> g_ask;
 std::function<std::unique_ptr<QPrinter>()> g_open;
@@ -176,6 +182,9 @@ QString FallbackPdfPath(const QString &accession, const QDateTime &start)
     name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
     if (name.isEmpty())
         name = QStringLiteral("Impression");
+    // An accession number of hundreds of characters: cut to leave the date and the
+    // extension room in a file name (a digest keeps two long numbers apart).
+    name = common::FitFileName(name, QString(), kMaxAccessionBytes);
     const QDir home(QDir::homePath());
     // A print never replaces an earlier one: the minute, else the second, else a counter.
     const QString minute = name + QLatin1Char('_') + start.toString(QStringLiteral("yyyy-MM-dd_HHmm"));

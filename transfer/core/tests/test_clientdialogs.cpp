@@ -3,6 +3,8 @@
 
 #include "clienttestutil.h"
 
+#include "testsupport/fifoguard.h"
+
 #include "transfer/core/clientform.h"
 #include "transfer/core/formconfig.h"
 #include "transfer/core/formparametres.h"
@@ -62,6 +64,25 @@ TEST_F(ClientFolder, MissingSettingsFileEndsTheProgram)
     EXPECT_EQ(rec.messages[0].kind, MessageKind::Error);
     EXPECT_EQ(rec.messages[0].text,
               "Les paramètres de configuration sont introuvables\rLe logiciel est inutilisable.");
+}
+
+// FIFOs in place of the settings and the news: the start never waits on them, the news is
+// not shown, and the settings are refused with the reason.
+TEST_F(ClientFolder, FifosInPlaceOfTheSettingsAndTheNewsNeverHoldTheStart)
+{
+    testsupport::FifoGuard fifo;
+    ASSERT_TRUE(fifo.Make(ini()));
+    ASSERT_TRUE(fifo.Make(dir.filePath(QStringLiteral("StrandelNews.txt"))));
+    TClientForm form(dir.path(), CommandLine({"Strandel"}), rec.ui());
+    int news = 0;
+    form.features().showNews = [&](TClientForm &) { ++news; };
+    fifo.Start();
+    EXPECT_FALSE(form.startUp());
+    EXPECT_FALSE(fifo.Fired()) << "the start waited on a FIFO";
+    EXPECT_EQ(news, 0);
+    ASSERT_EQ(rec.messages.size(), 1);
+    EXPECT_TRUE(rec.messages[0].text.startsWith("Les paramètres de configuration sont introuvables"));
+    EXPECT_TRUE(rec.messages[0].text.contains("fichier ordinaire")) << rec.messages[0].text.toStdString();
 }
 
 TEST_F(ClientFolder, PasswordThreeWrongAttemptsEndTheProgram)

@@ -1,5 +1,6 @@
 // The exchange windows: captions, fixed texts, and the periodic check window's
 // clock and countdown. Each window is also saved as a picture for review.
+#include "testsupport/fifoguard.h"
 #include "transfer/exchange/exchangeforms.h"
 #include "ziptestkit.h"
 
@@ -131,6 +132,15 @@ TEST(Forms, ProgressWindowsNewsAndPurge)
     EXPECT_TRUE(n.dontShowAgain()->isChecked());
     EXPECT_TRUE(n.text()->toPlainText().startsWith("Nouveautés"));
     snapshot(n, "news");
+    {
+        // A FIFO in place of the news: shown empty, never waited on.
+        testsupport::FifoGuard fifo;
+        ASSERT_TRUE(fifo.Make(t.path() + "/Fifo.txt"));
+        fifo.Start();
+        TFormNews empty(t.path() + "/Fifo.txt");
+        EXPECT_TRUE(empty.text()->toPlainText().isEmpty());
+        EXPECT_FALSE(fifo.Fired());
+    }
 
     TFormEpuration::Actions actions;
     actions.build = [] { return QStringList{"DICOMDIR.A123", "ST000001"}; };

@@ -5,10 +5,15 @@
 #include "viewer/dictation/radiologists.h"
 
 #include "common/profilefile.h"
+#include "testsupport/fifoguard.h"
 #include "testsupport/qtestgtest.h"
 #include "viewer/shell/tests/shelltesting.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -189,4 +194,85 @@ TEST(RadiologistsFile, NamedAfterTheExecutable)
     EXPECT_EQ(RadiologistsFilePath(QStringLiteral("/x/"), QStringLiteral("/y/KorvaneCD.exe")), QStringLiteral("/x/KorvaneCD.INI"));
     EXPECT_EQ(RadiologistValue(QStringLiteral("12345"), QString()), QStringLiteral("12345"));
     EXPECT_EQ(RadiologistValue(QStringLiteral("1"), QStringLiteral("2")), QStringLiteral("1 2"));
+}
+
+// Minimizing the application while a radiologist dialog is open (the dialog's own minimize
+// box) keeps it: restored, it holds what was typed and its confirmation is the answer.
+TEST_F(RadiologistTest, TheAddDialogMinimizedWithTheApplicationSurvivesAndAnswers)
+{
+    TTemplate1 main; // the viewer's main window is one
+    main.resize(400, 300);
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    bool returned = false, restored = false;
+    WhenModalShows([&](QWidget *modal) {
+        auto *add = qobject_cast<TFormDicteeAjouterRadiologiste *>(modal);
+        ASSERT_NE(add, nullptr);
+        QTest::keyClicks(add->EditNom, QStringLiteral("dr alpha"));
+        QTest::keyClicks(add->EditLicence, QStringLiteral("12345"));
+        add->showMinimized();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(main.isMinimized());
+        QTimer::singleShot(0, [&, add = QPointer(add)] {
+            if (!add || returned)
+                return;
+            main.showNormal(); // restored from the main window
+            QCoreApplication::processEvents();
+            restored = add->isVisible() && !add->isMinimized();
+            add->ConfirmButton()->click();
+            if (add->isVisible()) // the typed fields were lost: end the test, not wait
+                add->CloseWithResult(mrCancel);
+        });
+    });
+    const TRadiologist chosen = ChooseRadiologist(ini, {});
+    returned = true;
+    EXPECT_TRUE(restored);
+    EXPECT_EQ(chosen.Name, QStringLiteral("DR ALPHA"));
+    EXPECT_EQ(chosen.Licence, QStringLiteral("12345"));
+    EXPECT_EQ(IniBytes(), QByteArray("[Radiologistes]\r\nDR ALPHA=12345\r\n"));
+}
+
+// The list replaced by a FIFO: read as empty without waiting, and never written over.
+// Replaced by a link: read through it, never written through it.
+TEST_F(RadiologistTest, AListThatIsAFifoOrALinkIsNeverWaitedOnNorWrittenThrough)
+{
+    testsupport::FifoGuard fifo;
+    ASSERT_TRUE(fifo.Make(ini));
+    fifo.Start();
+    EXPECT_TRUE(RadiologistNames(ini).isEmpty());
+    EXPECT_TRUE(ReadRadiologist(ini, QStringLiteral("DR ALPHA")).Empty());
+    TFormDicteeAjouterRadiologiste dialog(QStringLiteral("Radiologistes"), ini);
+    dialog.show();
+    QTest::keyClicks(dialog.EditNom, QStringLiteral("dr alpha"));
+    QTest::keyClicks(dialog.EditLicence, QStringLiteral("12345"));
+    dialog.ConfirmButton()->click();
+    EXPECT_FALSE(fifo.Fired()) << "the list was opened as a FIFO";
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_TRUE(shell.messages[0].text.contains(QStringLiteral("fichier ordinaire"))) << shell.messages[0].text.toStdString();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(QFileInfo(ini).isFile());
+    dialog.close();
+    QFile::remove(ini);
+
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("liste.INI"));
+    {
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Radiologistes]\r\nDR BETA=777\r\n");
+    }
+    ASSERT_TRUE(QFile::link(target, ini));
+    EXPECT_EQ(RadiologistNames(ini), QStringList{QStringLiteral("DR BETA")});
+    TFormDicteeAjouterRadiologiste linked(QStringLiteral("Radiologistes"), ini);
+    linked.show();
+    QTest::keyClicks(linked.EditNom, QStringLiteral("dr alpha"));
+    QTest::keyClicks(linked.EditLicence, QStringLiteral("12345"));
+    linked.ConfirmButton()->click();
+    ASSERT_EQ(shell.messages.size(), 2u);
+    EXPECT_TRUE(shell.messages[1].text.contains(QStringLiteral("lien symbolique"))) << shell.messages[1].text.toStdString();
+    EXPECT_TRUE(linked.isVisible());
+    QFile f(target);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("[Radiologistes]\r\nDR BETA=777\r\n"));
+    EXPECT_TRUE(QFileInfo(ini).isSymLink());
 }

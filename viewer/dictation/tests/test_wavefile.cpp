@@ -4,11 +4,17 @@
 
 #include "viewer/dictation/wavefile.h"
 
+#include "testsupport/fifoguard.h"
+
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 using dictation::WaveFile;
 using dictation::WaveFormat;
@@ -63,6 +69,24 @@ WaveTags Tags()
     return t;
 }
 
+void WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+// Dates the file an hour back, so that any write would show in its date.
+QDateTime Age(const QString &path)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadWrite));
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
+    EXPECT_TRUE(f.setFileTime(old, QFileDevice::FileModificationTime));
+    f.close();
+    return QFileInfo(path).lastModified();
+}
+
 class WaveFileTest : public ::testing::Test
 {
 protected:
@@ -106,7 +130,7 @@ TEST_F(WaveFileTest, CreateAppendTagAndAppendAgainKeepsOneInfoAndOneData)
     EXPECT_TRUE(bytes.contains(QByteArray("ICMT\x01\0\0\0\0\0", 10)));
 }
 
-TEST_F(WaveFileTest, KilledWhileWritingLeavesAValidFileAndStaleSizesAreRepaired)
+TEST_F(WaveFileTest, KilledWhileWritingLeavesAValidFileThatReadingNeverTouchesAndAppendingContinues)
 {
     WaveFile w;
     ASSERT_TRUE(w.Create(path, WaveFormat::Recording()));
@@ -115,34 +139,41 @@ TEST_F(WaveFileTest, KilledWhileWritingLeavesAValidFileAndStaleSizesAreRepaired)
     QByteArray bytes = FileBytes(path);
     Chunks(bytes);
     EXPECT_EQ(U32At(bytes, bytes.size() - 4096 - 4), 4096u);
+    ASSERT_TRUE(w.Close());
     // A crash between writing audio and its size update: 3 more samples and half a
     // sample on disk, the header still saying 4096.
     bytes += Samples(3) + QByteArray(1, 'x');
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
+    WriteBytes(path, bytes);
+    const QDateTime old = Age(path);
     WaveFile r;
     ASSERT_TRUE(r.OpenRead(path));
     EXPECT_EQ(r.DataLength(), 4096 + 6);
+    EXPECT_EQ(r.Read(100000), Samples(2048) + Samples(3));
     r.Close();
-    EXPECT_EQ(Chunks(FileBytes(path)).last(), QStringLiteral("data"));
+    // Reading wrote nothing: same bytes, same date.
+    EXPECT_EQ(FileBytes(path), bytes);
+    EXPECT_EQ(QFileInfo(path).lastModified(), old);
+
+    // Appending keeps every byte: the half sample is completed, not dropped.
+    ASSERT_TRUE(w.OpenAppend(path));
+    EXPECT_EQ(w.DataLength(), 4104);
+    ASSERT_TRUE(w.Append(Samples(1, 9)));
+    ASSERT_TRUE(w.Close());
+    QByteArray after = FileBytes(path);
+    EXPECT_EQ(Chunks(after).last(), QStringLiteral("data"));
+    const qsizetype audioStart = bytes.size() - 4103;
+    EXPECT_EQ(after.mid(audioStart), Samples(2048) + Samples(3) + QByteArray("x\0", 2) + Samples(1, 9));
+    EXPECT_EQ(after.mid(8, audioStart - 12), bytes.mid(8, audioStart - 12));
 
     // Sizes that claim more than the file holds are brought down to it.
-    bytes = FileBytes(path);
+    bytes = after;
     qToLittleEndian<quint32>(0x7FFFFFF0, bytes.data() + 4);
-    qToLittleEndian<quint32>(0x7FFFFFF0, bytes.data() + bytes.size() - 4102 - 4);
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
+    qToLittleEndian<quint32>(0x7FFFFFF0, bytes.data() + bytes.size() - 4106 - 4);
+    WriteBytes(path, bytes);
     ASSERT_TRUE(w.OpenAppend(path));
-    EXPECT_EQ(w.DataLength(), 4102);
-    ASSERT_TRUE(w.Append(Samples(1)));
-    w.Close();
-    Chunks(FileBytes(path));
+    EXPECT_EQ(w.DataLength(), 4106);
+    ASSERT_TRUE(w.Close());
+    EXPECT_EQ(FileBytes(path), after);
 }
 
 TEST_F(WaveFileTest, ForeignLayoutIsRebuiltBeforeAppendingInItsOwnFormat)
@@ -200,4 +231,211 @@ TEST_F(WaveFileTest, LongTagsAreCutToFitAndNotAWaveFileIsRefused)
     EXPECT_FALSE(bad.OpenAppend(text));
     EXPECT_FALSE(bad.ErrorString().isEmpty());
     EXPECT_EQ(FileBytes(text), QByteArray("not a sound file at all"));
+}
+
+// ---------------------------------------------------------------------------------------
+// Damaged and hostile dictations: reading never writes, appending never removes audio, a
+// file that cannot be understood or continued is kept byte for byte.
+
+namespace {
+
+using dictation::LittleEndian16;
+using dictation::LittleEndian32;
+
+QByteArray FmtChunk(quint16 tag, quint16 channels, quint32 rate, quint32 avg, quint16 align, quint16 bits,
+                    const QByteArray &extra = {})
+{
+    const QByteArray body = LittleEndian16(tag) + LittleEndian16(channels) + LittleEndian32(rate) + LittleEndian32(avg)
+                            + LittleEndian16(align) + LittleEndian16(bits) + extra;
+    return "fmt " + LittleEndian32(quint32(body.size())) + body;
+}
+
+QByteArray MonoFmt() { return FmtChunk(1, 1, 11025, 22050, 2, 16); }
+
+// A WAV file as other programs write it: the chunks given, then the data.
+QByteArray Wav(const QByteArray &chunks, const QByteArray &audio)
+{
+    const QByteArray body = "WAVE" + chunks + "data" + LittleEndian32(quint32(audio.size())) + audio;
+    return "RIFF" + LittleEndian32(quint32(body.size())) + body;
+}
+
+class DamagedWaveTest : public WaveFileTest
+{
+protected:
+    // The file is written and dated an hour back.
+    void Put(const QByteArray &bytes)
+    {
+        original = bytes;
+        WriteBytes(path, bytes);
+        date = Age(path);
+    }
+    void ExpectUntouched()
+    {
+        EXPECT_EQ(FileBytes(path), original);
+        EXPECT_EQ(QFileInfo(path).lastModified(), date);
+    }
+    QByteArray original;
+    QDateTime date;
+};
+
+} // namespace
+
+TEST_F(DamagedWaveTest, ChunksCutShortOrBadFormatsAreNeverShortened)
+{
+    const QByteArray audio = Samples(22050); // 44,100 bytes
+    // A LIST before the data whose size runs past the end of the file: the data cannot be
+    // found with certainty.
+    Put(Wav(MonoFmt() + "LIST" + LittleEndian32(1000000) + "INFOISFT" + LittleEndian32(4) + QByteArray("abc\0", 4), audio));
+    WaveFile w;
+    EXPECT_FALSE(w.OpenRead(path));
+    EXPECT_FALSE(w.OpenAppend(path));
+    EXPECT_TRUE(w.ErrorString().contains(QStringLiteral("endommagé"))) << w.ErrorString().toStdString();
+    ExpectUntouched();
+
+    // A block size larger than the data, and one that does not match the format.
+    Put(Wav(FmtChunk(1, 1, 11025, 22050 * 2048, 4096, 16), audio.left(4095)));
+    EXPECT_FALSE(w.OpenRead(path));
+    EXPECT_FALSE(w.OpenAppend(path));
+    EXPECT_TRUE(w.ErrorString().contains(QStringLiteral("taille des blocs"))) << w.ErrorString().toStdString();
+    ExpectUntouched();
+
+    // IMA ADPCM: not PCM, refused before anything is written (its 256-byte blocks were cut).
+    Put(Wav(FmtChunk(0x11, 1, 11025, 5588, 256, 4, LittleEndian16(2) + LittleEndian16(505)) + "fact"
+                + LittleEndian32(4) + LittleEndian32(87000),
+            audio.left(44000)));
+    EXPECT_FALSE(w.OpenRead(path));
+    EXPECT_FALSE(w.OpenAppend(path));
+    EXPECT_TRUE(w.ErrorString().contains(QStringLiteral("PCM"))) << w.ErrorString().toStdString();
+    ExpectUntouched();
+
+    // Rates, channels and sizes outside what PCM allows or not matching each other: 1 and
+    // 0 samples per second, no channel, 12 bits, a byte rate that says otherwise.
+    const QList<QByteArray> formats = {
+        FmtChunk(1, 1, 1, 2, 2, 16),          FmtChunk(1, 1, 0, 0, 2, 16),        FmtChunk(1, 0, 11025, 0, 0, 16),
+        FmtChunk(1, 1, 11025, 22050, 2, 12), FmtChunk(1, 1, 11025, 1, 2, 16), FmtChunk(1, 2, 11025, 44100, 2, 16),
+        FmtChunk(1, 1, 4000000000u, 4000000000u, 2, 16),
+    };
+    for (const QByteArray &fmt : formats) {
+        Put(Wav(fmt, audio));
+        EXPECT_FALSE(w.OpenRead(path)) << fmt.toHex().toStdString();
+        EXPECT_FALSE(w.OpenAppend(path)) << fmt.toHex().toStdString();
+        EXPECT_FALSE(w.ErrorString().isEmpty());
+        ExpectUntouched();
+    }
+    // 24 bits is played (converted) but cannot be recorded into.
+    Put(Wav(FmtChunk(1, 1, 11025, 33075, 3, 24), audio.left(3000)));
+    EXPECT_TRUE(w.OpenRead(path));
+    EXPECT_EQ(w.DataLength(), 3000);
+    EXPECT_FALSE(w.OpenAppend(path));
+    ExpectUntouched();
+}
+
+TEST_F(DamagedWaveTest, AnOddListWithoutItsPadByteIsRebuiltWithEveryAudioByte)
+{
+    const QByteArray audio = Samples(22050);
+    // "INFO" + INAM sub-chunk of one letter: 13 bytes, written without the pad byte.
+    const QByteArray list = "LIST" + LittleEndian32(13) + "INFOINAM" + LittleEndian32(1) + "X";
+    Put(Wav(MonoFmt() + list, audio));
+    WaveFile w;
+    ASSERT_TRUE(w.OpenRead(path));
+    EXPECT_EQ(w.Read(100000), audio);
+    w.Close();
+    ExpectUntouched();
+
+    ASSERT_TRUE(w.OpenAppend(path)) << w.ErrorString().toStdString();
+    EXPECT_EQ(w.DataLength(), audio.size());
+    ASSERT_TRUE(w.Append(Samples(10, 22050)));
+    ASSERT_TRUE(w.Close());
+    const QByteArray after = FileBytes(path);
+    EXPECT_EQ(Chunks(after).last(), QStringLiteral("data"));
+    EXPECT_EQ(WaveFile::ReadTags(path).Name, QStringLiteral("X"));
+    WaveFile r;
+    ASSERT_TRUE(r.OpenRead(path));
+    EXPECT_EQ(r.Read(1000000), Samples(22060));
+}
+
+TEST_F(DamagedWaveTest, DictationsAreWrittenOnlyAsRegularFilesNeverThroughALink)
+{
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("other.wav"));
+    const QByteArray other = Wav(MonoFmt(), Samples(100));
+    WriteBytes(target, other);
+    ASSERT_TRUE(QFile::link(target, path));
+    WaveFile w;
+    EXPECT_FALSE(w.OpenAppend(path));
+    EXPECT_TRUE(w.ErrorString().contains(QStringLiteral("lien"))) << w.ErrorString().toStdString();
+    EXPECT_FALSE(w.Create(path, WaveFormat::Recording()));
+    EXPECT_EQ(FileBytes(target), other);
+    EXPECT_TRUE(QFileInfo(path).isSymLink());
+    // Reading through it is harmless, and writes nothing.
+    EXPECT_TRUE(w.OpenRead(path));
+    w.Close();
+
+    // A dangling link: nothing is created where it points.
+    const QString nowhere = elsewhere.filePath(QStringLiteral("created.wav"));
+    const QString dangling = dir.filePath(QStringLiteral("ACC43.wav"));
+    ASSERT_TRUE(QFile::link(nowhere, dangling));
+    EXPECT_FALSE(w.Create(dangling, WaveFormat::Recording()));
+    EXPECT_FALSE(w.OpenAppend(dangling));
+    EXPECT_FALSE(QFileInfo::exists(nowhere));
+}
+
+TEST_F(DamagedWaveTest, AFifoInPlaceOfADictationOrAPromptIsRefusedWithoutWaiting)
+{
+    testsupport::FifoGuard fifo;
+    ASSERT_TRUE(fifo.Make(path));
+    fifo.Start();
+    WaveFile w;
+    EXPECT_FALSE(w.OpenRead(path));
+    EXPECT_FALSE(w.OpenAppend(path));
+    EXPECT_FALSE(w.Create(path, WaveFormat::Recording()));
+    EXPECT_TRUE(w.ErrorString().contains(QStringLiteral("fichier ordinaire"))) << w.ErrorString().toStdString();
+    bool found = true;
+    WaveFile::ReadTags(path, &found);
+    EXPECT_FALSE(found);
+    EXPECT_FALSE(fifo.Fired()) << "an open waited on the FIFO";
+    EXPECT_TRUE(QFileInfo(path).exists() && !QFileInfo(path).isFile());
+}
+
+// Headers mutated at random (fixed seed): whatever the bytes, opening for reading never
+// writes, and opening for appending either refuses with the file untouched or keeps every
+// byte the reader saw as audio.
+TEST_F(DamagedWaveTest, MutatedHeadersNeverLoseAudio)
+{
+    const QByteArray base = Wav(MonoFmt() + "LIST" + LittleEndian32(13) + "INFOINAM" + LittleEndian32(1) + "X" + '\0',
+                                Samples(500));
+    std::mt19937 random(20261210);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray bytes = base;
+        const int changes = 1 + int(random() % 4);
+        for (int c = 0; c < changes; ++c) {
+            const int at = int(random() % 80); // the header and the first chunks
+            switch (random() % 3) {
+            case 0: bytes[at] = char(random()); break;
+            case 1: bytes[at] = 0; break;
+            default: qToLittleEndian<quint32>(quint32(random() % 8 == 0 ? 1 : random()), bytes.data() + at); break;
+            }
+        }
+        if (random() % 4 == 0)
+            bytes.chop(int(random() % 200));
+        Put(bytes);
+        WaveFile w;
+        QByteArray heard;
+        if (w.OpenRead(path))
+            heard = w.Read(1 << 20);
+        w.Close();
+        ExpectUntouched();
+        if (w.OpenAppend(path)) {
+            ASSERT_TRUE(w.Close());
+            WaveFile r;
+            ASSERT_TRUE(r.OpenRead(path)) << round;
+            EXPECT_TRUE(r.Read(1 << 20).startsWith(heard)) << round;
+        } else {
+            ExpectUntouched();
+        }
+        if (HasFailure()) {
+            ADD_FAILURE() << "round " << round << ": " << bytes.left(80).toHex().toStdString();
+            break;
+        }
+    }
 }

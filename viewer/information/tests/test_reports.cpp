@@ -1,3 +1,4 @@
+#include "testsupport/fifoguard.h"
 #include "viewer/information/infofields.h"
 #include "viewer/information/reports.h"
 
@@ -62,6 +63,12 @@ TEST(Reports, FileIsWindows1252)
     EXPECT_EQ(reports[0].ListText, QStringLiteral("Tomodensitométrie"));
     EXPECT_EQ(reports[0].ReportText, QStringLiteral("Résultat l\u2019image"));
     EXPECT_TRUE(ReadReportsFile(dir.filePath("absent.RAP")).isEmpty());
+    // A FIFO in its place is not waited on.
+    testsupport::FifoGuard fifo;
+    ASSERT_TRUE(fifo.Make(dir.filePath("CT2.RAP")));
+    fifo.Start();
+    EXPECT_TRUE(ReadReportsFile(dir.filePath("CT2.RAP")).isEmpty());
+    EXPECT_FALSE(fifo.Fired());
 }
 
 TEST(InfoFields, SizeAndWeight)

@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -153,6 +156,81 @@ TEST(Template1, MinimizingOneWindowMinimizesTheApplication)
     tool.show();
     main.showMinimized();
     QTRY_VERIFY(tool.isMinimized());
+}
+
+// A modal form minimized with the application survives it: after restoring, it is back in
+// front with what was typed, and its answer is the one given then.
+template<class Form>
+void MinimizedModalSurvives(Form &dialog, QLineEdit *edit, TTemplate1 &main)
+{
+    bool returned = false;
+    bool minimizedWithIt = false, restoredWithIt = false, keptText = false;
+    QPointer<Form> guard(&dialog);
+    WhenModalShows([&](QWidget *) {
+        QTest::keyClicks(edit, QStringLiteral("DR ALPHA"));
+        dialog.showMinimized();
+        QCoreApplication::processEvents();
+        minimizedWithIt = main.isMinimized();
+        // The user restores the application later, from its main window.
+        QTimer::singleShot(0, [&, guard] {
+            if (!guard || returned)
+                return;
+            main.showNormal();
+            QCoreApplication::processEvents();
+            restoredWithIt = guard->isVisible() && !guard->isMinimized();
+            keptText = edit->text() == QStringLiteral("DR ALPHA");
+            guard->CloseWithResult(mrOk);
+        });
+    });
+    const int result = dialog.ShowModal();
+    returned = true;
+    EXPECT_EQ(result, int(mrOk));
+    EXPECT_TRUE(minimizedWithIt);
+    EXPECT_TRUE(restoredWithIt);
+    EXPECT_TRUE(keptText);
+}
+
+class EditForm3 : public TTemplate3
+{
+public:
+    EditForm3()
+    {
+        resize(300, 120);
+        edit = new QLineEdit(this);
+    }
+    QLineEdit *edit;
+};
+
+class EditForm1 : public TTemplate1
+{
+public:
+    EditForm1()
+    {
+        resize(300, 120);
+        edit = new QLineEdit(this);
+        setCentralWidget(edit);
+    }
+    QLineEdit *edit;
+};
+
+TEST(RunModal, MinimizingTheApplicationNeverEndsAModalForm)
+{
+    ShellFixture fixture;
+    fixture.Create();
+    TTemplate1 main;
+    ShowActive(&main);
+    {
+        EditForm3 dialog;
+        MinimizedModalSurvives(dialog, dialog.edit, main);
+    }
+    {
+        EditForm1 dialog;
+        MinimizedModalSurvives(dialog, dialog.edit, main);
+    }
+    // Closing still ends it, with the form's answer.
+    EditForm3 dialog;
+    WhenModalShows([&](QWidget *) { dialog.CloseWithResult(mrCancel); });
+    EXPECT_EQ(dialog.ShowModal(), int(mrCancel));
 }
 
 TEST(KorvaneHint, ToolTipsShowInTheHintWindow)

@@ -111,3 +111,34 @@ TEST(MessageDialog, ALongLineIsShownWhole)
         box.close();
     }
 }
+
+// A 500-character accession number in a file name: the box wraps it, inside the word
+// where it must, and stays on its monitor with its button on the screen.
+TEST(MessageDialog, LongWordsAreWrappedAndTheBoxStaysOnTheScreen)
+{
+    InstallFrench();
+    ShellFixture fixture({}, 2, QSize(1280, 1024), 40);
+    fixture.Create();
+    const QString accession(500, QLatin1Char('A'));
+    const QString text = QStringLiteral("La dictée /home/radiologue/KorvaneCD/") + accession
+                         + QStringLiteral(".wav ne peut pas être complétée :\rLe nom du fichier est trop long.");
+    TKorvaneMessageBox box(text, TMsgDlgType::mtError, mbOK);
+    box.show();
+    QCoreApplication::processEvents();
+    const QRect monitor(0, 0, 1280, 984);
+    EXPECT_TRUE(monitor.contains(box.geometry())) << box.geometry().x() << "," << box.geometry().width();
+    ASSERT_TRUE(box.FirstButton());
+    EXPECT_TRUE(box.rect().contains(box.FirstButton()->geometry()));
+    auto *label = box.findChild<QLabel *>("qt_msgbox_label");
+    ASSERT_TRUE(label);
+    EXPECT_TRUE(box.rect().contains(label->geometry()));
+    const QFontMetrics metrics(label->font());
+    const QStringList lines = label->text().split('\n');
+    EXPECT_GE(lines.size(), 4);
+    for (const QString &line : lines)
+        EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width()) << line.toStdString();
+    // Nothing of the text is lost: only blanks became line breaks.
+    EXPECT_EQ(QString(label->text()).remove('\n').remove(' '), QString(text).remove('\r').remove(' '));
+    EXPECT_TRUE(label->text().contains(QStringLiteral("Le nom du fichier est trop long.")));
+    box.close();
+}

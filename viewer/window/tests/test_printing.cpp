@@ -9,6 +9,7 @@
 #include "viewer/window/ownerdrawmenu.h"
 #include "viewer/window/printing.h"
 
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QScopeGuard>
 #include <QMenu>
@@ -220,6 +221,26 @@ TEST(PrintingGeometry, FooterGridAndFitFollowThePage)
     // A wide one in a tall cell: the cell's width, at the cell's top.
     EXPECT_EQ(printing::PictureRect({20, 40}, {300, 600}, {400, 100}), QRect(20, 40, 300, 75));
     EXPECT_TRUE(printing::PictureRect({0, 0}, {300, 600}, {0, 100}).isEmpty());
+}
+
+// A 500-character accession number: the PDF's name is cut to what the file system takes
+// (two such numbers sharing their beginning still give two names), and the file is made.
+TEST(PrintingFileName, AVeryLongAccessionNumberGivesANameTheFileSystemTakes)
+{
+    const QDateTime start(QDate(2026, 12, 9), QTime(9, 5, 7));
+    const QString a = QString(500, QLatin1Char('7'));
+    const QString pa = printing::FallbackPdfPath(a, start);
+    const QString pb = printing::FallbackPdfPath(a.left(499) + QLatin1Char('8'), start);
+    EXPECT_NE(pa, pb);
+    for (const QString &path : {pa, pb}) {
+        const QFileInfo info(path);
+        EXPECT_LE(QFile::encodeName(info.fileName()).size(), 200) << path.toStdString();
+        EXPECT_TRUE(info.fileName().startsWith(a.left(100)));
+        EXPECT_TRUE(info.fileName().endsWith(QStringLiteral(".pdf")));
+    }
+    QTemporaryDir dir;
+    QFile made(dir.filePath(QFileInfo(pa).fileName()));
+    EXPECT_TRUE(made.open(QIODevice::WriteOnly)) << made.errorString().toStdString();
 }
 
 TEST_F(PrintingTest, AllSeriesFromTheOwnerDrawnMenuSelectsTheWholeVisitInRed)
