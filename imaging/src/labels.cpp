@@ -84,8 +84,11 @@ public:
     {
         if (imageTied_)
             return;
+        // A client pixel (x, y) covers [x, x + 1) x [y, y + 1): its centre decides the
+        // image pixel, as the control's ImageXPosition / ImageYPosition (the readout) do,
+        // so that a mark starts and ends on the pixel named under the mouse.
         auto toImage = [&](QPointF p) {
-            QPointF client = scaleWithCell_ ? CellUnitsToClient(g.cell, p) : p;
+            QPointF client = scaleWithCell_ ? CellUnitsToClient(g.cell, p) : p + QPointF(0.5, 0.5);
             return ClientToImage(g, client);
         };
         const QPointF a = toImage(QPointF(left_, top_));

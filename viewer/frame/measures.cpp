@@ -209,11 +209,10 @@ void Normalise(DicomLabel &label)
 
 double PixelAspect(const imaging::DicomImage &image)
 {
-    double row = 0, column = 0;
+    // The component's one rule, the one the image is drawn with: an angle reads what the
+    // screen shows.
     const auto attributes = image.Attributes();
-    if (attributes && imaging::PixelSpacing(*attributes, row, column))
-        return row / column;
-    return 1.0;
+    return attributes ? imaging::PixelAspect(*attributes) : 1.0;
 }
 
 double AngleBetweenLines(const DicomLabel &p, const DicomLabel &q, double aspect)

@@ -71,8 +71,9 @@ void PlaceEllipseLetter(imaging::DicomLabel &letter, const imaging::DicomLabel &
 void Normalise(imaging::DicomLabel &label);
 
 // ---- Angles ----
-// Height over width of one pixel (row spacing / column spacing), 1 without spacing:
-// angles and leg lengths are measured with the pixels' true shape.
+// Height over width of one pixel, as the image is displayed (imaging::PixelAspect: Pixel
+// Spacing, else Imager Pixel Spacing, else Pixel Aspect Ratio; 1 for none): angles and
+// leg lengths are measured with the pixels' true shape.
 double PixelAspect(const imaging::DicomImage &image);
 // Degrees between two lines. When their start points are more than 5 pixels apart in
 // x or in y, p is taken from its end (for the computation only; p is not changed).

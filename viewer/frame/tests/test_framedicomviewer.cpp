@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 #include "testsupport/qtestgtest.h"
@@ -484,4 +485,121 @@ TEST_F(FrameTest, PressOnAMarkMovesItsGroupInsteadOfRunningTheTool)
     Press(Qt::LeftButton, onLine);
     Release(Qt::LeftButton, onLine);
     EXPECT_EQ(line->SelectMode(), 0);
+}
+
+namespace {
+
+// The angle shown by an angle mark (labels 12 to 14 of `image`), and the one its legs
+// form on the screen: 180 degrees less the angle between the legs drawn from the vertex.
+struct AngleReading
+{
+    int shown = -1;
+    double onScreen = -1;
+};
+AngleReading ReadAngle(const imaging::DicomImage &image)
+{
+    AngleReading reading;
+    const auto labels = image.Labels();
+    if (labels->Count() < 14)
+        return reading;
+    const auto first = labels->Item(12), second = labels->Item(13), text = labels->Item(14);
+    const imaging::DisplayGeometry g = image.Geometry();
+    auto client = [&](double x, double y) { return imaging::ImageToClient(g, QPointF(x, y)); };
+    const QPointF vertex = client(first->Left(), first->Top());
+    const QPointF a = client(first->Left() + first->Width(), first->Top() + first->Height()) - vertex;
+    const QPointF b = client(second->Left() + second->Width(), second->Top() + second->Height()) - vertex;
+    const double c = (a.x() * b.x() + a.y() * b.y()) / (std::hypot(a.x(), a.y()) * std::hypot(b.x(), b.y()));
+    reading.onScreen = 180.0 - std::acos(std::clamp(c, -1.0, 1.0)) * 180.0 / M_PI;
+    QString number = text->Text();
+    number.chop(1); // "º"
+    reading.shown = number.toInt();
+    return reading;
+}
+
+} // namespace
+
+// An angle reads what the screen shows, whatever gives the pixels their shape: Pixel
+// Aspect Ratio on the ultrasound image, Pixel Spacing on the radiograph; drawn new and
+// reshaped by the free end of a leg.
+TEST_F(FrameTest, AnglesReadWhatTheScreenShowsOnNonSquarePixels)
+{
+    ASSERT_TRUE(LoadVisit("nonsquare", QStringLiteral("KV000555")));
+    for (const auto &[modality, aspect] : {std::pair{"US", 1.5}, std::pair{"CR", 2.0}}) {
+        SCOPED_TRACE(modality);
+        Show(QLatin1String(modality));
+        const auto image = Image(1);
+        ASSERT_DOUBLE_EQ(image->Geometry().pixelAspect, aspect); // the preset's shapes, as displayed
+        host.right = toolMesureAngle;
+        const QRectF cell = image->DisplayCell();
+        const QPoint from = (cell.topLeft() + QPointF(cell.width() * 0.25, cell.height() * 0.3)).toPoint();
+        const QPoint to = (cell.topLeft() + QPointF(cell.width() * 0.55, cell.height() * 0.45)).toPoint();
+        Press(Qt::RightButton, from);
+        Move((from + to) / 2, Qt::RightButton);
+        Move(to, Qt::RightButton);
+        Release(Qt::RightButton, to);
+        ASSERT_EQ(image->Labels()->Count(), 14);
+        AngleReading reading = ReadAngle(*image);
+        EXPECT_EQ(reading.shown, 135);
+        EXPECT_NEAR(reading.shown, reading.onScreen, 0.5 + 1e-9);
+
+        // The free end of the second leg dragged elsewhere: the value follows the legs.
+        const auto second = image->Labels()->Item(13);
+        const QPointF end(second->Left() + second->Width() + 0.5, second->Top() + second->Height() + 0.5);
+        const QPoint grab = imaging::ImageToClient(image->Geometry(), end).toPoint();
+        const QPoint target = (cell.topLeft() + QPointF(cell.width() * 0.6, cell.height() * 0.8)).toPoint();
+        Press(Qt::LeftButton, grab);
+        ASSERT_EQ(TFrameDicomViewer::ScreenCursor(), -22) << "the end of the leg is grabbed";
+        Move((grab + target) / 2, Qt::LeftButton);
+        Move(target, Qt::LeftButton);
+        Release(Qt::LeftButton, target);
+        reading = ReadAngle(*image);
+        EXPECT_NE(reading.shown, 135);
+        EXPECT_NEAR(reading.shown, reading.onScreen, 0.5 + 1e-9);
+        for (int i = image->Labels()->Count(); i >= 12; --i)
+            image->Labels()->Remove(i);
+    }
+}
+
+// A line starts and ends on the pixels that the readout names at the press and release
+// points, in every quarter turn and mirror, at a zoom that is not a whole number.
+TEST_F(FrameTest, AMarkStartsAndEndsOnThePixelsTheReadoutNames)
+{
+    Show(QStringLiteral("CT"));
+    const auto image = Image(1);
+    host.right = toolMesureLine;
+    auto readout = [&](QPoint p) {
+        Move(p, Qt::NoButton);
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("^\\((\\d+), (\\d+)\\) HU: ")).match(host.status);
+        return m.hasMatch() ? QPoint(m.captured(1).toInt(), m.captured(2).toInt()) : QPoint(-1, -1);
+    };
+    int cases = 0;
+    for (int rotate = 0; rotate < 4; ++rotate) {
+        for (int flip : {0, 1, 2, 3}) {
+            SCOPED_TRACE(testing::Message() << "rotate " << rotate << " flip " << flip);
+            image->SetStretchToFit(false);
+            image->SetZoom(1.37);
+            image->SetScrollX(40);
+            image->SetScrollY(30);
+            image->SetRotateState(rotate);
+            image->SetFlipState(flip);
+            frame->DicomViewer()->Refresh();
+            const QPoint from(101, 123), to(287, 301);
+            const QPoint a = readout(from), b = readout(to);
+            ASSERT_GE(a.x(), 0);
+            ASSERT_GE(b.x(), 0);
+            Press(Qt::RightButton, from);
+            Move((from + to) / 2, Qt::RightButton);
+            Move(to, Qt::RightButton);
+            Release(Qt::RightButton, to);
+            ASSERT_EQ(image->Labels()->Count(), 13);
+            const auto line = image->Labels()->Item(12);
+            EXPECT_EQ(QPoint(line->Left(), line->Top()), a);
+            EXPECT_EQ(QPoint(line->Left() + line->Width(), line->Top() + line->Height()), b);
+            image->Labels()->Remove(13);
+            image->Labels()->Remove(12);
+            ++cases;
+        }
+    }
+    EXPECT_EQ(cases, 16);
 }
