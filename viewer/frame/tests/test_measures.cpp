@@ -364,8 +364,9 @@ TEST_F(MeasuresTest, MarksDrawnWithTheMouseOnAFrame)
     const auto image = frame->CurrentFrameImage();
     ASSERT_EQ(image, ct);
     const imaging::DisplayGeometry g = image->Geometry();
+    // The pixel under the screen pixel's centre, the one the readout names.
     auto pixel = [&](QPoint p) {
-        const QPointF q = imaging::ClientToImage(g, QPointF(p));
+        const QPointF q = imaging::ClientToImage(g, QPointF(p) + QPointF(0.5, 0.5));
         return QPoint(int(std::floor(q.x())), int(std::floor(q.y())));
     };
     host.right = toolMesureLine;
