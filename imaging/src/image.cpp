@@ -461,8 +461,11 @@ private:
         std::lock_guard lock(mutex_);
         if (!windowKnown_ || widthPending_)
             width_ = mx - mn + 1;
+        // The middle of the range, a half rounded to even. A range of two values (a
+        // single-bit image, a segmentation mask) takes the upper one: at level 0, width 2
+        // both values would show white; at level 1 they show black and white.
         if (!windowKnown_ || levelPending_)
-            level_ = std::nearbyint((mx + mn) / 2.0);
+            level_ = mx - mn == 1 ? mx : std::nearbyint((mx + mn) / 2.0);
         windowKnown_ = true;
         widthPending_ = levelPending_ = false;
     }

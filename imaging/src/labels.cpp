@@ -63,6 +63,8 @@ public:
     void SetScaleFontSize(bool v) override { scaleFontSize_ = v; }
     bool RotateTextWithImage() const override { return rotateText_; }
     void SetRotateTextWithImage(bool v) override { rotateText_ = v; }
+    bool WrapText() const override { return wrapText_; }
+    void SetWrapText(bool v) override { wrapText_ = v; }
     int Shadow() const override { return shadow_; }
     void SetShadow(int v) override { shadow_ = v; }
     QVariant Tag() const override { return tag_; }
@@ -370,6 +372,7 @@ private:
     bool xor_ = false, visible_ = true, autoSize_ = false;
     int selectMode_ = 0;
     bool imageTied_ = false, scaleWithCell_ = true, scaleFontSize_ = false, rotateText_ = false;
+    bool wrapText_ = false;
     int shadow_ = 0;
     QVariant tag_;
     std::vector<QPointF> points_;

@@ -63,10 +63,12 @@ QString LineValue(const imaging::DicomLabel &line, double factor);
 // "153.9mm carré Moy=47.2 Dev Std=12.5"; throws imaging::DicomError when the statistics
 // cannot be computed.
 QString EllipseValue(const imaging::DicomLabel &ellipse);
-// Where the letter of a line sits: above the upper end of the line, centred on it.
-void PlaceLineLetter(imaging::DicomLabel &letter, const imaging::DicomLabel &line);
-// The letter of an ellipse: above it, centred across its width.
-void PlaceEllipseLetter(imaging::DicomLabel &letter, const imaging::DicomLabel &ellipse);
+// Where the letter of a line sits: above the upper end of the line, centred on it; moved
+// into the image's cell (as the image is shown now) when it would fall outside.
+void PlaceLineLetter(imaging::DicomLabel &letter, const imaging::DicomLabel &line, const imaging::DicomImage &image);
+// The letter of an ellipse: above it, centred across its width; inside the cell as well.
+void PlaceEllipseLetter(imaging::DicomLabel &letter, const imaging::DicomLabel &ellipse,
+                        const imaging::DicomImage &image);
 // Negative width or height turned positive, the box unchanged.
 void Normalise(imaging::DicomLabel &label);
 

@@ -323,7 +323,10 @@ void DefaultWindow(DicomImage &image)
         maximum = image.MaximumPixelValue();
         minimum = image.MinimumPixelValue();
     }
-    image.SetLevel(double(hasLevel ? RoundHalfEven(level) : RoundHalfEven((maximum + minimum) / 2.0)));
+    // Two values only (a single-bit image, a segmentation mask): the upper one is the
+    // level, so that they show black and white (with the rounded mean both are white).
+    const double middle = maximum - minimum == 1 ? maximum : double(RoundHalfEven((maximum + minimum) / 2.0));
+    image.SetLevel(hasLevel ? double(RoundHalfEven(level)) : middle);
     image.SetWidth(hasWidth ? width : maximum - minimum + 1);
 }
 

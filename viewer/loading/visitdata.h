@@ -111,7 +111,8 @@ QString TextLine(const QString &prefix, const QString &text);
 // prefix does not occur.
 QString ReplaceTextLine(const QString &prefix, const QString &text, const QString &newLine);
 // Sets Level and Width from Window Center / Width (0028,1050/1051), or from the pixel
-// range when they are absent.
+// range when they are absent (a range of two values, a single-bit image, shows them
+// black and white).
 void DefaultWindow(imaging::DicomImage &image);
 // Trimmed Name + " / " + study date + " " + study time; with `demo` the name is "NOM PATIENT", as in the corner
 // texts, so that a demonstration never shows a real name. The one-argument form follows the "/DEMO" option.

@@ -606,3 +606,107 @@ TEST_F(FrameTest, AMarkStartsAndEndsOnThePixelsTheReadoutNames)
     }
     EXPECT_EQ(cases, 48);
 }
+
+// A line's letter is centred on the upper end of the line from its first drawing on, and
+// a letter that would fall above the cell (a mark at the top edge) is drawn inside it.
+TEST_F(FrameTest, LettersSitCentredOnTheirLinesAndInsideTheCell)
+{
+    Show(QStringLiteral("CT"));
+    const auto image = Image(1);
+    imaging::DicomViewerLight &control = *frame->DicomViewer();
+    auto drag = [&](QPoint from, QPoint to) {
+        Press(Qt::RightButton, from);
+        Move((from + to) / 2, Qt::RightButton);
+        Move(to, Qt::RightButton);
+        Release(Qt::RightButton, to);
+        control.Refresh();
+        return image->Labels()->Count(); // the letter is the last label
+    };
+    const QRectF cell = control.CellRect(0);
+    host.right = toolMesureLine;
+    // Drawn downwards (upper end at the start) and upwards (upper end at the end).
+    for (const auto &[from, to] : {std::pair{QPoint(150, 200), QPoint(300, 330)},
+                                   std::pair{QPoint(160, 420), QPoint(320, 260)}}) {
+        SCOPED_TRACE(testing::Message() << from.x() << "," << from.y());
+        const int letter = drag(from, to);
+        const auto line = image->Labels()->Item(letter - 1);
+        const QPointF upper = line->Height() < 0 ? QPointF(line->Left() + line->Width(), line->Top() + line->Height())
+                                                 : QPointF(line->Left(), line->Top());
+        const QPointF end = imaging::ImageToClient(image->Geometry(), upper);
+        const auto drawn = control.DrawnTextLines(1, letter);
+        ASSERT_EQ(drawn.size(), 1);
+        EXPECT_NEAR(drawn[0].rect.center().x(), end.x(), 1.0 + image->ActualZoom());
+        EXPECT_LT(drawn[0].rect.top(), end.y()); // above it
+    }
+    // At the top edge of the cell: a line going up to it and an ellipse drawn past it.
+    for (int tool : {toolMesureLine, toolMesureEllipse}) {
+        SCOPED_TRACE(tool);
+        host.right = tool;
+        const QPoint from(int(cell.left()) + 200, int(cell.bottom()) - 200);
+        const QPoint to(int(cell.left()) + 300, int(cell.top()) + 1);
+        const int letter = drag(tool == toolMesureLine ? from : QPoint(from.x(), to.y()),
+                                tool == toolMesureLine ? to : QPoint(to.x(), to.y() + 80));
+        const auto drawn = control.DrawnTextLines(1, letter);
+        ASSERT_EQ(drawn.size(), 1);
+        EXPECT_TRUE(cell.adjusted(-0.5, -0.5, 0.5, 0.5).contains(drawn[0].rect))
+            << drawn[0].rect.top() << " above " << cell.top();
+    }
+}
+
+// Zooming the bottom-right image of a 2 x 2 grid re-anchors every image of the series on
+// the one press point: all end at the same scroll, so a neighbour or an image scrolled
+// into view later shows the region the user zoomed.
+TEST_F(FrameTest, ZoomInAGridLeavesEveryImageOfTheSeriesAtOneScroll)
+{
+    Show(QStringLiteral("CT"));
+    imaging::DicomViewerLight &control = *frame->DicomViewer();
+    control.SetMultiRows(2);
+    control.SetMultiColumns(2);
+    control.Refresh();
+    const auto images = control.Images();
+    ASSERT_GE(images->Count(), 6);
+    for (int i = 1; i <= images->Count(); ++i) {
+        images->Item(i)->SetStretchToFit(false);
+        images->Item(i)->SetZoom(0.4);
+        images->Item(i)->SetScrollX(-20);
+        images->Item(i)->SetScrollY(-10);
+    }
+    control.Refresh();
+    frame->FrameEnter();
+    host.left = toolZoom;
+    const QPoint at = control.CellRect(3).center().toPoint() + QPoint(17, -11);
+    Press(Qt::LeftButton, at);
+    ASSERT_EQ(frame->CurrentImageIndex, 4);
+    for (int step = 1; step <= 4; ++step)
+        Move(at - QPoint(step, step), Qt::LeftButton); // up and left: in
+    Release(Qt::LeftButton, at - QPoint(5, 5));
+    const auto zoomed = Image(4);
+    EXPECT_NEAR(zoomed->Zoom(), 0.9, 1e-9);
+    for (int i = 1; i <= images->Count(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(images->Item(i)->Zoom(), zoomed->Zoom(), 1e-9);
+        EXPECT_EQ(images->Item(i)->ScrollX(), zoomed->ScrollX());
+        EXPECT_EQ(images->Item(i)->ScrollY(), zoomed->ScrollY());
+    }
+}
+
+// The readout never shows the value of an image that is no longer under the mouse: it is
+// cleared when the image, the frame of a multi-frame image or the series changes.
+TEST_F(FrameTest, TheReadoutIsClearedWhenTheImageUnderTheMouseChanges)
+{
+    Show(QStringLiteral("CT"));
+    const QPoint at(260, 250);
+    Move(at, Qt::NoButton);
+    ASSERT_TRUE(host.status.contains(QStringLiteral("HU:"))) << host.status.toStdString();
+    frame->ScrollBar()->setValue(2); // the next image
+    EXPECT_EQ(host.status, QString());
+    Move(at, Qt::NoButton);
+    ASSERT_TRUE(host.status.contains(QStringLiteral("HU:")));
+    Show(QStringLiteral("MR")); // another series in the frame
+    EXPECT_EQ(host.status, QString());
+    Show(QStringLiteral("XA"));
+    Move(at, Qt::NoButton);
+    host.status = QStringLiteral("(10, 10) 5");
+    frame->DicomViewerFrameChanging(1, 2); // another frame of the run
+    EXPECT_EQ(host.status, QString());
+}

@@ -290,6 +290,18 @@ TEST_F(MeasureCommandsTest, EverySeriesOfTheVisitCanBeCalibratedAlsoInStackMode)
     // A series that is not in the visit gets no factor and the calibration says so.
     EXPECT_FALSE(VisitData().SetCalibrationFactor(CountSeriesRuns() + 1, 10));
     EXPECT_FALSE(VisitData().SetCalibrationFactor(0, 10));
+    image = Shown(frame);
+    measurecommands::ClearMarks(*image);
+    auto line = AddLine(10, 10, 200, 0);
+    const QString legend = Legend();
+    line->SetSelectMode(2);
+    VisitData().ClearVisitImages(); // the image on screen belongs to no series of the visit now
+    messages.clear();
+    A("TBCalibration")->trigger();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].text, "La calibration n'a pas pu être enregistrée pour cette série.");
+    EXPECT_EQ(messages[0].kind, TMsgDlgType::mtError);
+    EXPECT_EQ(Legend(), legend);
 }
 
 // Only a plain decimal number is a length: a decimal comma, a group separator or an
@@ -325,6 +337,60 @@ TEST_F(MeasureCommandsTest, TheCalibrationBoxTakesOnlyAPlainDecimalNumber)
         EXPECT_DOUBLE_EQ(VisitData().CalibrationFactor(series), factor);
     }
     EXPECT_EQ(Legend(), "Lgd:A)0.50mm");
+}
+
+// Eight marks on a CT of the two-frame layout: the legend is drawn on as many lines as
+// its entries need, every entry whole on one line, inside the cell and clear of the
+// other corner texts; the stored "Lgd:" line keeps its one-line form.
+TEST_F(MeasureCommandsTest, ALongLegendIsDrawnWholeInsideTheCell)
+{
+    ASSERT_EQ(Frames().size(), 2);
+    ASSERT_LT(Control()->width(), 700) << "two frames side by side";
+    for (int i = 0; i < 6; ++i)
+        AddLine(20 + 10 * i, 40 + 30 * i, 150 + 20 * i, 35 * i);
+    for (int i = 0; i < 2; ++i) {
+        auto ellipse = image->Labels()->AddNew();
+        ellipse->SetLabelType(DicomLabel::TypeEllipse);
+        ellipse->SetImageTied(true);
+        ellipse->SetForeColour(measures::kMarkColour);
+        ellipse->SetLeft(200 + 100 * i);
+        ellipse->SetTop(300);
+        ellipse->SetWidth(80);
+        ellipse->SetHeight(60);
+        ASSERT_TRUE(measures::AddMeasureText(*image, ellipse));
+    }
+    frame->DicomViewer()->Refresh();
+    const QString legend = Legend();
+    const QStringList entries = legend.mid(4).split(QStringLiteral(", "));
+    ASSERT_EQ(entries.size(), 8);
+    EXPECT_TRUE(legend.startsWith(QStringLiteral("Lgd:A)")));
+    EXPECT_TRUE(entries[7].startsWith(QStringLiteral("H)")) && entries[7].contains(QStringLiteral(" Dev Std=")));
+
+    imaging::DicomViewerLight &control = *frame->DicomViewer();
+    const int index = frame->CurrentImageIndex;
+    const QRectF cell = control.CellRect(index - control.CurrentIndex());
+    ASSERT_FALSE(cell.isEmpty());
+    const auto drawn = control.DrawnTextLines(index, loading::kLabelBottomLeft);
+    ASSERT_FALSE(drawn.isEmpty());
+    QString all;
+    for (const auto &line : drawn) {
+        SCOPED_TRACE(line.text.toStdString());
+        EXPECT_TRUE(cell.adjusted(-0.5, -0.5, 0.5, 0.5).contains(line.rect));
+        all += line.text + QLatin1Char('\n');
+    }
+    for (const QString &entry : entries) {
+        int holding = 0;
+        for (const auto &line : drawn)
+            holding += line.text.contains(entry);
+        EXPECT_EQ(holding, 1) << entry.toStdString() << " in\n" << all.toStdString();
+    }
+    // Clear of the other corner texts.
+    for (int other : {loading::kLabelTopLeft, loading::kLabelTopRight, loading::kLabelBottomRight})
+        for (const auto &theirs : control.DrawnTextLines(index, other))
+            for (const auto &line : drawn)
+                EXPECT_FALSE(line.rect.intersects(theirs.rect))
+                    << line.text.toStdString() << " over " << theirs.text.toStdString();
+    EXPECT_EQ(Legend(), legend);
 }
 
 TEST_F(MeasureCommandsTest, StenosisOfTheLongestAndShortestLines)
