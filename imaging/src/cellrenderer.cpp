@@ -399,8 +399,12 @@ void KeepRulersClearOfTexts(LabelSpace &space, const DicomLabels *labels)
         if (!label || !label->Visible() || label->LabelType() != DicomLabel::TypeText || label->ImageTied())
             continue;
         const TextLayout layout = LayOutText(*label, space);
+        // Line by line: a text drawn on rows of different widths (a wrapped legend above
+        // short lines) does not claim the whole rectangle around them.
         if (!layout.lines.isEmpty() && layout.rotation == 0)
-            space.keepClear.push_back(layout.bounds);
+            for (const QRectF &line : layout.lineRects)
+                if (line.width() > 0)
+                    space.keepClear.push_back(line);
     }
 }
 
