@@ -399,8 +399,12 @@ void KeepRulersClearOfTexts(LabelSpace &space, const DicomLabels *labels)
         if (!label || !label->Visible() || label->LabelType() != DicomLabel::TypeText || label->ImageTied())
             continue;
         const TextLayout layout = LayOutText(*label, space);
+        // Line by line: a text drawn on rows of different widths (a wrapped legend above
+        // short lines) does not claim the whole rectangle around them.
         if (!layout.lines.isEmpty() && layout.rotation == 0)
-            space.keepClear.push_back(layout.bounds);
+            for (const QRectF &line : layout.lineRects)
+                if (line.width() > 0)
+                    space.keepClear.push_back(line);
     }
 }
 
@@ -408,6 +412,203 @@ bool ImagePixelSpacing(const DicomImage &image, double &columnSpacing, double &r
 {
     const DicomAttributesPtr attributes = image.Attributes();
     return attributes && PixelSpacing(*attributes, rowSpacing, columnSpacing);
+}
+
+namespace {
+
+// The stretch of a row that a wrapped text may use.
+struct RowRoom
+{
+    double lo = 0, hi = 0;
+    bool blocked = false; // another text covers the row where this one starts
+    double Width() const { return blocked ? 0 : std::max(0.0, hi - lo); }
+};
+
+// The room of the row [top, top + height) between `left` and `right`, less the other
+// texts of the cell on that row (kept `gap` away). A left-aligned text gives up the end
+// of its row, a right-aligned one its start; a centred one keeps the box.
+RowRoom RoomOfRow(const DicomLabel &label, const LabelSpace &space, double left, double right, int horizontal,
+                  double top, double height, double gap)
+{
+    RowRoom room{left, right, false};
+    if (horizontal == 1)
+        return room;
+    for (const auto &[other, rect] : space.texts) {
+        if (other == &label || rect.isEmpty() || rect.top() >= top + height - 0.5 || rect.bottom() <= top + 0.5)
+            continue;
+        if (rect.right() <= room.lo || rect.left() >= room.hi)
+            continue;
+        if (horizontal == 0) {
+            if (rect.left() > room.lo + gap)
+                room.hi = std::min(room.hi, rect.left() - gap);
+            else
+                room.blocked = true;
+        } else {
+            if (rect.right() < room.hi - gap)
+                room.lo = std::max(room.lo, rect.right() + gap);
+            else
+                room.blocked = true;
+        }
+    }
+    return room;
+}
+
+// Puts the items of one line into rows of the given widths, top row first: as many whole
+// items per row as fit, joined by ", ", a row that more items follow ending with ","; an
+// item too wide alone is broken at its blanks (a word too wide alone is put alone).
+// False when the rows are not enough.
+bool PackItems(const QStringList &items, const std::vector<double> &widths, const QFontMetricsF &fm,
+               std::vector<QString> &rows)
+{
+    rows.assign(widths.size(), QString());
+    auto fits = [&](const QString &text, double width) { return fm.horizontalAdvance(text) <= width + 0.5; };
+    std::size_t r = 0;
+    qsizetype i = 0;
+    while (i < items.size()) {
+        while (r < widths.size() && widths[r] <= 0)
+            ++r;
+        if (r >= widths.size())
+            return false;
+        QString row;
+        qsizetype j = i;
+        while (j < items.size()) {
+            const QString candidate = row.isEmpty() ? items[j] : row + QStringLiteral(", ") + items[j];
+            const QString shown = j + 1 < items.size() ? candidate + QLatin1Char(',') : candidate;
+            if (!fits(shown, widths[r]))
+                break;
+            row = candidate;
+            ++j;
+        }
+        if (j > i) {
+            rows[r++] = j < items.size() ? row + QLatin1Char(',') : row;
+            i = j;
+            continue;
+        }
+        // The item alone is too wide: its words, as many per row as fit.
+        const bool more = i + 1 < items.size();
+        const QStringList words = items[i].split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        qsizetype w = 0;
+        while (w < words.size()) {
+            while (r < widths.size() && widths[r] <= 0)
+                ++r;
+            if (r >= widths.size())
+                return false;
+            QString piece = words[w];
+            qsizetype k = w + 1;
+            while (k < words.size()) {
+                const QString candidate = piece + QLatin1Char(' ') + words[k];
+                const QString shown = k + 1 == words.size() && more ? candidate + QLatin1Char(',') : candidate;
+                if (!fits(shown, widths[r]))
+                    break;
+                piece = candidate;
+                ++k;
+            }
+            rows[r++] = k == words.size() && more ? piece + QLatin1Char(',') : piece;
+            w = k;
+        }
+        ++i;
+    }
+    return true;
+}
+
+// The lines of a WrapText label laid out in rows from its aligned edge, each source line
+// on as many rows as its items need within the room of those rows.
+void WrapLines(TextLayout &layout, const DicomLabel &label, const LabelSpace &space, const QRectF &box,
+               const QFontMetricsF &fm)
+{
+    const double lineHeight = fm.height();
+    const int horizontal = label.Alignment() & 3;
+    const bool bottom = (label.Alignment() & 8) != 0;
+    const double left = label.AutoSize() ? space.cell.left() : box.left();
+    const double right = label.AutoSize() ? space.cell.right() : box.right();
+    const double gap = lineHeight / 2;
+    // Rows are numbered from the aligned edge: 0 is the bottom row of a bottom-aligned
+    // text, the top row of a top-aligned one.
+    auto rowTop = [&](int index) {
+        return bottom ? box.bottom() - (index + 1) * lineHeight : box.top() + index * lineHeight;
+    };
+    struct Placed
+    {
+        int index;
+        QString text;
+        RowRoom room;
+    };
+    std::vector<Placed> placed;
+    const QStringList source = layout.lines;
+    const int count = int(source.size());
+    // A bottom-aligned text is built from its last line up.
+    const int maximumRows = 200;
+    int used = 0;
+    for (int n = 0; n < count; ++n) {
+        const QString &line = source[bottom ? count - 1 - n : n];
+        QStringList items;
+        for (const QString &item : line.split(QStringLiteral(", ")))
+            if (!item.trimmed().isEmpty())
+                items << item.trimmed();
+        bool done = items.isEmpty();
+        if (done)
+            placed.push_back({used++, QString(), RowRoom{left, right, false}});
+        for (int k = 1; !done && k <= maximumRows; ++k) {
+            // Rows of this line, top first.
+            std::vector<int> indexes;
+            for (int t = 0; t < k; ++t)
+                indexes.push_back(bottom ? used + k - 1 - t : used + t);
+            std::vector<RowRoom> rooms;
+            std::vector<double> widths;
+            for (int index : indexes) {
+                rooms.push_back(RoomOfRow(label, space, left, right, horizontal, rowTop(index), lineHeight, gap));
+                widths.push_back(rooms.back().Width());
+            }
+            std::vector<QString> rows;
+            if (!PackItems(items, widths, fm, rows))
+                continue;
+            for (int t = 0; t < k; ++t)
+                placed.push_back({indexes[std::size_t(t)], rows[std::size_t(t)], rooms[std::size_t(t)]});
+            used += k;
+            done = true;
+        }
+        if (!done) // no room anywhere: the line as it is
+            placed.push_back({used++, line, RowRoom{left, right, false}});
+    }
+    std::sort(placed.begin(), placed.end(), [&](const Placed &a, const Placed &b) {
+        return bottom ? a.index > b.index : a.index < b.index;
+    });
+    layout.lines.clear();
+    layout.lineRects.clear();
+    layout.bounds = QRectF();
+    for (const Placed &p : placed) {
+        const double width = fm.horizontalAdvance(p.text);
+        double x = p.room.lo;
+        if (horizontal == 1)
+            x = box.center().x() - width / 2;
+        else if (horizontal == 2)
+            x = p.room.hi - width;
+        layout.lines << p.text;
+        layout.lineRects.emplace_back(x, rowTop(p.index), width, lineHeight);
+        layout.bounds = layout.bounds.isNull() ? layout.lineRects.back() : layout.bounds.united(layout.lineRects.back());
+    }
+}
+
+} // namespace
+
+void NoteCellTexts(LabelSpace &space, const DicomLabels *labels)
+{
+    space.texts.clear();
+    const int n = labels ? labels->Count() : 0;
+    LabelSpace plain = space;
+    plain.texts.clear();
+    for (int i = 1; i <= n; ++i) {
+        const DicomLabelPtr label = labels->Item(i);
+        if (!label || !label->Visible() || label->ImageTied()
+            || (label->LabelType() != DicomLabel::TypeText && label->LabelType() != DicomLabel::TypeOrientation))
+            continue;
+        const TextLayout layout = LayOutText(*label, plain);
+        if (layout.rotation != 0)
+            continue;
+        for (const QRectF &rect : layout.lineRects)
+            if (rect.width() > 0)
+                space.texts.emplace_back(label.get(), rect);
+    }
 }
 
 TextLayout LayOutText(const DicomLabel &label, const LabelSpace &space)
@@ -439,6 +640,14 @@ TextLayout LayOutText(const DicomLabel &label, const LabelSpace &space)
     const int alignment = label.Alignment();
     const int horizontal = alignment & 3;
     const bool bottom = (alignment & 8) != 0;
+    layout.anchor = start;
+    if (label.RotateTextWithImage() && space.image)
+        layout.rotation = -90.0 * (space.image->RotateState() & 3);
+    if (label.WrapText() && !label.ImageTied() && label.LabelType() == DicomLabel::TypeText
+        && layout.rotation == 0) {
+        WrapLines(layout, label, space, box, fm);
+        return layout;
+    }
     double y = bottom ? box.bottom() - textHeight : box.top();
     for (size_t i = 0; i < widths.size(); ++i) {
         double x = box.left();
@@ -451,9 +660,6 @@ TextLayout LayOutText(const DicomLabel &label, const LabelSpace &space)
                                                : layout.bounds.united(layout.lineRects.back());
         y += lineHeight;
     }
-    layout.anchor = start;
-    if (label.RotateTextWithImage() && space.image)
-        layout.rotation = -90.0 * (space.image->RotateState() & 3);
     return layout;
 }
 
@@ -664,7 +870,8 @@ bool DrawImageCell(QPainter &painter, DicomImage &image, const DisplayGeometry &
 
     if (options.drawLabels && image.ShowLabels()) {
         const DicomLabelsPtr labels = image.Labels();
-        LabelSpace space{cell, &image, toClient, {}};
+        LabelSpace space{cell, &image, toClient, {}, {}};
+        NoteCellTexts(space, labels.get());
         KeepRulersClearOfTexts(space, labels.get());
         LabelDrawOptions labelOptions;
         labelOptions.updateAutoSize = options.updateAutoSize;

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTransform>
 
+#include <utility>
 #include <vector>
 
 namespace imaging::detail {
@@ -25,7 +26,13 @@ struct LabelSpace
     // Client rectangles that rulers keep clear of (the image's own texts): a ruler that
     // would run into one is shortened at that end.
     std::vector<QRectF> keepClear;
+    // The lines of the cell's untied texts as they stand unwrapped (client pixels), with
+    // their label: a text that wraps (WrapText) keeps its lines clear of the others.
+    std::vector<std::pair<const DicomLabel *, QRectF>> texts;
 };
+
+// Fills space.texts from the visible untied text and orientation labels of `labels`.
+void NoteCellTexts(LabelSpace &space, const DicomLabels *labels);
 
 // Fills space.keepClear with the boxes of the visible untied text labels of `labels`
 // when one of them is a visible ruler (nothing to compute otherwise).

@@ -1,6 +1,7 @@
 // Images and image collections: reading files, display state, windowing to 8 bits.
 
 #include "internal.h"
+#include "imaging/pixelspacing.h"
 #include "safereading.h"
 
 #include <QFile>
@@ -38,35 +39,15 @@ struct VoiLut
     std::vector<std::uint16_t> data;
 };
 
-// Height over width of one pixel: from Pixel Spacing (or the multi-frame Pixel
-// Measures), else Imager Pixel Spacing (radiographs), else Pixel Aspect Ratio
-// (0028,0034, vertical then horizontal). 1 when none gives two positive values, or when
-// the ratio is so extreme (beyond 1:20) that it can only be a damaged value.
+// Height over width of one pixel, by the one rule of imaging::PixelAspect (through the
+// component's own attributes, as the measurements read it).
 double PixelAspectOf(DcmItem *ds)
 {
     if (!ds)
         return 1.0;
-    double vertical = 0, horizontal = 0;
-    bool found = PatientPixelSpacing(ds, vertical, horizontal);
-    if (!found)
-        found = ItemDouble(ds, DCM_ImagerPixelSpacing, vertical, 0)
-                && ItemDouble(ds, DCM_ImagerPixelSpacing, horizontal, 1) && vertical > 0 && horizontal > 0;
-    if (!found) {
-        long v = 0, h = 0;
-        found = ItemInt(ds, DCM_PixelAspectRatio, v, 0) && ItemInt(ds, DCM_PixelAspectRatio, h, 1) && v > 0
-                && h > 0;
-        vertical = double(v);
-        horizontal = double(h);
-    }
-    if (!found)
-        return 1.0;
-    const double aspect = vertical / horizontal;
-    if (!std::isfinite(aspect) || aspect < 0.05 || aspect > 20)
-        return 1.0;
-    // Spacings written with a few digits may differ in the last one: that is square.
-    if (std::fabs(aspect - 1.0) < 1e-3)
-        return 1.0;
-    return aspect;
+    // The caller holds the data set's lock; this root only lends the wrappers one.
+    const auto lender = std::make_shared<DataRoot>();
+    return PixelAspect(*MakeAttributes(ItemRef{lender, ds}));
 }
 
 class ImageImpl final : public DicomImage
@@ -480,8 +461,11 @@ private:
         std::lock_guard lock(mutex_);
         if (!windowKnown_ || widthPending_)
             width_ = mx - mn + 1;
+        // The middle of the range, a half rounded to even. A range of two values (a
+        // single-bit image, a segmentation mask) takes the upper one: at level 0, width 2
+        // both values would show white; at level 1 they show black and white.
         if (!windowKnown_ || levelPending_)
-            level_ = std::nearbyint((mx + mn) / 2.0);
+            level_ = mx - mn == 1 ? mx : std::nearbyint((mx + mn) / 2.0);
         windowKnown_ = true;
         widthPending_ = levelPending_ = false;
     }

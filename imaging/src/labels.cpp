@@ -63,6 +63,8 @@ public:
     void SetScaleFontSize(bool v) override { scaleFontSize_ = v; }
     bool RotateTextWithImage() const override { return rotateText_; }
     void SetRotateTextWithImage(bool v) override { rotateText_ = v; }
+    bool WrapText() const override { return wrapText_; }
+    void SetWrapText(bool v) override { wrapText_ = v; }
     int Shadow() const override { return shadow_; }
     void SetShadow(int v) override { shadow_ = v; }
     QVariant Tag() const override { return tag_; }
@@ -84,8 +86,11 @@ public:
     {
         if (imageTied_)
             return;
+        // A client pixel (x, y) covers [x, x + 1) x [y, y + 1): its centre decides the
+        // image pixel, as the control's ImageXPosition / ImageYPosition (the readout) do,
+        // so that a mark starts and ends on the pixel named under the mouse.
         auto toImage = [&](QPointF p) {
-            QPointF client = scaleWithCell_ ? CellUnitsToClient(g.cell, p) : p;
+            QPointF client = scaleWithCell_ ? CellUnitsToClient(g.cell, p) : p + QPointF(0.5, 0.5);
             return ClientToImage(g, client);
         };
         const QPointF a = toImage(QPointF(left_, top_));
@@ -367,6 +372,7 @@ private:
     bool xor_ = false, visible_ = true, autoSize_ = false;
     int selectMode_ = 0;
     bool imageTied_ = false, scaleWithCell_ = true, scaleFontSize_ = false, rotateText_ = false;
+    bool wrapText_ = false;
     int shadow_ = 0;
     QVariant tag_;
     std::vector<QPointF> points_;

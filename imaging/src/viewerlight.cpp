@@ -316,9 +316,26 @@ LabelSpace ViewerLight::SpaceForImageIndex(int imageIndex) const
     space.cell = CellRect(cell);
     space.image = image.get();
     space.imageToClient = ImageToClientTransform(GeometryIn(*image, cell));
-    if (image->ShowLabels())
+    if (image->ShowLabels()) {
+        NoteCellTexts(space, image->Labels().get());
         KeepRulersClearOfTexts(space, image->Labels().get());
+    }
     return space;
+}
+
+QList<DicomViewerLight::DrawnLine> ViewerLight::DrawnTextLines(int imageIndex, int labelNumber) const
+{
+    QList<DrawnLine> lines;
+    const DicomImagePtr image = ImageOfCell(imageIndex - currentIndex_);
+    if (imageIndex <= 0 || !image || !image->ShowLabels())
+        return lines;
+    const DicomLabelPtr label = image->Labels()->Item(labelNumber);
+    if (!label || !label->Visible())
+        return lines;
+    const TextLayout layout = LayOutText(*label, SpaceForImageIndex(imageIndex));
+    for (int i = 0; i < int(layout.lines.size()); ++i)
+        lines.append({layout.lines[i], layout.lineRects[std::size_t(i)]});
+    return lines;
 }
 
 DicomLabelsPtr ViewerLight::LabelHits(int x, int y, bool imageLabels, bool controlLabels,

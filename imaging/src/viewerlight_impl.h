@@ -88,6 +88,7 @@ public:
     int ImageYPosition(int x, int y) const override;
     DicomLabelsPtr LabelHits(int x, int y, bool imageLabels, bool controlLabels,
                              bool visibleOnly) const override;
+    QList<DrawnLine> DrawnTextLines(int imageIndex, int labelNumber) const override;
     void Refresh() override;
     void XorDrawLabel(const DicomLabel &label, int imageIndex) override;
     QImage Picture(const DicomImagePtr &image, QSize size) const override;

@@ -87,13 +87,14 @@ TEST(Labels, RescaleTurnsClientGeometryIntoImagePixels)
     line->SetHeight(-10);
     line->Rescale(*img);
     EXPECT_TRUE(line->ImageTied());
-    EXPECT_EQ(line->Left(), 20);   // (20 - 10) / 0.5
-    EXPECT_EQ(line->Top(), 60);    // 30 / 0.5
+    // Client pixels by their centres, as the control's image positions: (20.5 - 10) / 0.5.
+    EXPECT_EQ(line->Left(), 21);
+    EXPECT_EQ(line->Top(), 61);    // 30.5 / 0.5
     EXPECT_EQ(line->Width(), 100);
     EXPECT_EQ(line->Height(), -20);
     // A tied label does not move again.
     line->Rescale(*img);
-    EXPECT_EQ(line->Left(), 20);
+    EXPECT_EQ(line->Left(), 21);
     // Cell units: 500, 500 is the centre of the cell.
     auto mark = CreateLabel();
     mark->SetLeft(500);

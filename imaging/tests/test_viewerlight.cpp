@@ -7,6 +7,7 @@
 #include "imaging/tests/viewerlight_testimages.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include "testsupport/qtestgtest.h"
@@ -1138,4 +1139,55 @@ TEST(ViewerLight, GeneratedNonSquareImagesShowTheirDiscRound)
         EXPECT_NEAR(control->ImageYPosition(200, disc.bottom()), cy + radiusRows, 1.5 / c.pxPerUnitY + 0.5);
         EXPECT_NEAR(control->ImageYPosition(200, disc.top()), cy - radiusRows, 1.5 / c.pxPerUnitY + 0.5);
     }
+}
+
+// A single-bit image (a segmentation mask, pydicom's liver_1frame.dcm) shows its values 0
+// and 1 as black and white, on screen, printed and as a thumbnail: its lit pixels are the
+// ones that pydicom reads as 1.
+TEST(ViewerLight, ASingleBitMaskShowsItsOnesWhiteOnBlack)
+{
+    const QString file = QStringLiteral(KORVANE_PYDICOM_FILES "/liver_1frame.dcm");
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, pydicom\n"
+                                 "a = pydicom.dcmread(sys.argv[1]).pixel_array\n"
+                                 "print(int((a == 1).sum()), int((a == 0).sum()), a.shape[1], a.shape[0])"),
+                  file});
+    ASSERT_TRUE(python.waitForFinished(120000));
+    const QStringList counts = QString::fromLatin1(python.readAllStandardOutput()).split(QLatin1Char(' '));
+    ASSERT_EQ(counts.size(), 4) << python.readAllStandardError().toStdString();
+    const int ones = counts[0].toInt(), zeros = counts[1].toInt();
+    const int columns = counts[2].toInt(), rows = counts[3].trimmed().toInt();
+    ASSERT_GT(ones, 0);
+    ASSERT_EQ(ones + zeros, columns * rows);
+
+    auto lit = [](const QImage &picture) {
+        int white = 0, black = 0;
+        const QImage grey = picture.convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < grey.height(); ++y)
+            for (int x = 0; x < grey.width(); ++x) {
+                const int g = qGray(grey.pixel(x, y));
+                white += g > 250;
+                black += g < 5;
+            }
+        return std::pair{white, black};
+    };
+    const DicomImagePtr image = CreateImages()->ReadFile(file);
+    ASSERT_EQ(image->SizeX(), columns);
+    // The window the image starts with, then the frame shown.
+    EXPECT_EQ(lit(image->DisplayFrame()), std::pair(ones, zeros))
+        << "W " << image->Width() << " L " << image->Level();
+
+    // Printed: the picture of a cell that shows the image one to one.
+    auto control = MakeControl(columns, rows);
+    ASSERT_TRUE(control);
+    control->Images()->Add(image);
+    control->Refresh();
+    ASSERT_DOUBLE_EQ(image->ActualZoom(), 1.0);
+    EXPECT_EQ(lit(control->Picture(image, QSize())), std::pair(ones, zeros));
+    // The thumbnail's copy.
+    const DicomImagePtr thumbnail = control->SubImage(image, 1, 1, columns, rows, 1.0, 1);
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(lit(thumbnail->DisplayFrame()), std::pair(ones, zeros));
 }

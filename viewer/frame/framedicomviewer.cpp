@@ -213,8 +213,17 @@ void TFrameDicomViewer::SetScrollRange(int count)
     ScrollBarChange(1);
 }
 
+void TFrameDicomViewer::ClearReadout()
+{
+    if (g_host)
+        g_host->SetStatusText(QString());
+}
+
 void TFrameDicomViewer::ScrollBarChange(int position)
 {
+    // Another image (or, through the series loading, another series) comes under the
+    // mouse: the value read on the one that left is no longer under it.
+    ClearReadout();
     MarkImage(*viewer_, viewer_->CurrentIndex(), false);
     viewer_->SetCurrentIndex(position);
     CurrentImageIndex = viewer_->CurrentIndex();
@@ -280,6 +289,8 @@ void TFrameDicomViewer::DicomViewerFrameChanging(int imageIndex, int newFrame)
     ReplaceLine(*image, loading::kLabelTopLeft, QStringLiteral("Fr:"),
                 QStringLiteral("Fr: %1/%2").arg(newFrame).arg(image->FrameCount()));
     image->Refresh(false);
+    // The pixel values under the mouse are another frame's now.
+    ClearReadout();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -383,12 +394,16 @@ void TFrameDicomViewer::ApplyToSeries(int op)
 
 void TFrameDicomViewer::ReAnchor(imaging::DicomImage &image) const
 {
-    // The press point is taken from the image's cell: in a grid, or with the spacing
-    // around the cell, the cell does not start at the control's corner.
+    // The press point is taken from the cell it was made in, the current image's: in a
+    // grid, or with the spacing around the cell, the cell does not start at the
+    // control's corner. Every image of the series is re-anchored on that one point (its
+    // own cell would give each another scroll, and show another region once it comes
+    // into view).
     const double z = image.Zoom();
     const double ratio = 1.0 - z / ZoomOrigin.zoom;
-    const int x0 = ZoomOrigin.x - image.OriginX();
-    const int y0 = ZoomOrigin.y - image.OriginY();
+    const auto pressed = CurrentFrameImage();
+    const int x0 = ZoomOrigin.x - (pressed ? pressed->OriginX() : image.OriginX());
+    const int y0 = ZoomOrigin.y - (pressed ? pressed->OriginY() : image.OriginY());
     image.SetScrollX(static_cast<int>(Round(ZoomOrigin.scrollX - ratio * (x0 + ZoomOrigin.scrollX))));
     image.SetScrollY(static_cast<int>(Round(ZoomOrigin.scrollY - ratio * (y0 + ZoomOrigin.scrollY))));
 }

@@ -96,6 +96,8 @@ private:
     void LayoutChildren();
     void PixelReadout(int x, int y);
     void ReAnchor(imaging::DicomImage &image) const;
+    // Empties the pixel readout of the status bar.
+    void ClearReadout();
     void CentreMagnifier(int x, int y);
     void ScrollLoupe(int x, int y);
     void PlaceLoupe(int x, int y);

@@ -1,5 +1,6 @@
 #include "viewer/frame/measures.h"
 
+#include "imaging/geometry.h"
 #include "imaging/pixelspacing.h"
 #include "imaging/viewerlight.h"
 
@@ -10,7 +11,10 @@
 #include "viewer/shell/templatedm.h"
 
 #include <QCoreApplication>
+#include <QFont>
 #include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QPolygonF>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QVariantList>
@@ -171,10 +175,69 @@ QString EllipseValue(const DicomLabel &ellipse)
            + QString::number(mean, 'f', 1) + QStringLiteral(" Dev Std=") + QString::number(deviation, 'f', 1);
 }
 
-void PlaceLineLetter(DicomLabel &letter, const DicomLabel &line)
+namespace {
+
+// The size on screen (client pixels) of a text label's text, as the component draws a
+// text whose font does not scale with the cell.
+QSizeF TextExtent(const DicomLabel &label)
+{
+    QFont font(label.FontName().isEmpty() ? QStringLiteral("Arial") : label.FontName());
+    font.setPixelSize(std::max(1, label.FontSize()));
+    const QFontMetricsF metrics(font);
+    return QSizeF(metrics.horizontalAdvance(label.Text()), metrics.height());
+}
+
+// Moves a mark's letter (tied to the image) by the least amount that brings its drawn
+// text inside the image's cell as the image is shown now: a letter above a mark at the
+// top edge would be drawn where nobody sees it.
+void KeepInsideCell(DicomLabel &letter, const imaging::DicomImage &image)
+{
+    const imaging::DisplayGeometry g = image.Geometry();
+    const QRectF cell = g.cell;
+    if (cell.isEmpty() || g.sizeX <= 0 || g.sizeY <= 0)
+        return;
+    const QSizeF extent = TextExtent(letter);
+    const QPointF start = imaging::ImageToClient(g, QPointF(letter.Left(), letter.Top()));
+    QRectF text(start, extent);
+    if (!letter.AutoSize() && (letter.Alignment() & 3) == 1) {
+        // Centred across its box (an ellipse's letter).
+        QPolygonF corners;
+        for (const QPointF &p : {QPointF(letter.Left(), letter.Top()),
+                                 QPointF(letter.Left() + letter.Width(), letter.Top() + letter.Height())})
+            corners << imaging::ImageToClient(g, p);
+        const QRectF box = corners.boundingRect();
+        text = QRectF(box.center().x() - extent.width() / 2, box.top(), extent.width(), extent.height());
+    }
+    auto shift = [](double low, double high, double from, double to) {
+        if (low < from || high - low > to - from)
+            return from - low;
+        return high > to ? to - high : 0.0;
+    };
+    const double dx = shift(text.left(), text.right(), cell.left(), cell.right());
+    const double dy = shift(text.top(), text.bottom(), cell.top(), cell.bottom());
+    if (dx == 0 && dy == 0)
+        return;
+    const QPointF d = imaging::ClientToImage(g, start + QPointF(dx, dy)) - imaging::ClientToImage(g, start);
+    // Whole image pixels, never short of the way in.
+    auto away = [](double v) { return static_cast<int>(v > 0 ? std::ceil(v - 1e-9) : std::floor(v + 1e-9)); };
+    letter.SetLeft(letter.Left() + away(d.x()));
+    letter.SetTop(letter.Top() + away(d.y()));
+}
+
+} // namespace
+
+void PlaceLineLetter(DicomLabel &letter, const DicomLabel &line, const imaging::DicomImage &image)
 {
     letter.SetAutoSize(true);
     letter.SetAlignment(0);
+    // The letter's size in image pixels, as the component writes it back once it has
+    // drawn the letter: known now, the letter is centred from its first drawing on.
+    const imaging::DisplayGeometry g = image.Geometry();
+    const QSizeF extent = TextExtent(letter);
+    const QPointF size = imaging::ClientToImage(g, QPointF(extent.width(), extent.height()))
+                         - imaging::ClientToImage(g, QPointF(0, 0));
+    letter.SetWidth(static_cast<int>(std::lround(std::abs(size.x()))));
+    letter.SetHeight(static_cast<int>(std::lround(std::abs(size.y()))));
     if (line.Height() < 0) {
         letter.SetTop(line.Top() - std::abs(line.Height()) - letter.FontSize());
         letter.SetLeft(line.Left() + line.Width() - letter.Width() / 2);
@@ -182,14 +245,16 @@ void PlaceLineLetter(DicomLabel &letter, const DicomLabel &line)
         letter.SetTop(line.Top() - letter.FontSize());
         letter.SetLeft(line.Left() - letter.Width() / 2);
     }
+    KeepInsideCell(letter, image);
 }
 
-void PlaceEllipseLetter(DicomLabel &letter, const DicomLabel &ellipse)
+void PlaceEllipseLetter(DicomLabel &letter, const DicomLabel &ellipse, const imaging::DicomImage &image)
 {
     letter.SetAlignment(1);
     letter.SetTop(ellipse.Top() - letter.FontSize());
     letter.SetLeft(ellipse.Left());
     letter.SetWidth(ellipse.Width());
+    KeepInsideCell(letter, image);
 }
 
 void Normalise(DicomLabel &label)
@@ -209,11 +274,10 @@ void Normalise(DicomLabel &label)
 
 double PixelAspect(const imaging::DicomImage &image)
 {
-    double row = 0, column = 0;
+    // The component's one rule, the one the image is drawn with: an angle reads what the
+    // screen shows.
     const auto attributes = image.Attributes();
-    if (attributes && imaging::PixelSpacing(*attributes, row, column))
-        return row / column;
-    return 1.0;
+    return attributes ? imaging::PixelAspect(*attributes) : 1.0;
 }
 
 double AngleBetweenLines(const DicomLabel &p, const DicomLabel &q, double aspect)
@@ -278,10 +342,10 @@ bool AddMeasureText(imaging::DicomImage &image, const DicomLabelPtr &shape, QStr
     QString value;
     try {
         if (line) {
-            PlaceLineLetter(*letter, *shape);
+            PlaceLineLetter(*letter, *shape, image);
             value = LineValue(*shape, CalibrationFactor(image));
         } else {
-            PlaceEllipseLetter(*letter, *shape);
+            PlaceEllipseLetter(*letter, *shape, image);
             value = EllipseValue(*shape);
         }
     } catch (const imaging::DicomError &e) {
@@ -407,7 +471,7 @@ bool TMeasureGrab::RefreshGroupTextOn(imaging::DicomImage &image, QString *error
     bool ok = true;
     if (first.LabelType() == DicomLabel::TypeLine && kind == 1) {
         if (GroupSecond) {
-            PlaceLineLetter(*GroupSecond, first);
+            PlaceLineLetter(*GroupSecond, first, image);
             const QString key = GroupSecond->Text() + QLatin1Char(')');
             // The line's own entry only, whatever its unit.
             WriteLegend(image, ReplaceLegendEntry(Legend(image), key, key + LineValue(first, CalibrationFactor(image))));
@@ -415,8 +479,8 @@ bool TMeasureGrab::RefreshGroupTextOn(imaging::DicomImage &image, QString *error
     } else if (first.LabelType() == DicomLabel::TypeEllipse) {
         Normalise(first);
         if (GroupSecond) {
-            PlaceEllipseLetter(*GroupSecond, first);
             GroupSecond->SetHeight(GroupSecond->FontSize());
+            PlaceEllipseLetter(*GroupSecond, first, image);
             const QString key = GroupSecond->Text() + QLatin1Char(')');
             try {
                 WriteLegend(image, ReplaceLegendEntry(Legend(image), key, key + EllipseValue(first)));

@@ -63,16 +63,19 @@ QString LineValue(const imaging::DicomLabel &line, double factor);
 // "153.9mm carré Moy=47.2 Dev Std=12.5"; throws imaging::DicomError when the statistics
 // cannot be computed.
 QString EllipseValue(const imaging::DicomLabel &ellipse);
-// Where the letter of a line sits: above the upper end of the line, centred on it.
-void PlaceLineLetter(imaging::DicomLabel &letter, const imaging::DicomLabel &line);
-// The letter of an ellipse: above it, centred across its width.
-void PlaceEllipseLetter(imaging::DicomLabel &letter, const imaging::DicomLabel &ellipse);
+// Where the letter of a line sits: above the upper end of the line, centred on it; moved
+// into the image's cell (as the image is shown now) when it would fall outside.
+void PlaceLineLetter(imaging::DicomLabel &letter, const imaging::DicomLabel &line, const imaging::DicomImage &image);
+// The letter of an ellipse: above it, centred across its width; inside the cell as well.
+void PlaceEllipseLetter(imaging::DicomLabel &letter, const imaging::DicomLabel &ellipse,
+                        const imaging::DicomImage &image);
 // Negative width or height turned positive, the box unchanged.
 void Normalise(imaging::DicomLabel &label);
 
 // ---- Angles ----
-// Height over width of one pixel (row spacing / column spacing), 1 without spacing:
-// angles and leg lengths are measured with the pixels' true shape.
+// Height over width of one pixel, as the image is displayed (imaging::PixelAspect: Pixel
+// Spacing, else Imager Pixel Spacing, else Pixel Aspect Ratio; 1 for none): angles and
+// leg lengths are measured with the pixels' true shape.
 double PixelAspect(const imaging::DicomImage &image);
 // Degrees between two lines. When their start points are more than 5 pixels apart in
 // x or in y, p is taken from its end (for the computation only; p is not changed).

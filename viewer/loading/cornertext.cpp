@@ -416,6 +416,10 @@ void AddImageLabels(DicomImage &image, CornerTextContext &context)
         label->SetAlignment(c.alignment);
         TextStyle(*label, kWhite, context.backColour);
         label->SetText(*c.text);
+        // The bottom-left text holds the legend of the marks, one line that grows with
+        // every mark: it is drawn on as many lines as it needs, clear of the other texts.
+        if (c.text == &bottomLeft)
+            label->SetWrapText(true);
     }
     auto marker = image.Labels()->AddNew();
     marker->SetLabelType(imaging::DicomLabel::TypeRectangle);

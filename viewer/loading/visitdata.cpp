@@ -27,8 +27,10 @@ void VisitContent::Clear()
 void VisitContent::AddSeries()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    calibration_.push_back(0.0);
-    seriesCount_.fetch_add(1);
+    const int count = seriesCount_.fetch_add(1) + 1;
+    // A factor stored already for a later run keeps its place.
+    if (int(calibration_.size()) < count)
+        calibration_.push_back(0.0);
 }
 
 void VisitContent::ResetSeries()
@@ -52,11 +54,21 @@ double VisitContent::CalibrationFactor(int series) const
     return calibration_[series - 1];
 }
 
-void VisitContent::SetCalibrationFactor(int series, double factor)
+bool VisitContent::SetCalibrationFactor(int series, double factor)
 {
+    if (series < 1)
+        return false;
+    // Every run of SeriesUID is a series the user can show and calibrate, also the runs
+    // that the loader's splits (echo times, secondary captures) added after the count.
+    const int runs = loading::CountSeries(*images_, false);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (series >= 1 && series <= int(calibration_.size()))
-        calibration_[series - 1] = factor;
+    if (series > int(calibration_.size())) {
+        if (series > runs)
+            return false;
+        calibration_.resize(std::size_t(series), 0.0);
+    }
+    calibration_[std::size_t(series) - 1] = factor;
+    return true;
 }
 
 namespace loading {
@@ -311,7 +323,10 @@ void DefaultWindow(DicomImage &image)
         maximum = image.MaximumPixelValue();
         minimum = image.MinimumPixelValue();
     }
-    image.SetLevel(double(hasLevel ? RoundHalfEven(level) : RoundHalfEven((maximum + minimum) / 2.0)));
+    // Two values only (a single-bit image, a segmentation mask): the upper one is the
+    // level, so that they show black and white (with the rounded mean both are white).
+    const double middle = maximum - minimum == 1 ? maximum : double(RoundHalfEven((maximum + minimum) / 2.0));
+    image.SetLevel(hasLevel ? double(RoundHalfEven(level)) : middle);
     image.SetWidth(hasWidth ? width : maximum - minimum + 1);
 }
 

@@ -45,10 +45,15 @@ public:
     // Back to no series and no factors (start of a load).
     void ResetSeries();
 
+    // One factor per series: at least SeriesCount of them, and one for every run of
+    // SeriesUID that SeriesOrdinal numbers once a factor was stored for it (the loader's
+    // series splits add runs that the count does not see).
     std::vector<double> CalibrationFactors() const;
-    // Factor of series n (from 1); 0 when n is out of range (not calibrated).
+    // Factor of series n (from 1); 0 when none was stored (not calibrated).
     double CalibrationFactor(int series) const;
-    void SetCalibrationFactor(int series, double factor);
+    // Stores the factor of series n. n may be any run of SeriesUID of the collection
+    // (1 .. the number of runs); false, and nothing stored, for any other n.
+    bool SetCalibrationFactor(int series, double factor);
 
 private:
     imaging::DicomImagesPtr images_;
@@ -106,7 +111,8 @@ QString TextLine(const QString &prefix, const QString &text);
 // prefix does not occur.
 QString ReplaceTextLine(const QString &prefix, const QString &text, const QString &newLine);
 // Sets Level and Width from Window Center / Width (0028,1050/1051), or from the pixel
-// range when they are absent.
+// range when they are absent (a range of two values, a single-bit image, shows them
+// black and white).
 void DefaultWindow(imaging::DicomImage &image);
 // Trimmed Name + " / " + study date + " " + study time; with `demo` the name is "NOM PATIENT", as in the corner
 // texts, so that a demonstration never shows a real name. The one-argument form follows the "/DEMO" option.
@@ -141,7 +147,7 @@ public:
     int SeriesCount() const { return content_->SeriesCount(); }
     std::vector<double> CalibrationFactors() const { return content_->CalibrationFactors(); }
     double CalibrationFactor(int series) const { return content_->CalibrationFactor(series); }
-    void SetCalibrationFactor(int series, double f) { content_->SetCalibrationFactor(series, f); }
+    bool SetCalibrationFactor(int series, double f) { return content_->SetCalibrationFactor(series, f); }
 
     // Where stack mode is read from (the main window's TBStack pressed state).
     void SetStackModeSource(std::function<bool()> source) { stackSource_ = std::move(source); }

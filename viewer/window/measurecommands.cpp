@@ -8,6 +8,7 @@
 #include "viewer/window/formviewer.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -52,6 +53,12 @@ CalibrationAnswer CalibrationFactorFor(const QString &answer, double length, dou
     const QString text = answer.trimmed();
     if (text.isEmpty())
         return CalibrationAnswer::Missing;
+    // A plain decimal number only: digits with at most one "." and nothing else. The C
+    // locale would also take "2,500" as 2500 (a group separator) and "1e3" as 1000, where
+    // a French user typing a decimal comma means 2.5.
+    static const QRegularExpression plain(QStringLiteral("^(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)$"));
+    if (!plain.match(text).hasMatch())
+        return CalibrationAnswer::Invalid;
     bool ok = false;
     const double millimetres = QLocale::c().toDouble(text, &ok);
     // A factor must make lengths positive and finite: 0 would mean "not calibrated".
@@ -219,7 +226,13 @@ void TFormViewer::CalibrateSeries(const imaging::DicomLabelPtr &line, const QStr
         break;
     }
     TVisitData &visit = VisitData();
-    visit.SetCalibrationFactor(visit.SeriesOrdinal(image->SeriesUID()), factor);
+    if (!visit.SetCalibrationFactor(visit.SeriesOrdinal(image->SeriesUID()), factor)) {
+        // Lengths in millimetres that no factor stands behind would be wrong on every
+        // later line: the legend stays as it is.
+        dm.ShowMessageDialog(QStringLiteral("La calibration n'a pas pu être enregistrée pour cette série."),
+                             TMsgDlgType::mtError, mbOK);
+        return;
+    }
     // The factor holds for the whole series: every image of it in the frame lists its
     // lines in millimetres from now on, not only the one on screen.
     const auto images = CurrentFrame()->DicomViewer()->Images();

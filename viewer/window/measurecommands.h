@@ -23,7 +23,8 @@ imaging::DicomLabelPtr SelectedLine(const imaging::DicomImage &image);
 enum class CalibrationAnswer { Accepted, Missing, Invalid };
 // The factor (percentage applied to measured lengths) that makes a line measured
 // `length` read `answer` millimetres. Missing: an empty answer. Invalid: not a decimal
-// number with "." as separator, not above 0, or a line without length.
+// number (digits with at most one ".", nothing else), not above 0, or a line without
+// length.
 CalibrationAnswer CalibrationFactorFor(const QString &answer, double length, double &factor);
 // Every line entry of the image's legend in millimetres with `factor`.
 void CalibrateLegend(imaging::DicomImage &image, double factor);

@@ -296,6 +296,13 @@ public:
     virtual void SetScaleFontSize(bool v) = 0;
     virtual bool RotateTextWithImage() const = 0;
     virtual void SetRotateTextWithImage(bool v) = 0;
+    // Untied text labels: a line that does not fit the room it has (the label's box,
+    // less what the cell's other texts take on that row) is drawn on several lines,
+    // broken after a list separator ", " (an item too wide alone at its blanks); the
+    // lines grow from the label's aligned edge. The text itself is not changed. Default
+    // false.
+    virtual bool WrapText() const = 0;
+    virtual void SetWrapText(bool v) = 0;
     virtual int Shadow() const = 0;
     virtual void SetShadow(int v) = 0;
     // Any value; the viewer keeps QVariantList of four ints there.

@@ -80,4 +80,34 @@ inline bool PixelSpacing(const DicomAttributes &attributes, double &rowSpacing, 
     return measureAttributes && spacing_detail::SpacingValues(*measureAttributes, rowSpacing, columnSpacing);
 }
 
+// The shape of one pixel, height over width, that every geometric value uses: the image
+// on screen, the angles of measurements and the lengths of angle legs. From Pixel
+// Spacing (as above), else Imager Pixel Spacing (0018,1164, radiographs), else Pixel
+// Aspect Ratio (0028,0034, vertical then horizontal). 1 when none gives two positive
+// values, when the ratio is so extreme (beyond 1:20) that it can only be a damaged value,
+// or when it differs from 1 only in the last digits written.
+inline double PixelAspect(const DicomAttributes &attributes)
+{
+    double vertical = 0, horizontal = 0;
+    bool found = PixelSpacing(attributes, vertical, horizontal);
+    if (!found) {
+        const DicomAttributePtr imager = attributes.Item(0x0018, 0x1164);
+        found = imager && imager->Exists() && spacing_detail::PositiveNumber(imager->ValueByIndex(1), vertical)
+                && spacing_detail::PositiveNumber(imager->ValueByIndex(2), horizontal);
+    }
+    if (!found) {
+        const DicomAttributePtr ratio = attributes.Item(0x0028, 0x0034);
+        found = ratio && ratio->Exists() && spacing_detail::PositiveNumber(ratio->ValueByIndex(1), vertical)
+                && spacing_detail::PositiveNumber(ratio->ValueByIndex(2), horizontal);
+    }
+    if (!found)
+        return 1.0;
+    const double aspect = vertical / horizontal;
+    if (!std::isfinite(aspect) || aspect < 0.05 || aspect > 20)
+        return 1.0;
+    if (std::fabs(aspect - 1.0) < 1e-3)
+        return 1.0;
+    return aspect;
+}
+
 } // namespace imaging

@@ -80,6 +80,15 @@ public:
     // empty); the labels in it are the very objects of the image or control.
     virtual DicomLabelsPtr LabelHits(int x, int y, bool imageLabels = true,
                                      bool controlLabels = true, bool visibleOnly = true) const = 0;
+    // The lines of label `labelNumber` of image `imageIndex` (an index in Images) as the
+    // control draws them now, top to bottom: each line's text and client rectangle. Empty
+    // when the image is in no cell, its labels are hidden or the label shows no text.
+    struct DrawnLine
+    {
+        QString text;
+        QRectF rect;
+    };
+    virtual QList<DrawnLine> DrawnTextLines(int imageIndex, int labelNumber) const = 0;
 
     // Redraws every cell now (also picks up changes of Images made from outside) and
     // wipes the XOR marks left by XorDrawLabel.

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 #include "testsupport/qtestgtest.h"
@@ -484,4 +485,228 @@ TEST_F(FrameTest, PressOnAMarkMovesItsGroupInsteadOfRunningTheTool)
     Press(Qt::LeftButton, onLine);
     Release(Qt::LeftButton, onLine);
     EXPECT_EQ(line->SelectMode(), 0);
+}
+
+namespace {
+
+// The angle shown by an angle mark (labels 12 to 14 of `image`), and the one its legs
+// form on the screen: 180 degrees less the angle between the legs drawn from the vertex.
+struct AngleReading
+{
+    int shown = -1;
+    double onScreen = -1;
+};
+AngleReading ReadAngle(const imaging::DicomImage &image)
+{
+    AngleReading reading;
+    const auto labels = image.Labels();
+    if (labels->Count() < 14)
+        return reading;
+    const auto first = labels->Item(12), second = labels->Item(13), text = labels->Item(14);
+    const imaging::DisplayGeometry g = image.Geometry();
+    auto client = [&](double x, double y) { return imaging::ImageToClient(g, QPointF(x, y)); };
+    const QPointF vertex = client(first->Left(), first->Top());
+    const QPointF a = client(first->Left() + first->Width(), first->Top() + first->Height()) - vertex;
+    const QPointF b = client(second->Left() + second->Width(), second->Top() + second->Height()) - vertex;
+    const double c = (a.x() * b.x() + a.y() * b.y()) / (std::hypot(a.x(), a.y()) * std::hypot(b.x(), b.y()));
+    reading.onScreen = 180.0 - std::acos(std::clamp(c, -1.0, 1.0)) * 180.0 / M_PI;
+    QString number = text->Text();
+    number.chop(1); // "º"
+    reading.shown = number.toInt();
+    return reading;
+}
+
+} // namespace
+
+// An angle reads what the screen shows, whatever gives the pixels their shape: Pixel
+// Aspect Ratio on the ultrasound image, Pixel Spacing on the radiograph; drawn new and
+// reshaped by the free end of a leg.
+TEST_F(FrameTest, AnglesReadWhatTheScreenShowsOnNonSquarePixels)
+{
+    ASSERT_TRUE(LoadVisit("nonsquare", QStringLiteral("KV000555")));
+    for (const auto &[modality, aspect] : {std::pair{"US", 1.5}, std::pair{"CR", 2.0}}) {
+        SCOPED_TRACE(modality);
+        Show(QLatin1String(modality));
+        const auto image = Image(1);
+        ASSERT_DOUBLE_EQ(image->Geometry().pixelAspect, aspect); // the preset's shapes, as displayed
+        host.right = toolMesureAngle;
+        const QRectF cell = image->DisplayCell();
+        const QPoint from = (cell.topLeft() + QPointF(cell.width() * 0.25, cell.height() * 0.3)).toPoint();
+        const QPoint to = (cell.topLeft() + QPointF(cell.width() * 0.55, cell.height() * 0.45)).toPoint();
+        Press(Qt::RightButton, from);
+        Move((from + to) / 2, Qt::RightButton);
+        Move(to, Qt::RightButton);
+        Release(Qt::RightButton, to);
+        ASSERT_EQ(image->Labels()->Count(), 14);
+        AngleReading reading = ReadAngle(*image);
+        EXPECT_EQ(reading.shown, 135);
+        EXPECT_NEAR(reading.shown, reading.onScreen, 0.5 + 1e-9);
+
+        // The free end of the second leg dragged elsewhere: the value follows the legs.
+        const auto second = image->Labels()->Item(13);
+        const QPointF end(second->Left() + second->Width() + 0.5, second->Top() + second->Height() + 0.5);
+        const QPoint grab = imaging::ImageToClient(image->Geometry(), end).toPoint();
+        const QPoint target = (cell.topLeft() + QPointF(cell.width() * 0.6, cell.height() * 0.8)).toPoint();
+        Press(Qt::LeftButton, grab);
+        ASSERT_EQ(TFrameDicomViewer::ScreenCursor(), -22) << "the end of the leg is grabbed";
+        Move((grab + target) / 2, Qt::LeftButton);
+        Move(target, Qt::LeftButton);
+        Release(Qt::LeftButton, target);
+        reading = ReadAngle(*image);
+        EXPECT_NE(reading.shown, 135);
+        EXPECT_NEAR(reading.shown, reading.onScreen, 0.5 + 1e-9);
+        for (int i = image->Labels()->Count(); i >= 12; --i)
+            image->Labels()->Remove(i);
+    }
+}
+
+// A line starts and ends on the pixels that the readout names at the press and release
+// points, in every quarter turn and mirror, at a zoom that is not a whole number.
+TEST_F(FrameTest, AMarkStartsAndEndsOnThePixelsTheReadoutNames)
+{
+    Show(QStringLiteral("CT"));
+    const auto image = Image(1);
+    host.right = toolMesureLine;
+    auto readout = [&](QPoint p) {
+        Move(p, Qt::NoButton);
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("^\\((\\d+), (\\d+)\\) HU: ")).match(host.status);
+        return m.hasMatch() ? QPoint(m.captured(1).toInt(), m.captured(2).toInt()) : QPoint(-1, -1);
+    };
+    int cases = 0;
+    for (int rotate = 0; rotate < 4; ++rotate) {
+        for (int flip : {0, 1, 2, 3}) {
+            SCOPED_TRACE(testing::Message() << "rotate " << rotate << " flip " << flip);
+            image->SetStretchToFit(false);
+            image->SetZoom(1.37);
+            image->SetScrollX(40);
+            image->SetScrollY(30);
+            image->SetRotateState(rotate);
+            image->SetFlipState(flip);
+            frame->DicomViewer()->Refresh();
+            // Neighbouring screen pixels fall at different places within an image pixel.
+            for (int k = 0; k < 3; ++k) {
+                const QPoint from(100 + k, 120 + 2 * k), to(280 + 2 * k, 300 + k);
+                const QPoint a = readout(from), b = readout(to);
+                ASSERT_GE(a.x(), 0);
+                ASSERT_GE(b.x(), 0);
+                Press(Qt::RightButton, from);
+                Move((from + to) / 2, Qt::RightButton);
+                Move(to, Qt::RightButton);
+                Release(Qt::RightButton, to);
+                ASSERT_EQ(image->Labels()->Count(), 13);
+                const auto line = image->Labels()->Item(12);
+                EXPECT_EQ(QPoint(line->Left(), line->Top()), a) << k;
+                EXPECT_EQ(QPoint(line->Left() + line->Width(), line->Top() + line->Height()), b) << k;
+                image->Labels()->Remove(13);
+                image->Labels()->Remove(12);
+                ++cases;
+            }
+        }
+    }
+    EXPECT_EQ(cases, 48);
+}
+
+// A line's letter is centred on the upper end of the line from its first drawing on, and
+// a letter that would fall above the cell (a mark at the top edge) is drawn inside it.
+TEST_F(FrameTest, LettersSitCentredOnTheirLinesAndInsideTheCell)
+{
+    Show(QStringLiteral("CT"));
+    const auto image = Image(1);
+    imaging::DicomViewerLight &control = *frame->DicomViewer();
+    auto drag = [&](QPoint from, QPoint to) {
+        Press(Qt::RightButton, from);
+        Move((from + to) / 2, Qt::RightButton);
+        Move(to, Qt::RightButton);
+        Release(Qt::RightButton, to);
+        control.Refresh();
+        return image->Labels()->Count(); // the letter is the last label
+    };
+    const QRectF cell = control.CellRect(0);
+    host.right = toolMesureLine;
+    // Drawn downwards (upper end at the start) and upwards (upper end at the end).
+    for (const auto &[from, to] : {std::pair{QPoint(150, 200), QPoint(300, 330)},
+                                   std::pair{QPoint(160, 420), QPoint(320, 260)}}) {
+        SCOPED_TRACE(testing::Message() << from.x() << "," << from.y());
+        const int letter = drag(from, to);
+        const auto line = image->Labels()->Item(letter - 1);
+        const QPointF upper = line->Height() < 0 ? QPointF(line->Left() + line->Width(), line->Top() + line->Height())
+                                                 : QPointF(line->Left(), line->Top());
+        const QPointF end = imaging::ImageToClient(image->Geometry(), upper);
+        const auto drawn = control.DrawnTextLines(1, letter);
+        ASSERT_EQ(drawn.size(), 1);
+        EXPECT_NEAR(drawn[0].rect.center().x(), end.x(), 1.0 + image->ActualZoom());
+        EXPECT_LT(drawn[0].rect.top(), end.y()); // above it
+    }
+    // At the top edge of the cell: a line going up to it and an ellipse drawn past it.
+    for (int tool : {toolMesureLine, toolMesureEllipse}) {
+        SCOPED_TRACE(tool);
+        host.right = tool;
+        const QPoint from(int(cell.left()) + 200, int(cell.bottom()) - 200);
+        const QPoint to(int(cell.left()) + 300, int(cell.top()) + 1);
+        const int letter = drag(tool == toolMesureLine ? from : QPoint(from.x(), to.y()),
+                                tool == toolMesureLine ? to : QPoint(to.x(), to.y() + 80));
+        const auto drawn = control.DrawnTextLines(1, letter);
+        ASSERT_EQ(drawn.size(), 1);
+        EXPECT_TRUE(cell.adjusted(-0.5, -0.5, 0.5, 0.5).contains(drawn[0].rect))
+            << drawn[0].rect.top() << " above " << cell.top();
+    }
+}
+
+// Zooming the bottom-right image of a 2 x 2 grid re-anchors every image of the series on
+// the one press point: all end at the same scroll, so a neighbour or an image scrolled
+// into view later shows the region the user zoomed.
+TEST_F(FrameTest, ZoomInAGridLeavesEveryImageOfTheSeriesAtOneScroll)
+{
+    Show(QStringLiteral("CT"));
+    imaging::DicomViewerLight &control = *frame->DicomViewer();
+    control.SetMultiRows(2);
+    control.SetMultiColumns(2);
+    control.Refresh();
+    const auto images = control.Images();
+    ASSERT_GE(images->Count(), 6);
+    for (int i = 1; i <= images->Count(); ++i) {
+        images->Item(i)->SetStretchToFit(false);
+        images->Item(i)->SetZoom(0.4);
+        images->Item(i)->SetScrollX(-20);
+        images->Item(i)->SetScrollY(-10);
+    }
+    control.Refresh();
+    frame->FrameEnter();
+    host.left = toolZoom;
+    const QPoint at = control.CellRect(3).center().toPoint() + QPoint(17, -11);
+    Press(Qt::LeftButton, at);
+    ASSERT_EQ(frame->CurrentImageIndex, 4);
+    for (int step = 1; step <= 4; ++step)
+        Move(at - QPoint(step, step), Qt::LeftButton); // up and left: in
+    Release(Qt::LeftButton, at - QPoint(5, 5));
+    const auto zoomed = Image(4);
+    EXPECT_NEAR(zoomed->Zoom(), 0.9, 1e-9);
+    for (int i = 1; i <= images->Count(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(images->Item(i)->Zoom(), zoomed->Zoom(), 1e-9);
+        EXPECT_EQ(images->Item(i)->ScrollX(), zoomed->ScrollX());
+        EXPECT_EQ(images->Item(i)->ScrollY(), zoomed->ScrollY());
+    }
+}
+
+// The readout never shows the value of an image that is no longer under the mouse: it is
+// cleared when the image, the frame of a multi-frame image or the series changes.
+TEST_F(FrameTest, TheReadoutIsClearedWhenTheImageUnderTheMouseChanges)
+{
+    Show(QStringLiteral("CT"));
+    const QPoint at(260, 250);
+    Move(at, Qt::NoButton);
+    ASSERT_TRUE(host.status.contains(QStringLiteral("HU:"))) << host.status.toStdString();
+    frame->ScrollBar()->setValue(2); // the next image
+    EXPECT_EQ(host.status, QString());
+    Move(at, Qt::NoButton);
+    ASSERT_TRUE(host.status.contains(QStringLiteral("HU:")));
+    Show(QStringLiteral("MR")); // another series in the frame
+    EXPECT_EQ(host.status, QString());
+    Show(QStringLiteral("XA"));
+    Move(at, Qt::NoButton);
+    host.status = QStringLiteral("(10, 10) 5");
+    frame->DicomViewerFrameChanging(1, 2); // another frame of the run
+    EXPECT_EQ(host.status, QString());
 }

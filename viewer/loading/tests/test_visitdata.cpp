@@ -167,6 +167,15 @@ TEST(TextFunctions, DefaultWindowFromPixelRangeRoundsHalfToEven)
     EXPECT_EQ(withWindow->Level(), 40);
     EXPECT_EQ(withWindow->Width(), 400);
     EXPECT_EQ(RoundHalfEven(2046.5), 2046);
+
+    // A single-bit mask (values 0 and 1): level 1, width 2, so that 0 is black and 1
+    // white; the rounded mean 0 would show both white.
+    const auto mask = loadingtest::ReadImage(QStringLiteral(KORVANE_PYDICOM_FILES "/liver_1frame.dcm"));
+    mask->SetLevel(7);
+    mask->SetWidth(7);
+    DefaultWindow(*mask);
+    EXPECT_EQ(mask->Level(), 1);
+    EXPECT_EQ(mask->Width(), 2);
 }
 
 TEST(TextFunctions, StudyCaptionOfARealImage)

@@ -65,6 +65,7 @@ protected:
         return line;
     }
     QString Legend() const { return measures::Legend(*image); }
+    static int CountSeriesRuns() { return loading::CountSeries(*VisitData().VisitImages(), false); }
     QWidget *Control() { return frame->DicomViewer(); }
     void Drag(Qt::MouseButton button, QPoint from, QPoint to)
     {
@@ -89,11 +90,13 @@ protected:
     imaging::DicomImagePtr image;
 };
 
-// Image pixel under a client point, from the display rule of the component's interface
-// (not from its code): the cell, the zoom (fitted: the whole image in the cell, centred),
-// the scroll, then the mirrors undone on the screen's axes and the quarter turns undone.
-QPoint ExpectedPixel(const imaging::DicomImage &image, QPointF client)
+// Image pixel under a client pixel, from the display rule of the component's interface
+// (not from its code): the client pixel's centre, the cell, the zoom (fitted: the whole
+// image in the cell, centred), the scroll, then the mirrors undone on the screen's axes
+// and the quarter turns undone.
+QPointF ExpectedPixel(const imaging::DicomImage &image, QPointF client)
 {
+    client += QPointF(0.5, 0.5);
     const QRectF cell = image.DisplayCell();
     const double size = 512; // square image, square pixels: the displayed size is 512 x 512
     double zoom = image.Zoom(), scrollX = image.ScrollX(), scrollY = image.ScrollY();
@@ -114,7 +117,16 @@ QPoint ExpectedPixel(const imaging::DicomImage &image, QPointF client)
         x = ux;
         y = uy;
     }
-    return QPoint(int(std::floor(x)), int(std::floor(y)));
+    return QPointF(x, y);
+}
+
+// Whether `pixel` is the pixel under the continuous image point `at`; a centre that falls
+// exactly on the line between two pixels (zoom 1.5 puts every third one there) may take
+// either of them.
+bool PixelUnder(QPoint pixel, QPointF at)
+{
+    auto fits = [](int p, double c) { return p == int(std::floor(c + 1e-6)) || p == int(std::floor(c - 1e-6)); };
+    return fits(pixel.x(), at.x()) && fits(pixel.y(), at.y());
 }
 
 } // namespace
@@ -222,6 +234,165 @@ TEST_F(MeasureCommandsTest, CalibrationWithItsBoxAndEveryMessage)
     Q_UNUSED(other);
 }
 
+// The loader's splits (the MR echo times) add runs of SeriesUID beyond the series it
+// counted: the visit's last series is one of them and must be calibrated like any other,
+// in stack mode too.
+TEST_F(MeasureCommandsTest, EverySeriesOfTheVisitCanBeCalibratedAlsoInStackMode)
+{
+    const auto visitImages = VisitData().VisitImages();
+    const QString lastKey = visitImages->Item(visitImages->Count())->SeriesUID();
+    const int ordinal = VisitData().SeriesOrdinal(lastKey);
+    ASSERT_GT(ordinal, VisitData().SeriesCount()); // a series beyond the loader's count
+    QString typed = QStringLiteral("25");
+    window->RunCalibrationBox = [&](const QString &, const QString &, QString &text) {
+        text = typed;
+        return true;
+    };
+    auto calibrateOnScreen = [&](const char *what) {
+        SCOPED_TRACE(what);
+        image = Shown(frame);
+        ASSERT_EQ(image->SeriesUID(), lastKey);
+        measurecommands::ClearMarks(*image);
+        auto line = AddLine(10, 10, 200, 0);
+        const double measured = line->ROILength();
+        line->SetSelectMode(2);
+        messages.clear();
+        A("TBCalibration")->trigger();
+        EXPECT_TRUE(messages.isEmpty()) << (messages.isEmpty() ? QString() : messages[0].text).toStdString();
+        EXPECT_DOUBLE_EQ(VisitData().CalibrationFactor(ordinal), 25 * 100 / measured);
+        EXPECT_EQ(Legend(), "Lgd:A)25.00mm");
+        // A second line of the same length reads the same 25 mm, and so does the stenosis.
+        AddLine(10, 60, 200, 0);
+        EXPECT_EQ(Legend(), "Lgd:A)25.00mm, B)25.00mm");
+        window->ActionF11Execute();
+        EXPECT_EQ(messages.last().text, "Sténose: Grande Mesure: 25.00 mm, Petite Mesure: 25.00 mm = 0.00 %");
+        VisitData().SetCalibrationFactor(ordinal, 0);
+        EXPECT_EQ(VisitData().CalibrationFactor(ordinal), 0.0);
+    };
+    window->LoadSeries(lastKey);
+    QCoreApplication::processEvents();
+    calibrateOnScreen("series");
+    A("TBStack")->trigger();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(window->StackDown());
+    calibrateOnScreen("stack mode");
+    A("TBStack")->trigger();
+    // Every factor is kept: the count of series, the factor stored beyond it, both stay
+    // when the loader counts one more series.
+    const VisitContentPtr content = VisitData().Content();
+    ASSERT_TRUE(VisitData().SetCalibrationFactor(ordinal, 40));
+    const int count = content->SeriesCount();
+    EXPECT_EQ(VisitData().CalibrationFactors().size(), std::size_t(ordinal));
+    content->AddSeries();
+    EXPECT_EQ(VisitData().CalibrationFactor(ordinal), 40.0);
+    EXPECT_GE(VisitData().CalibrationFactors().size(), std::size_t(count + 1));
+    VisitData().SetCalibrationFactor(ordinal, 0);
+    // A series that is not in the visit gets no factor and the calibration says so.
+    EXPECT_FALSE(VisitData().SetCalibrationFactor(CountSeriesRuns() + 1, 10));
+    EXPECT_FALSE(VisitData().SetCalibrationFactor(0, 10));
+    image = Shown(frame);
+    measurecommands::ClearMarks(*image);
+    auto line = AddLine(10, 10, 200, 0);
+    const QString legend = Legend();
+    line->SetSelectMode(2);
+    VisitData().ClearVisitImages(); // the image on screen belongs to no series of the visit now
+    messages.clear();
+    A("TBCalibration")->trigger();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].text, "La calibration n'a pas pu être enregistrée pour cette série.");
+    EXPECT_EQ(messages[0].kind, TMsgDlgType::mtError);
+    EXPECT_EQ(Legend(), legend);
+}
+
+// Only a plain decimal number is a length: a decimal comma, a group separator or an
+// exponent are refused and change nothing.
+TEST_F(MeasureCommandsTest, TheCalibrationBoxTakesOnlyAPlainDecimalNumber)
+{
+    image->Attributes()->Add(0x0028, 0x0030, QVariantList{1.0, 1.0});
+    const int series = VisitData().SeriesOrdinal(axialKey);
+    QString typed;
+    window->RunCalibrationBox = [&](const QString &, const QString &, QString &text) {
+        text = typed;
+        return true;
+    };
+    auto line = AddLine(10, 10, 30, 40); // 50 mm
+    for (const char *bad : {"2,500", "1,000", "1e3", "12.5.1", "12,5", "+5", "0x10", "inf", "1 000", "٣"}) {
+        SCOPED_TRACE(bad);
+        line->SetSelectMode(2);
+        typed = QString::fromUtf8(bad);
+        messages.clear();
+        A("TBCalibration")->trigger();
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_EQ(messages[0].text, "La mesure entrée est invalide.");
+        EXPECT_EQ(VisitData().CalibrationFactor(series), 0.0);
+        EXPECT_EQ(Legend(), "Lgd:A)50.00mm");
+    }
+    for (const auto &[good, factor] : {std::pair{" 12.5 ", 25.0}, std::pair{"25.", 50.0}, std::pair{".5", 1.0}}) {
+        SCOPED_TRACE(good);
+        line->SetSelectMode(2);
+        typed = QString::fromUtf8(good);
+        messages.clear();
+        A("TBCalibration")->trigger();
+        EXPECT_TRUE(messages.isEmpty());
+        EXPECT_DOUBLE_EQ(VisitData().CalibrationFactor(series), factor);
+    }
+    EXPECT_EQ(Legend(), "Lgd:A)0.50mm");
+}
+
+// Eight marks on a CT of the two-frame layout: the legend is drawn on as many lines as
+// its entries need, every entry whole on one line, inside the cell and clear of the
+// other corner texts; the stored "Lgd:" line keeps its one-line form.
+TEST_F(MeasureCommandsTest, ALongLegendIsDrawnWholeInsideTheCell)
+{
+    ASSERT_EQ(Frames().size(), 2);
+    ASSERT_LT(Control()->width(), 700) << "two frames side by side";
+    for (int i = 0; i < 6; ++i)
+        AddLine(20 + 10 * i, 40 + 30 * i, 150 + 20 * i, 35 * i);
+    for (int i = 0; i < 2; ++i) {
+        auto ellipse = image->Labels()->AddNew();
+        ellipse->SetLabelType(DicomLabel::TypeEllipse);
+        ellipse->SetImageTied(true);
+        ellipse->SetForeColour(measures::kMarkColour);
+        ellipse->SetLeft(200 + 100 * i);
+        ellipse->SetTop(300);
+        ellipse->SetWidth(80);
+        ellipse->SetHeight(60);
+        ASSERT_TRUE(measures::AddMeasureText(*image, ellipse));
+    }
+    frame->DicomViewer()->Refresh();
+    const QString legend = Legend();
+    const QStringList entries = legend.mid(4).split(QStringLiteral(", "));
+    ASSERT_EQ(entries.size(), 8);
+    EXPECT_TRUE(legend.startsWith(QStringLiteral("Lgd:A)")));
+    EXPECT_TRUE(entries[7].startsWith(QStringLiteral("H)")) && entries[7].contains(QStringLiteral(" Dev Std=")));
+
+    imaging::DicomViewerLight &control = *frame->DicomViewer();
+    const int index = frame->CurrentImageIndex;
+    const QRectF cell = control.CellRect(index - control.CurrentIndex());
+    ASSERT_FALSE(cell.isEmpty());
+    const auto drawn = control.DrawnTextLines(index, loading::kLabelBottomLeft);
+    ASSERT_FALSE(drawn.isEmpty());
+    QString all;
+    for (const auto &line : drawn) {
+        SCOPED_TRACE(line.text.toStdString());
+        EXPECT_TRUE(cell.adjusted(-0.5, -0.5, 0.5, 0.5).contains(line.rect));
+        all += line.text + QLatin1Char('\n');
+    }
+    for (const QString &entry : entries) {
+        int holding = 0;
+        for (const auto &line : drawn)
+            holding += line.text.contains(entry);
+        EXPECT_EQ(holding, 1) << entry.toStdString() << " in\n" << all.toStdString();
+    }
+    // Clear of the other corner texts.
+    for (int other : {loading::kLabelTopLeft, loading::kLabelTopRight, loading::kLabelBottomRight})
+        for (const auto &theirs : control.DrawnTextLines(index, other))
+            for (const auto &line : drawn)
+                EXPECT_FALSE(line.rect.intersects(theirs.rect))
+                    << line.text.toStdString() << " over " << theirs.text.toStdString();
+    EXPECT_EQ(Legend(), legend);
+}
+
 TEST_F(MeasureCommandsTest, StenosisOfTheLongestAndShortestLines)
 {
     A("ActionF11")->setEnabled(true); // the command itself does not depend on the modality
@@ -296,9 +467,10 @@ TEST_F(MeasureCommandsTest, LinesDrawnWithTheMouseMeasureWhatTheScreenShows)
                 Drag(Qt::RightButton, from, to);
                 ASSERT_EQ(image->Labels()->Count(), 13);
                 const auto line = image->Labels()->Item(12);
-                const QPoint a = ExpectedPixel(*image, from), b = ExpectedPixel(*image, to);
-                EXPECT_EQ(QPoint(line->Left(), line->Top()), a);
-                EXPECT_EQ(QPoint(line->Left() + line->Width(), line->Top() + line->Height()), b);
+                const QPoint a(line->Left(), line->Top());
+                const QPoint b(line->Left() + line->Width(), line->Top() + line->Height());
+                EXPECT_TRUE(PixelUnder(a, ExpectedPixel(*image, from)));
+                EXPECT_TRUE(PixelUnder(b, ExpectedPixel(*image, to)));
                 const double mm = std::hypot(b.x() - a.x(), b.y() - a.y()) * 0.9765625;
                 EXPECT_EQ(Legend(), "Lgd:A)" + QString::number(mm, 'f', 2) + "mm");
                 measurecommands::ClearMarks(*image);
