@@ -1,5 +1,6 @@
 // Images and image collections: reading files, display state, windowing to 8 bits.
 
+#include "decodeahead.h"
 #include "internal.h"
 #include "safereading.h"
 
@@ -753,6 +754,14 @@ private:
 };
 
 } // namespace
+
+DecodeJob DecodeJobOf(const DicomImage &image)
+{
+    const auto *impl = dynamic_cast<const ImageImpl *>(&image);
+    if (!impl || !impl->shared() || !impl->shared()->pixels)
+        return {};
+    return {impl->shared()->pixels, impl->Frame()};
+}
 
 DicomImagePtr MakeImage(ImageSharedPtr shared, const QString &fileName)
 {
