@@ -175,12 +175,32 @@ DcmElement *EffectiveElement(DcmElement *el, std::unique_ptr<DcmElement> &holder
     return typed;
 }
 
+namespace {
+
+// The element `key` of `item` itself (not of its sequences), found by walking the item's
+// list, which DCMTK keeps in tag order, up to the tag: DCMTK's own search builds a stack
+// of the way to it on every call, many times the cost for the few dozen attributes read
+// from every file.
+DcmElement *FindElement(DcmItem *item, const DcmTagKey &key)
+{
+    for (DcmObject *o = item->nextInContainer(nullptr); o; o = item->nextInContainer(o)) {
+        const DcmTagKey &tag = o->getTag();
+        if (tag == key)
+            return static_cast<DcmElement *>(o); // every member of an item is an element
+        if (key < tag)
+            break;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 QString ItemText(DcmItem *item, const DcmTagKey &key)
 {
     if (!item)
         return QString();
-    DcmElement *el = nullptr;
-    if (item->findAndGetElement(key, el, OFFalse).bad() || !el)
+    DcmElement *el = FindElement(item, key);
+    if (!el)
         return QString();
     std::unique_ptr<DcmElement> holder;
     el = EffectiveElement(el, holder);
@@ -194,8 +214,8 @@ bool ItemDouble(DcmItem *item, const DcmTagKey &key, double &value, unsigned lon
 {
     if (!item)
         return false;
-    DcmElement *el = nullptr;
-    if (item->findAndGetElement(key, el, OFFalse).bad() || !el || el->getLength() == 0)
+    DcmElement *el = FindElement(item, key);
+    if (!el || el->getLength() == 0)
         return false;
     std::unique_ptr<DcmElement> holder;
     el = EffectiveElement(el, holder);
@@ -218,8 +238,8 @@ bool ItemInt(DcmItem *item, const DcmTagKey &key, long &value, unsigned long pos
 {
     if (!item)
         return false;
-    DcmElement *el = nullptr;
-    if (item->findAndGetElement(key, el, OFFalse).bad() || !el || el->getLength() == 0)
+    DcmElement *el = FindElement(item, key);
+    if (!el || el->getLength() == 0)
         return false;
     std::unique_ptr<DcmElement> holder;
     el = EffectiveElement(el, holder);

@@ -70,6 +70,25 @@ double PixelAspectOf(DcmItem *ds)
     return aspect;
 }
 
+// A date written yyyymmdd (what follows is ignored); invalid otherwise. QDate::fromString
+// parses its format anew at each call, a large part of reading a file's identity.
+QDate CompactDate(const QString &text)
+{
+    if (text.size() < 8)
+        return QDate();
+    int v[3] = {0, 0, 0};
+    const int widths[3] = {4, 2, 2};
+    int at = 0;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < widths[k]; ++i, ++at) {
+            const QChar c = text[at];
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return QDate();
+            v[k] = v[k] * 10 + (c.unicode() - '0');
+        }
+    return QDate(v[0], v[1], v[2]); // invalid for a month or day out of range
+}
+
 class ImageImpl final : public DicomImage
 {
 public:
@@ -403,7 +422,7 @@ private:
         id_.patientId = ItemText(ds, DCM_PatientID);
         id_.sex = ItemText(ds, DCM_PatientSex);
         const QString birth = ItemText(ds, DCM_PatientBirthDate);
-        id_.birth = QDate::fromString(birth.left(8), QStringLiteral("yyyyMMdd"));
+        id_.birth = CompactDate(birth);
         if (!id_.birth.isValid() && birth.size() == 10) // the old "yyyy.mm.dd" form
             id_.birth = QDate::fromString(birth, QStringLiteral("yyyy.MM.dd"));
         d_.pixelAspect = PixelAspectOf(ds);
@@ -634,10 +653,22 @@ QImage ImageImpl::DisplayFrame() const
             for (std::int64_t k = 0; k < range; ++k)
                 table[static_cast<std::size_t>(k)] = toByte(static_cast<std::int32_t>(f->minStored + k));
             const std::uint8_t *t = table.data() - f->minStored;
+            // Rows reached through the image's bits once (scanLine checks and detaches at
+            // each call), four pixels per turn.
+            std::uint8_t *bits = img.bits();
+            const qsizetype stride = img.bytesPerLine();
             for (int y = 0; y < h; ++y) {
-                std::uint8_t *dst = img.scanLine(y);
+                std::uint8_t *dst = bits + stride * y;
                 const std::int32_t *row = src + static_cast<std::size_t>(y) * w;
-                for (int x = 0; x < w; ++x)
+                int x = 0;
+                for (; x + 4 <= w; x += 4) {
+                    const std::uint8_t a = t[row[x]], b = t[row[x + 1]], c = t[row[x + 2]], d = t[row[x + 3]];
+                    dst[x] = a;
+                    dst[x + 1] = b;
+                    dst[x + 2] = c;
+                    dst[x + 3] = d;
+                }
+                for (; x < w; ++x)
                     dst[x] = t[row[x]];
             }
         } else {

@@ -137,6 +137,36 @@ Syntax GuessSyntax(ByteSource &source, qint64 pos)
     return {explicitVR, bigEndian};
 }
 
+// What DCMTK knows of a two-letter VR name, looked up in a table made once (DcmVR finds
+// a name by comparing it with every VR it knows, and the walk asks for every element).
+struct VRInfo
+{
+    DcmEVR evr = EVR_UNKNOWN;
+    bool standard = false;
+    bool extended = false; // a 4-byte length after two reserved bytes
+};
+
+VRInfo MakeVRInfo(uchar first, uchar second)
+{
+    const char name[3] = {char(first), char(second), '\0'};
+    const DcmVR vr(name);
+    return {vr.getEVR(), bool(vr.isStandard()), bool(vr.usesExtendedLengthEncoding())};
+}
+
+VRInfo VRInfoOf(uchar first, uchar second)
+{
+    static const std::vector<VRInfo> upper = [] {
+        std::vector<VRInfo> t;
+        for (uchar a = 'A'; a <= 'Z'; ++a)
+            for (uchar b = 'A'; b <= 'Z'; ++b)
+                t.push_back(MakeVRInfo(a, b));
+        return t;
+    }();
+    if (first >= 'A' && first <= 'Z' && second >= 'A' && second <= 'Z')
+        return upper[static_cast<std::size_t>((first - 'A') * 26 + (second - 'A'))];
+    return MakeVRInfo(first, second); // not a VR a writer meant: rare
+}
+
 // What a level of the walk is reading: the elements of a data set or an item, the items
 // of a sequence, or the fragments of encapsulated pixel data.
 enum class Level { Elements, Items, Fragments };
@@ -305,12 +335,11 @@ void NestingWalk::walk(qint64 start, Syntax syntax, bool meta)
         qint64 header = 8;
         DcmEVR evr;
         if (s.explicitVR) {
-            const char name[3] = {char(h[4]), char(h[5]), '\0'};
-            const DcmVR vr(name);
-            evr = vr.getEVR();
-            if (!vr.isStandard() && group == 0x7FE0 && element == 0x0010 && name[0] == 'O' && name[1] == 'X')
+            const VRInfo vr = VRInfoOf(h[4], h[5]);
+            evr = vr.evr;
+            if (!vr.standard && group == 0x7FE0 && element == 0x0010 && h[4] == 'O' && h[5] == 'X')
                 evr = EVR_OW; // DCMTK's own repair of a known writer's mistake
-            if (vr.usesExtendedLengthEncoding()) {
+            if (vr.extended) {
                 if (pos_ + 12 > f.bound || !source_.read(pos_ + 8, h + 8, 4)) {
                     if (!resume())
                         return;
@@ -433,8 +462,10 @@ const char *const kShortVRs[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FL",
 
 bool IsShortVR(const QByteArray &vr)
 {
+    if (vr.size() != 2)
+        return false;
     for (const char *v : kShortVRs)
-        if (vr == v)
+        if (vr[0] == v[0] && vr[1] == v[1])
             return true;
     return false;
 }
