@@ -12,6 +12,8 @@ namespace imaging::detail {
 
 namespace {
 
+QString DescriptionOf(const DcmTagKey &key);
+
 class AttributeImpl final : public DicomAttribute
 {
 public:
@@ -19,7 +21,15 @@ public:
     int Group() const override { return group; }
     int Element() const override { return element; }
     QString VR() const override { return vr; }
-    QString Description() const override { return description; }
+    // Looked up in the dictionary when first asked for: most readers want only the value.
+    QString Description() const override
+    {
+        if (!descriptionKnown) {
+            description = DescriptionOf(DcmTagKey(static_cast<Uint16>(group), static_cast<Uint16>(element)));
+            descriptionKnown = true;
+        }
+        return description;
+    }
     bool Exists() const override { return exists; }
     QVariant Value() const override { return value; }
     QVariant ValueByIndex(int index) const override
@@ -51,7 +61,9 @@ public:
     }
 
     int group = 0, element = 0, vm = 0;
-    QString vr, description;
+    QString vr;
+    mutable QString description;
+    mutable bool descriptionKnown = false;
     bool exists = false;
     QVariant value;
 };
@@ -240,7 +252,6 @@ std::shared_ptr<AttributeImpl> Snapshot(const ItemRef &ref, DcmElement *el, cons
     auto a = std::make_shared<AttributeImpl>();
     a->group = key.getGroup();
     a->element = key.getElement();
-    a->description = DescriptionOf(key);
     std::unique_ptr<DcmElement> holder;
     el = EffectiveElement(el, holder);
     if (el) {
@@ -322,9 +333,7 @@ public:
     {
         std::lock_guard lock(ref_.root->mutex);
         DcmTagKey key(static_cast<Uint16>(group), static_cast<Uint16>(element));
-        DcmElement *el = nullptr;
-        if (ref_.item && ref_.item->findAndGetElement(key, el, OFFalse).bad())
-            el = nullptr;
+        DcmElement *el = ref_.item ? FindElement(ref_.item, key) : nullptr;
         return Snapshot(ref_, el, key);
     }
 

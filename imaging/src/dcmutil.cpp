@@ -175,8 +175,6 @@ DcmElement *EffectiveElement(DcmElement *el, std::unique_ptr<DcmElement> &holder
     return typed;
 }
 
-namespace {
-
 // The element `key` of `item` itself (not of its sequences), found by walking the item's
 // list, which DCMTK keeps in tag order, up to the tag: DCMTK's own search builds a stack
 // of the way to it on every call, many times the cost for the few dozen attributes read
@@ -192,8 +190,6 @@ DcmElement *FindElement(DcmItem *item, const DcmTagKey &key)
     }
     return nullptr;
 }
-
-} // namespace
 
 QString ItemText(DcmItem *item, const DcmTagKey &key)
 {

@@ -47,6 +47,9 @@ struct ItemRef
 
 DataRootPtr NewEmptyRoot();
 
+// The element `key` of `item` itself (not inside its sequences); null when absent.
+// Cheaper than DcmItem::findAndGetElement, which builds a search stack at each call.
+DcmElement *FindElement(DcmItem *item, const DcmTagKey &key);
 // Text of an element decoded by the Specific Character Set in force for its item.
 QString DecodeText(DcmItem *item, const OFString &raw);
 // A known attribute stored as UN, as an element of its dictionary VR (kept in `holder`);

@@ -37,7 +37,8 @@ quint32 U32(const uchar *p, bool big)
 class ByteSource
 {
 public:
-    explicit ByteSource(QFile *file) : file_(file), size_(file->size()) {}
+    // `head`: the file's first bytes, already read (the first window).
+    ByteSource(QFile *file, const QByteArray &head) : file_(file), size_(file->size()), window_(head), windowStart_(0) {}
     explicit ByteSource(const QByteArray *data) : data_(data), size_(data->size()) {}
 
     qint64 size() const { return size_; }
@@ -85,6 +86,9 @@ constexpr Syntax kExplicitBig{true, true};
 constexpr qint64 kMaxInflated = 256ll * 1024 * 1024;
 
 // A deflated data set and where in the file it begins.
+// Bytes read from the start of every file for the checks.
+constexpr qint64 kHeadBytes = 16 * 1024;
+
 struct Inflated
 {
     qint64 from = -1;
@@ -422,9 +426,9 @@ Syntax DataSetSyntax(ByteSource &source, qint64 start, QByteArray transferSyntax
 // Whether the nesting of a file stays within kMaxSequenceDepth: its meta header (when
 // there is one) and its data set, each in the encoding DCMTK reads it in. A deflated
 // data set is walked inflated (in `inflated` when that was inflated from the same place).
-bool NestingWithinLimit(QFile &file, Inflated &inflated)
+bool NestingWithinLimit(QFile &file, const QByteArray &head, Inflated &inflated)
 {
-    ByteSource source(&file);
+    ByteSource source(&file, head);
     uchar magic[4];
     const qint64 start = source.read(128, magic, 4) && std::memcmp(magic, "DICM", 4) == 0 ? 132 : 0;
     NestingWalk walk(source);
@@ -533,11 +537,9 @@ bool DataSetFits(const QByteArray &data, qsizetype pos)
 // first element after it too: those must fit in the file. The meta header is the group
 // length it states (else its group 0002 elements), explicit VR little endian. A deflated
 // data set is inflated into `inflated` and its lengths checked the same way.
-bool MetaHeaderFits(QFile &f, Inflated &inflated)
+bool MetaHeaderFits(QFile &f, const QByteArray &head, Inflated &inflated)
 {
     const qint64 size = f.size();
-    f.seek(0);
-    const QByteArray head = f.read(16 * 1024);
     if (head.size() < 132 || head.mid(128, 4) != "DICM")
         return true;
     auto u16 = [&](qsizetype at) { return U16(reinterpret_cast<const uchar *>(head.constData()) + at, false); };
@@ -611,9 +613,12 @@ QString ReasonNotToParse(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         return QString(); // the reader reports what is wrong with it
     Inflated inflated;
-    if (!MetaHeaderFits(f, inflated))
+    // The first bytes are read once for both checks (the nesting walk reads on from them
+    // only when the element headers go further).
+    const QByteArray head = f.read(kHeadBytes);
+    if (!MetaHeaderFits(f, head, inflated))
         return QStringLiteral("en-tête de fichier tronqué ou invalide.");
-    if (!NestingWithinLimit(f, inflated))
+    if (!NestingWithinLimit(f, head, inflated))
         return QStringLiteral("ses séquences sont imbriquées sur plus de %1 niveaux.").arg(kMaxSequenceDepth);
     return QString();
 }
