@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <charconv>
 #include <cmath>
 
 namespace imaging::detail {
@@ -113,8 +114,15 @@ QString TrimPadding(QString s, DcmEVR vr)
 QVariant StringValue(DcmEVR vr, const QString &text)
 {
     if (vr == EVR_DS) {
-        bool ok = false;
-        double d = text.trimmed().toDouble(&ok);
+        const QString trimmed = text.trimmed();
+        // The plain forms ("-12.5", "1e-3") read directly from their bytes; anything else
+        // (a sign '+', other digits) as QString reads it. Both round correctly.
+        const QByteArray bytes = trimmed.toLatin1();
+        double d = 0;
+        const auto [end, error] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), d);
+        bool ok = error == std::errc() && end == bytes.constData() + bytes.size() && !bytes.isEmpty();
+        if (!ok)
+            d = trimmed.toDouble(&ok);
         if (ok && std::isfinite(d))
             return d;
         return text;

@@ -414,6 +414,7 @@ private:
     {
         std::lock_guard lock(root()->mutex);
         DcmDataset *ds = root()->dataset();
+        const ElementIndexScope index(ds);
         id_.sopClass = ItemText(ds, DCM_SOPClassUID);
         id_.instanceUid = ItemText(ds, DCM_SOPInstanceUID);
         id_.seriesUid = ItemText(ds, DCM_SeriesInstanceUID);
@@ -822,21 +823,22 @@ DicomImagePtr ReadImageFile(const QString &path)
         DcmDataset *ds = root->dataset();
         DcmMetaInfo *meta = root->file->getMetaInfo();
         const bool hasMeta = meta && meta->tagExists(DCM_TransferSyntaxUID);
-        const bool looksDicom = ds && (ds->tagExists(DCM_SOPClassUID) || ds->tagExists(DCM_PixelData)
-                                       || ds->tagExists(DCM_StudyInstanceUID) || ds->tagExists(DCM_Rows));
+        // Every attribute read from here on is found in one table of the data set's members.
+        const ElementIndexScope index(ds);
+        const bool looksDicom = ds && (FindElement(ds, DCM_SOPClassUID) || FindElement(ds, DCM_PixelData)
+                                       || FindElement(ds, DCM_StudyInstanceUID) || FindElement(ds, DCM_Rows));
         if (!ds || ds->card() == 0 || (!hasMeta && !looksDicom))
             throw DicomError(FileError(path, QStringLiteral("ce n'est pas un fichier DICOM.")));
         // A value that runs past the end of the file means a truncated file: refuse it
         // now rather than when its pixels are wanted.
-        DcmElement *pd = nullptr;
-        if (ds->getOriginalXfer() != EXS_DeflatedLittleEndianExplicit
-            && ds->findAndGetElement(DCM_PixelData, pd, OFFalse).good() && pd
+        DcmElement *pd = FindElement(ds, DCM_PixelData);
+        if (ds->getOriginalXfer() != EXS_DeflatedLittleEndianExplicit && pd
             && pd->getLength() != DCM_UndefinedLength
             && static_cast<qint64>(pd->getLength()) > fi.size())
             throw DicomError(FileError(path, QStringLiteral("le fichier est tronqué.")));
         auto shared = std::make_shared<ImageShared>();
         shared->root = root;
-        if (ds->tagExists(DCM_PixelData)) {
+        if (pd) {
             shared->pixels = std::make_shared<PixelSource>(root);
             if (!shared->pixels->info().hasPixels)
                 shared->pixels.reset();

@@ -320,6 +320,7 @@ PixelSource::PixelSource(DataRootPtr root) : root_(std::move(root)), id_(g_nextS
     long v = 0;
     // Pixel data without any description (some non-image objects carry a stray one) is
     // no image; a description that is there but wrong is an error.
+    const ElementIndexScope index(ds); // many attributes read below
     if (!ds->tagExists(DCM_Rows) && !ds->tagExists(DCM_Columns) && !ds->tagExists(DCM_BitsAllocated))
         return;
     if (!ItemInt(ds, DCM_Rows, v) || v <= 0 || v > 65535)
