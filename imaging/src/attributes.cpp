@@ -6,11 +6,14 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <charconv>
 #include <cmath>
 
 namespace imaging::detail {
 
 namespace {
+
+QString DescriptionOf(const DcmTagKey &key);
 
 class AttributeImpl final : public DicomAttribute
 {
@@ -19,7 +22,15 @@ public:
     int Group() const override { return group; }
     int Element() const override { return element; }
     QString VR() const override { return vr; }
-    QString Description() const override { return description; }
+    // Looked up in the dictionary when first asked for: most readers want only the value.
+    QString Description() const override
+    {
+        if (!descriptionKnown) {
+            description = DescriptionOf(DcmTagKey(static_cast<Uint16>(group), static_cast<Uint16>(element)));
+            descriptionKnown = true;
+        }
+        return description;
+    }
     bool Exists() const override { return exists; }
     QVariant Value() const override { return value; }
     QVariant ValueByIndex(int index) const override
@@ -51,7 +62,9 @@ public:
     }
 
     int group = 0, element = 0, vm = 0;
-    QString vr, description;
+    QString vr;
+    mutable QString description;
+    mutable bool descriptionKnown = false;
     bool exists = false;
     QVariant value;
 };
@@ -101,8 +114,15 @@ QString TrimPadding(QString s, DcmEVR vr)
 QVariant StringValue(DcmEVR vr, const QString &text)
 {
     if (vr == EVR_DS) {
-        bool ok = false;
-        double d = text.trimmed().toDouble(&ok);
+        const QString trimmed = text.trimmed();
+        // The plain forms ("-12.5", "1e-3") read directly from their bytes; anything else
+        // (a sign '+', other digits) as QString reads it. Both round correctly.
+        const QByteArray bytes = trimmed.toLatin1();
+        double d = 0;
+        const auto [end, error] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), d);
+        bool ok = error == std::errc() && end == bytes.constData() + bytes.size() && !bytes.isEmpty();
+        if (!ok)
+            d = trimmed.toDouble(&ok);
         if (ok && std::isfinite(d))
             return d;
         return text;
@@ -240,7 +260,6 @@ std::shared_ptr<AttributeImpl> Snapshot(const ItemRef &ref, DcmElement *el, cons
     auto a = std::make_shared<AttributeImpl>();
     a->group = key.getGroup();
     a->element = key.getElement();
-    a->description = DescriptionOf(key);
     std::unique_ptr<DcmElement> holder;
     el = EffectiveElement(el, holder);
     if (el) {
@@ -322,9 +341,7 @@ public:
     {
         std::lock_guard lock(ref_.root->mutex);
         DcmTagKey key(static_cast<Uint16>(group), static_cast<Uint16>(element));
-        DcmElement *el = nullptr;
-        if (ref_.item && ref_.item->findAndGetElement(key, el, OFFalse).bad())
-            el = nullptr;
+        DcmElement *el = ref_.item ? FindElement(ref_.item, key) : nullptr;
         return Snapshot(ref_, el, key);
     }
 

@@ -13,6 +13,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <mutex>
 
 namespace imaging::detail {
@@ -175,12 +176,71 @@ DcmElement *EffectiveElement(DcmElement *el, std::unique_ptr<DcmElement> &holder
     return typed;
 }
 
+// The element `key` of `item` itself (not of its sequences), found by walking the item's
+// list, which DCMTK keeps in tag order, up to the tag: DCMTK's own search builds a stack
+// of the way to it on every call, many times the cost for the few dozen attributes read
+// from every file.
+namespace {
+thread_local const ElementIndexScope *tIndexScope = nullptr;
+
+Uint32 TagNumber(const DcmTagKey &key)
+{
+    return (Uint32(key.getGroup()) << 16) | key.getElement();
+}
+} // namespace
+
+ElementIndexScope::ElementIndexScope(DcmItem *item) : item_(item), previous_(tIndexScope)
+{
+    // Inside a scope of the same item already (a file's reading, then its pixels' and
+    // identity's): that one serves.
+    if (previous_ && previous_->item_ == item_) {
+        active_ = false;
+        return;
+    }
+    if (item_) {
+        members_.reserve(item_->card());
+        for (DcmObject *o = item_->nextInContainer(nullptr); o; o = item_->nextInContainer(o))
+            members_.emplace_back(TagNumber(o->getTag()), static_cast<DcmElement *>(o));
+        std::stable_sort(members_.begin(), members_.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+    }
+    tIndexScope = this;
+}
+
+ElementIndexScope::~ElementIndexScope()
+{
+    if (active_)
+        tIndexScope = previous_;
+}
+
+DcmElement *ElementIndexScope::find(const DcmTagKey &key) const
+{
+    const Uint32 number = TagNumber(key);
+    const auto it = std::lower_bound(members_.begin(), members_.end(), number,
+                                     [](const auto &member, Uint32 n) { return member.first < n; });
+    return it != members_.end() && it->first == number ? it->second : nullptr;
+}
+
+DcmElement *FindElement(DcmItem *item, const DcmTagKey &key)
+{
+    if (tIndexScope && tIndexScope->item() == item)
+        return tIndexScope->find(key);
+    for (DcmObject *o = item->nextInContainer(nullptr); o; o = item->nextInContainer(o)) {
+        const DcmTagKey &tag = o->getTag();
+        if (tag == key)
+            return static_cast<DcmElement *>(o); // every member of an item is an element
+        if (key < tag)
+            break;
+    }
+    return nullptr;
+}
+
 QString ItemText(DcmItem *item, const DcmTagKey &key)
 {
     if (!item)
         return QString();
-    DcmElement *el = nullptr;
-    if (item->findAndGetElement(key, el, OFFalse).bad() || !el)
+    DcmElement *el = FindElement(item, key);
+    if (!el)
         return QString();
     std::unique_ptr<DcmElement> holder;
     el = EffectiveElement(el, holder);
@@ -194,8 +254,8 @@ bool ItemDouble(DcmItem *item, const DcmTagKey &key, double &value, unsigned lon
 {
     if (!item)
         return false;
-    DcmElement *el = nullptr;
-    if (item->findAndGetElement(key, el, OFFalse).bad() || !el || el->getLength() == 0)
+    DcmElement *el = FindElement(item, key);
+    if (!el || el->getLength() == 0)
         return false;
     std::unique_ptr<DcmElement> holder;
     el = EffectiveElement(el, holder);
@@ -218,8 +278,8 @@ bool ItemInt(DcmItem *item, const DcmTagKey &key, long &value, unsigned long pos
 {
     if (!item)
         return false;
-    DcmElement *el = nullptr;
-    if (item->findAndGetElement(key, el, OFFalse).bad() || !el || el->getLength() == 0)
+    DcmElement *el = FindElement(item, key);
+    if (!el || el->getLength() == 0)
         return false;
     std::unique_ptr<DcmElement> holder;
     el = EffectiveElement(el, holder);

@@ -1,5 +1,6 @@
 // Images and image collections: reading files, display state, windowing to 8 bits.
 
+#include "decodeahead.h"
 #include "internal.h"
 #include "imaging/pixelspacing.h"
 #include "safereading.h"
@@ -48,6 +49,25 @@ double PixelAspectOf(DcmItem *ds)
     // The caller holds the data set's lock; this root only lends the wrappers one.
     const auto lender = std::make_shared<DataRoot>();
     return PixelAspect(*MakeAttributes(ItemRef{lender, ds}));
+}
+
+// A date written yyyymmdd (what follows is ignored); invalid otherwise. QDate::fromString
+// parses its format anew at each call, a large part of reading a file's identity.
+QDate CompactDate(const QString &text)
+{
+    if (text.size() < 8)
+        return QDate();
+    int v[3] = {0, 0, 0};
+    const int widths[3] = {4, 2, 2};
+    int at = 0;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < widths[k]; ++i, ++at) {
+            const QChar c = text[at];
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return QDate();
+            v[k] = v[k] * 10 + (c.unicode() - '0');
+        }
+    return QDate(v[0], v[1], v[2]); // invalid for a month or day out of range
 }
 
 class ImageImpl final : public DicomImage
@@ -375,6 +395,7 @@ private:
     {
         std::lock_guard lock(root()->mutex);
         DcmDataset *ds = root()->dataset();
+        const ElementIndexScope index(ds);
         id_.sopClass = ItemText(ds, DCM_SOPClassUID);
         id_.instanceUid = ItemText(ds, DCM_SOPInstanceUID);
         id_.seriesUid = ItemText(ds, DCM_SeriesInstanceUID);
@@ -383,7 +404,7 @@ private:
         id_.patientId = ItemText(ds, DCM_PatientID);
         id_.sex = ItemText(ds, DCM_PatientSex);
         const QString birth = ItemText(ds, DCM_PatientBirthDate);
-        id_.birth = QDate::fromString(birth.left(8), QStringLiteral("yyyyMMdd"));
+        id_.birth = CompactDate(birth);
         if (!id_.birth.isValid() && birth.size() == 10) // the old "yyyy.mm.dd" form
             id_.birth = QDate::fromString(birth, QStringLiteral("yyyy.MM.dd"));
         d_.pixelAspect = PixelAspectOf(ds);
@@ -617,10 +638,22 @@ QImage ImageImpl::DisplayFrame() const
             for (std::int64_t k = 0; k < range; ++k)
                 table[static_cast<std::size_t>(k)] = toByte(static_cast<std::int32_t>(f->minStored + k));
             const std::uint8_t *t = table.data() - f->minStored;
+            // Rows reached through the image's bits once (scanLine checks and detaches at
+            // each call), four pixels per turn.
+            std::uint8_t *bits = img.bits();
+            const qsizetype stride = img.bytesPerLine();
             for (int y = 0; y < h; ++y) {
-                std::uint8_t *dst = img.scanLine(y);
+                std::uint8_t *dst = bits + stride * y;
                 const std::int32_t *row = src + static_cast<std::size_t>(y) * w;
-                for (int x = 0; x < w; ++x)
+                int x = 0;
+                for (; x + 4 <= w; x += 4) {
+                    const std::uint8_t a = t[row[x]], b = t[row[x + 1]], c = t[row[x + 2]], d = t[row[x + 3]];
+                    dst[x] = a;
+                    dst[x + 1] = b;
+                    dst[x + 2] = c;
+                    dst[x + 3] = d;
+                }
+                for (; x < w; ++x)
                     dst[x] = t[row[x]];
             }
         } else {
@@ -738,6 +771,14 @@ private:
 
 } // namespace
 
+DecodeJob DecodeJobOf(const DicomImage &image)
+{
+    const auto *impl = dynamic_cast<const ImageImpl *>(&image);
+    if (!impl || !impl->shared() || !impl->shared()->pixels)
+        return {};
+    return {impl->shared()->pixels, impl->Frame()};
+}
+
 DicomImagePtr MakeImage(ImageSharedPtr shared, const QString &fileName)
 {
     return std::make_shared<ImageImpl>(std::move(shared), fileName);
@@ -766,21 +807,22 @@ DicomImagePtr ReadImageFile(const QString &path)
         DcmDataset *ds = root->dataset();
         DcmMetaInfo *meta = root->file->getMetaInfo();
         const bool hasMeta = meta && meta->tagExists(DCM_TransferSyntaxUID);
-        const bool looksDicom = ds && (ds->tagExists(DCM_SOPClassUID) || ds->tagExists(DCM_PixelData)
-                                       || ds->tagExists(DCM_StudyInstanceUID) || ds->tagExists(DCM_Rows));
+        // Every attribute read from here on is found in one table of the data set's members.
+        const ElementIndexScope index(ds);
+        const bool looksDicom = ds && (FindElement(ds, DCM_SOPClassUID) || FindElement(ds, DCM_PixelData)
+                                       || FindElement(ds, DCM_StudyInstanceUID) || FindElement(ds, DCM_Rows));
         if (!ds || ds->card() == 0 || (!hasMeta && !looksDicom))
             throw DicomError(FileError(path, QStringLiteral("ce n'est pas un fichier DICOM.")));
         // A value that runs past the end of the file means a truncated file: refuse it
         // now rather than when its pixels are wanted.
-        DcmElement *pd = nullptr;
-        if (ds->getOriginalXfer() != EXS_DeflatedLittleEndianExplicit
-            && ds->findAndGetElement(DCM_PixelData, pd, OFFalse).good() && pd
+        DcmElement *pd = FindElement(ds, DCM_PixelData);
+        if (ds->getOriginalXfer() != EXS_DeflatedLittleEndianExplicit && pd
             && pd->getLength() != DCM_UndefinedLength
             && static_cast<qint64>(pd->getLength()) > fi.size())
             throw DicomError(FileError(path, QStringLiteral("le fichier est tronqué.")));
         auto shared = std::make_shared<ImageShared>();
         shared->root = root;
-        if (ds->tagExists(DCM_PixelData)) {
+        if (pd) {
             shared->pixels = std::make_shared<PixelSource>(root);
             if (!shared->pixels->info().hasPixels)
                 shared->pixels.reset();

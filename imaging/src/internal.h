@@ -47,6 +47,29 @@ struct ItemRef
 
 DataRootPtr NewEmptyRoot();
 
+// The element `key` of `item` itself (not inside its sequences); null when absent.
+// Cheaper than DcmItem::findAndGetElement, which builds a search stack at each call.
+DcmElement *FindElement(DcmItem *item, const DcmTagKey &key);
+// While one lives on a thread, FindElement (and the Item* readers below) find the members
+// of its item by bisection in a table made by one walk of the item's list: for reading
+// many attributes of one data set in a row. The item must not change while it lives
+// (the caller holds its data set's lock and only reads).
+class ElementIndexScope
+{
+public:
+    explicit ElementIndexScope(DcmItem *item);
+    ~ElementIndexScope();
+    ElementIndexScope(const ElementIndexScope &) = delete;
+    ElementIndexScope &operator=(const ElementIndexScope &) = delete;
+    DcmItem *item() const { return item_; }
+    DcmElement *find(const DcmTagKey &key) const;
+
+private:
+    DcmItem *item_;
+    const ElementIndexScope *previous_;
+    bool active_ = true;
+    std::vector<std::pair<Uint32, DcmElement *>> members_;
+};
 // Text of an element decoded by the Specific Character Set in force for its item.
 QString DecodeText(DcmItem *item, const OFString &raw);
 // A known attribute stored as UN, as an element of its dictionary VR (kept in `holder`);

@@ -1,5 +1,6 @@
 // JPEG 2000 decoding through OpenJPEG, from a memory buffer.
 
+#include "decodeahead.h"
 #include "internal.h"
 
 #include <openjpeg.h>
@@ -82,7 +83,13 @@ J2kImage DecodeJpeg2000(const std::uint8_t *data, std::size_t size, std::uint64_
         opj_stream_destroy(stream);
         opj_destroy_codec(codec);
     };
-    if (!opj_setup_decoder(codec, &params) || !opj_read_header(stream, codec, &image) || !image) {
+    // Code blocks are decoded side by side on every core (a background decoding thread
+    // keeps to its own); without thread support in the library, one thread decodes.
+    const int threads = Jpeg2000Threads();
+    const bool setUp = opj_setup_decoder(codec, &params);
+    if (setUp && threads > 1 && opj_has_thread_support())
+        opj_codec_set_threads(codec, threads);
+    if (!setUp || !opj_read_header(stream, codec, &image) || !image) {
         cleanup();
         throw DicomError(QStringLiteral("En-tête JPEG 2000 illisible."));
     }

@@ -320,6 +320,7 @@ PixelSource::PixelSource(DataRootPtr root) : root_(std::move(root)), id_(g_nextS
     long v = 0;
     // Pixel data without any description (some non-image objects carry a stray one) is
     // no image; a description that is there but wrong is an error.
+    const ElementIndexScope index(ds); // many attributes read below
     if (!ds->tagExists(DCM_Rows) && !ds->tagExists(DCM_Columns) && !ds->tagExists(DCM_BitsAllocated))
         return;
     if (!ItemInt(ds, DCM_Rows, v) || v <= 0 || v > 65535)
@@ -514,6 +515,7 @@ FramePtr PixelSource::decode(int n)
     bool isSigned = p.pixelRepresentation == 1;
     J2kImage j2k;
     bool fromJ2k = false;
+    std::vector<std::uint8_t> code; // JPEG 2000 or RLE bytes of the frame
     {
         std::lock_guard lock(root_->mutex);
         DcmDataset *ds = root_->dataset();
@@ -546,15 +548,9 @@ FramePtr PixelSource::decode(int n)
             DcmPixelSequence *seq = nullptr;
             if (!pix || pix->getEncapsulatedRepresentation(ds->getOriginalXfer(), nullptr, seq).bad() || !seq)
                 Fail(file, QStringLiteral("données compressées sans fragments."));
-            std::vector<std::uint8_t> code = FrameCode(seq, n, p.frames, p.jpeg2000, file);
-            if (!p.jpeg2000) {
-                // Our own RLE decoder: DCMTK's reads past its buffers on damaged segments.
-                DecodeRle(code, count, p.samples, p.bitsAllocated / 8, buf, file);
-                planar = false;
-            } else {
-                j2k = DecodeJpeg2000(code.data(), code.size(), p.frameBytes * 2 + 1024 * 1024);
-                fromJ2k = true;
-            }
+            // The compressed bytes are copied out so that the decoding below leaves the
+            // data set free for other threads.
+            code = FrameCode(seq, n, p.frames, p.jpeg2000, file);
         } else {
             DcmPixelData *pix = dynamic_cast<DcmPixelData *>(pd);
             if (!pix)
@@ -569,6 +565,18 @@ FramePtr PixelSource::decode(int n)
             if (!model.empty())
                 colourModel = QString::fromLatin1(model.c_str()).toUpper();
         }
+    }
+
+    if (!code.empty()) {
+        if (!p.jpeg2000) {
+            // Our own RLE decoder: DCMTK's reads past its buffers on damaged segments.
+            DecodeRle(code, count, p.samples, p.bitsAllocated / 8, buf, file);
+            planar = false;
+        } else {
+            j2k = DecodeJpeg2000(code.data(), code.size(), p.frameBytes * 2 + 1024 * 1024);
+            fromJ2k = true;
+        }
+        code = std::vector<std::uint8_t>();
     }
 
     const bool palette = p.photometric.startsWith("PALETTE");

@@ -37,7 +37,8 @@ quint32 U32(const uchar *p, bool big)
 class ByteSource
 {
 public:
-    explicit ByteSource(QFile *file) : file_(file), size_(file->size()) {}
+    // `head`: the file's first bytes, already read (the first window).
+    ByteSource(QFile *file, const QByteArray &head) : file_(file), size_(file->size()), window_(head), windowStart_(0) {}
     explicit ByteSource(const QByteArray *data) : data_(data), size_(data->size()) {}
 
     qint64 size() const { return size_; }
@@ -85,6 +86,9 @@ constexpr Syntax kExplicitBig{true, true};
 constexpr qint64 kMaxInflated = 256ll * 1024 * 1024;
 
 // A deflated data set and where in the file it begins.
+// Bytes read from the start of every file for the checks.
+constexpr qint64 kHeadBytes = 16 * 1024;
+
 struct Inflated
 {
     qint64 from = -1;
@@ -135,6 +139,36 @@ Syntax GuessSyntax(ByteSource &source, qint64 pos)
     else
         bigEndian = big;
     return {explicitVR, bigEndian};
+}
+
+// What DCMTK knows of a two-letter VR name, looked up in a table made once (DcmVR finds
+// a name by comparing it with every VR it knows, and the walk asks for every element).
+struct VRInfo
+{
+    DcmEVR evr = EVR_UNKNOWN;
+    bool standard = false;
+    bool extended = false; // a 4-byte length after two reserved bytes
+};
+
+VRInfo MakeVRInfo(uchar first, uchar second)
+{
+    const char name[3] = {char(first), char(second), '\0'};
+    const DcmVR vr(name);
+    return {vr.getEVR(), bool(vr.isStandard()), bool(vr.usesExtendedLengthEncoding())};
+}
+
+VRInfo VRInfoOf(uchar first, uchar second)
+{
+    static const std::vector<VRInfo> upper = [] {
+        std::vector<VRInfo> t;
+        for (uchar a = 'A'; a <= 'Z'; ++a)
+            for (uchar b = 'A'; b <= 'Z'; ++b)
+                t.push_back(MakeVRInfo(a, b));
+        return t;
+    }();
+    if (first >= 'A' && first <= 'Z' && second >= 'A' && second <= 'Z')
+        return upper[static_cast<std::size_t>((first - 'A') * 26 + (second - 'A'))];
+    return MakeVRInfo(first, second); // not a VR a writer meant: rare
 }
 
 // What a level of the walk is reading: the elements of a data set or an item, the items
@@ -305,12 +339,11 @@ void NestingWalk::walk(qint64 start, Syntax syntax, bool meta)
         qint64 header = 8;
         DcmEVR evr;
         if (s.explicitVR) {
-            const char name[3] = {char(h[4]), char(h[5]), '\0'};
-            const DcmVR vr(name);
-            evr = vr.getEVR();
-            if (!vr.isStandard() && group == 0x7FE0 && element == 0x0010 && name[0] == 'O' && name[1] == 'X')
+            const VRInfo vr = VRInfoOf(h[4], h[5]);
+            evr = vr.evr;
+            if (!vr.standard && group == 0x7FE0 && element == 0x0010 && h[4] == 'O' && h[5] == 'X')
                 evr = EVR_OW; // DCMTK's own repair of a known writer's mistake
-            if (vr.usesExtendedLengthEncoding()) {
+            if (vr.extended) {
                 if (pos_ + 12 > f.bound || !source_.read(pos_ + 8, h + 8, 4)) {
                     if (!resume())
                         return;
@@ -393,9 +426,9 @@ Syntax DataSetSyntax(ByteSource &source, qint64 start, QByteArray transferSyntax
 // Whether the nesting of a file stays within kMaxSequenceDepth: its meta header (when
 // there is one) and its data set, each in the encoding DCMTK reads it in. A deflated
 // data set is walked inflated (in `inflated` when that was inflated from the same place).
-bool NestingWithinLimit(QFile &file, Inflated &inflated)
+bool NestingWithinLimit(QFile &file, const QByteArray &head, Inflated &inflated)
 {
-    ByteSource source(&file);
+    ByteSource source(&file, head);
     uchar magic[4];
     const qint64 start = source.read(128, magic, 4) && std::memcmp(magic, "DICM", 4) == 0 ? 132 : 0;
     NestingWalk walk(source);
@@ -433,8 +466,10 @@ const char *const kShortVRs[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FL",
 
 bool IsShortVR(const QByteArray &vr)
 {
+    if (vr.size() != 2)
+        return false;
     for (const char *v : kShortVRs)
-        if (vr == v)
+        if (vr[0] == v[0] && vr[1] == v[1])
             return true;
     return false;
 }
@@ -502,11 +537,9 @@ bool DataSetFits(const QByteArray &data, qsizetype pos)
 // first element after it too: those must fit in the file. The meta header is the group
 // length it states (else its group 0002 elements), explicit VR little endian. A deflated
 // data set is inflated into `inflated` and its lengths checked the same way.
-bool MetaHeaderFits(QFile &f, Inflated &inflated)
+bool MetaHeaderFits(QFile &f, const QByteArray &head, Inflated &inflated)
 {
     const qint64 size = f.size();
-    f.seek(0);
-    const QByteArray head = f.read(16 * 1024);
     if (head.size() < 132 || head.mid(128, 4) != "DICM")
         return true;
     auto u16 = [&](qsizetype at) { return U16(reinterpret_cast<const uchar *>(head.constData()) + at, false); };
@@ -580,9 +613,12 @@ QString ReasonNotToParse(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         return QString(); // the reader reports what is wrong with it
     Inflated inflated;
-    if (!MetaHeaderFits(f, inflated))
+    // The first bytes are read once for both checks (the nesting walk reads on from them
+    // only when the element headers go further).
+    const QByteArray head = f.read(kHeadBytes);
+    if (!MetaHeaderFits(f, head, inflated))
         return QStringLiteral("en-tête de fichier tronqué ou invalide.");
-    if (!NestingWithinLimit(f, inflated))
+    if (!NestingWithinLimit(f, head, inflated))
         return QStringLiteral("ses séquences sont imbriquées sur plus de %1 niveaux.").arg(kMaxSequenceDepth);
     return QString();
 }

@@ -1,5 +1,6 @@
 #include "viewerlight_impl.h"
 
+#include "decodeahead.h"
 #include "internal.h"
 
 #include <QApplication>
@@ -170,6 +171,7 @@ ViewerLight::ViewerLight(QWidget *parent)
 
 ViewerLight::~ViewerLight()
 {
+    DecodeAhead::instance().Cancel(this);
     alive_.reset();
     cineTimer_.stop();
     ReleaseWatches();
@@ -180,6 +182,8 @@ void ViewerLight::SetImages(const DicomImagesPtr &images)
     ReleaseWatches();
     images_ = images ? images : CreateImages();
     converter_.Clear();
+    direction_ = 1;
+    PlanDecodeAhead();
     update();
 }
 
@@ -190,8 +194,31 @@ DicomImagePtr ViewerLight::CurrentImage() const
 
 void ViewerLight::SetCurrentIndex(int index)
 {
+    const int old = currentIndex_;
     currentIndex_ = std::max(1, index);
+    // The way the user scrolls: that of the last step; from the first image, forward.
+    if (currentIndex_ == 1 || currentIndex_ > old)
+        direction_ = 1;
+    else if (currentIndex_ < old)
+        direction_ = -1;
+    PlanDecodeAhead();
     update();
+}
+
+void ViewerLight::PlanDecodeAhead()
+{
+    // A hidden control shows nothing next; a control without images wants nothing.
+    const int count = images_ && isVisible() ? images_->Count() : 0;
+    std::vector<DecodeJob> jobs;
+    int next = direction_ > 0 ? currentIndex_ + CellCount() : currentIndex_ - 1;
+    for (int k = 0; k < DecodeAhead::kDepth && next >= 1 && next <= count; ++k, next += direction_) {
+        if (const DicomImagePtr image = images_->Item(next)) {
+            DecodeJob job = DecodeJobOf(*image);
+            if (job.source)
+                jobs.push_back(std::move(job));
+        }
+    }
+    DecodeAhead::instance().Plan(this, jobs);
 }
 
 void ViewerLight::SetMultiRows(int rows)
@@ -370,6 +397,8 @@ void ViewerLight::Refresh()
     converter_.Clear();
     SyncCells();
     SyncCines();
+    // The images may have been changed from outside (another series in the control).
+    PlanDecodeAhead();
     repaint();
 }
 
@@ -781,12 +810,14 @@ void ViewerLight::showEvent(QShowEvent *event)
 {
     DicomViewerLight::showEvent(event);
     cinePoll_.start();
+    PlanDecodeAhead();
 }
 
 void ViewerLight::hideEvent(QHideEvent *event)
 {
     DicomViewerLight::hideEvent(event);
     cinePoll_.stop();
+    DecodeAhead::instance().Cancel(this);
 }
 
 QImage ViewerLight::Picture(const DicomImagePtr &image, QSize size) const

@@ -163,10 +163,14 @@ private:
     // Arms the cine timer for the next step due among the playing cines.
     void ArmCineTimer();
     static bool SameSnapshot(const DicomLabel &a, const DicomLabel &b);
+    // Asks the background decoding for the images that come after the cells in the way
+    // the user scrolls (direction_), replacing what this control asked for before.
+    void PlanDecodeAhead();
 
     DicomImagesPtr images_;
     DicomLabelsPtr labels_;
     int currentIndex_ = 1;
+    int direction_ = 1; // +1 forward, -1 backward: the way of the last step
     int rows_ = 1;
     int columns_ = 1;
     int borderStyle_ = 0;

@@ -1,4 +1,5 @@
-// studygen --out DIR [--preset demo|ct-large|mixed|nonsquare] [--images N] [--seed S]
+// studygen --out DIR [--preset demo|ct-large|ct-noise|mixed|nonsquare] [--images N] [--seed S]
+//          [--syntax jpeg2000|jpegls|jpeg14|rle]
 // studygen --summary DIR
 #include "studygen.h"
 
@@ -28,6 +29,8 @@ int main(int argc, char **argv)
             o.preset = next();
         else if (a == "--images")
             o.images = next().toInt(&ok);
+        else if (a == "--syntax")
+            o.syntax = next();
         else if (a == "--seed")
             o.seed = next().toUInt(&ok);
         else if (a == "--summary")
@@ -35,7 +38,8 @@ int main(int argc, char **argv)
         else
             ok = false;
         if (!ok) {
-            err << "usage: studygen --out DIR [--preset demo|ct-large|mixed|nonsquare] [--images N] [--seed S]\n"
+            err << "usage: studygen --out DIR [--preset demo|ct-large|ct-noise|mixed|nonsquare] [--images N] [--seed S]\n"
+                   "                    [--syntax jpeg2000|jpegls|jpeg14|rle]\n"
                    "       studygen --summary DIR\n";
             return 2;
         }

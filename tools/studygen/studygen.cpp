@@ -8,7 +8,15 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmdata/dcrleerg.h>
 #include <dcmtk/dcmjpeg/ddpiimpl.h>
+#include <dcmtk/dcmjpeg/djencode.h>
+#include <dcmtk/dcmjpeg/djrplol.h>
+#include <dcmtk/dcmjpls/djencode.h>
+#include <openjpeg.h>
 #include <dcmtk/oflog/oflog.h>
 
 #include <QDir>
@@ -19,10 +27,13 @@
 #include <QJsonObject>
 #include <QStringConverter>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace studygen {
@@ -159,15 +170,25 @@ QJsonObject planeJson(const Plane &p)
     return o;
 }
 
-// Stored CT values: HU + 1024, rescale intercept -1024.
-std::vector<uint8_t> ctPixels(const Plane &p, int rows, int cols)
+// Stored CT values: HU + 1024, rescale intercept -1024. With `noise` > 0, Gaussian noise
+// of that standard deviation (HU) inside the body and a fifth of it in the air around,
+// as a scanner's reconstruction gives; the values stay in 12 bits. `noiseSeed` makes
+// each slice's noise its own and the same at every run.
+std::vector<uint8_t> ctPixels(const Plane &p, int rows, int cols, double noise = 0, unsigned noiseSeed = 0)
 {
     std::vector<uint8_t> px(static_cast<size_t>(rows) * cols * 2);
+    std::mt19937 random(noiseSeed);
+    std::normal_distribution<double> gauss(0.0, 1.0);
     double pt[3];
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) {
             p.point(c, r, pt);
-            const uint16_t v = static_cast<uint16_t>(Phantom::hu(pt[0], pt[1], pt[2]) + 1024);
+            int hu = Phantom::hu(pt[0], pt[1], pt[2]);
+            if (noise > 0) {
+                const double sigma = hu == Phantom::kAir ? noise / 5 : noise;
+                hu = static_cast<int>(std::lround(hu + sigma * gauss(random)));
+            }
+            const uint16_t v = static_cast<uint16_t>(std::clamp(hu + 1024, 0, 4095));
             const size_t i = (static_cast<size_t>(r) * cols + c) * 2;
             px[i] = static_cast<uint8_t>(v & 0xff);
             px[i + 1] = static_cast<uint8_t>(v >> 8);
@@ -205,10 +226,175 @@ OFCondition fixCatalogueUid(const QString &path, const QString &uid)
     return st;
 }
 
+// ---- compression ----------------------------------------------------------
+
+struct ByteSink
+{
+    std::vector<uint8_t> bytes;
+    size_t pos = 0;
+    void reach(size_t end)
+    {
+        if (end > bytes.size())
+            bytes.resize(end);
+    }
+};
+
+OPJ_SIZE_T sinkWrite(void *buffer, OPJ_SIZE_T n, void *user)
+{
+    auto *s = static_cast<ByteSink *>(user);
+    s->reach(s->pos + n);
+    std::memcpy(s->bytes.data() + s->pos, buffer, n);
+    s->pos += n;
+    return n;
+}
+
+OPJ_OFF_T sinkSkip(OPJ_OFF_T n, void *user)
+{
+    auto *s = static_cast<ByteSink *>(user);
+    s->pos = static_cast<size_t>(static_cast<OPJ_OFF_T>(s->pos) + n);
+    s->reach(s->pos);
+    return n;
+}
+
+OPJ_BOOL sinkSeek(OPJ_OFF_T n, void *user)
+{
+    auto *s = static_cast<ByteSink *>(user);
+    s->pos = static_cast<size_t>(n);
+    s->reach(s->pos);
+    return OPJ_TRUE;
+}
+
+// One monochrome frame (8- or 16-bit little-endian samples) as a lossless JPEG 2000 code
+// stream (reversible 5/3 wavelet, one quality layer).
+bool encodeJpeg2000(const uint8_t *samples, const Image &img, std::vector<uint8_t> &out)
+{
+    opj_cparameters_t params;
+    opj_set_default_encoder_parameters(&params);
+    params.tcp_numlayers = 1;
+    params.tcp_rates[0] = 0;
+    params.cp_disto_alloc = 1;
+    params.irreversible = 0;
+    opj_image_cmptparm_t component;
+    std::memset(&component, 0, sizeof component);
+    component.dx = component.dy = 1;
+    component.w = static_cast<OPJ_UINT32>(img.cols);
+    component.h = static_cast<OPJ_UINT32>(img.rows);
+    component.prec = static_cast<OPJ_UINT32>(img.bitsStored);
+    component.sgnd = img.signedPixels ? 1 : 0;
+    opj_image_t *image = opj_image_create(1, &component, OPJ_CLRSPC_GRAY);
+    if (!image)
+        return false;
+    image->x0 = image->y0 = 0;
+    image->x1 = component.w;
+    image->y1 = component.h;
+    const size_t count = static_cast<size_t>(img.rows) * img.cols;
+    for (size_t i = 0; i < count; ++i) {
+        int v;
+        if (img.bitsAllocated == 8)
+            v = img.signedPixels ? static_cast<int8_t>(samples[i]) : samples[i];
+        else {
+            const uint16_t w = static_cast<uint16_t>(samples[2 * i] | (samples[2 * i + 1] << 8));
+            v = img.signedPixels ? static_cast<int16_t>(w) : w;
+        }
+        image->comps[0].data[i] = v;
+    }
+    opj_codec_t *codec = opj_create_compress(OPJ_CODEC_J2K);
+    ByteSink sink;
+    opj_stream_t *stream = opj_stream_create(1 << 20, OPJ_FALSE);
+    opj_stream_set_user_data(stream, &sink, nullptr);
+    opj_stream_set_write_function(stream, sinkWrite);
+    opj_stream_set_skip_function(stream, sinkSkip);
+    opj_stream_set_seek_function(stream, sinkSeek);
+    const bool ok = opj_setup_encoder(codec, &params, image) && opj_start_compress(codec, image, stream)
+                    && opj_encode(codec, stream) && opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    if (!ok)
+        return false;
+    out = std::move(sink.bytes);
+    return true;
+}
+
+void registerEncoders()
+{
+    static const bool once = [] {
+        DJEncoderRegistration::registerCodecs();
+        DJLSEncoderRegistration::registerCodecs();
+        DcmRLEEncoderRegistration::registerCodecs();
+        return true;
+    }();
+    (void)once;
+}
+
+// Puts the data set's native pixel data into `syntax` (lossless); sets `xfer` to the
+// transfer syntax the file is to be written with.
+bool compress(DcmDataset &ds, const Image &img, const QString &syntax, E_TransferSyntax &xfer, QString *error)
+{
+    xfer = EXS_LittleEndianExplicit;
+    if (syntax.isEmpty())
+        return true;
+    registerEncoders();
+    OFCondition st = EC_Normal;
+    if (syntax == QLatin1String("jpegls")) {
+        xfer = EXS_JPEGLSLossless;
+        st = ds.chooseRepresentation(xfer, nullptr);
+    } else if (syntax == QLatin1String("jpeg14")) {
+        xfer = EXS_JPEGProcess14SV1;
+        const DJ_RPLossless lossless(1, 0);
+        st = ds.chooseRepresentation(xfer, &lossless);
+    } else if (syntax == QLatin1String("rle")) {
+        xfer = EXS_RLELossless;
+        st = ds.chooseRepresentation(xfer, nullptr);
+    } else if (syntax == QLatin1String("jpeg2000")) {
+        xfer = EXS_JPEG2000LosslessOnly;
+        if (img.samples != 1) {
+            *error = QStringLiteral("jpeg2000: monochrome images only");
+            return false;
+        }
+        auto *sequence = new DcmPixelSequence(DCM_PixelSequenceTag);
+        sequence->insert(new DcmPixelItem(DCM_PixelItemTag)); // the offset table
+        DcmOffsetList offsets;
+        const size_t frameBytes = img.pixels.size() / static_cast<size_t>(img.frames);
+        for (int f = 0; f < img.frames && st.good(); ++f) {
+            std::vector<uint8_t> code;
+            if (!encodeJpeg2000(img.pixels.data() + frameBytes * static_cast<size_t>(f), img, code)) {
+                delete sequence;
+                *error = QStringLiteral("jpeg2000: the encoder failed");
+                return false;
+            }
+            st = sequence->storeCompressedFrame(offsets, code.data(), static_cast<Uint32>(code.size()), 0);
+        }
+        if (st.good() && img.frames > 1)
+            st = static_cast<DcmPixelItem *>(sequence->nextInContainer(nullptr))->createOffsetTable(offsets);
+        if (st.bad()) {
+            delete sequence;
+        } else {
+            auto *pixelData = new DcmPixelData(DCM_PixelData);
+            pixelData->putOriginalRepresentation(xfer, nullptr, sequence);
+            st = ds.insert(pixelData, OFTrue);
+        }
+    } else {
+        *error = QStringLiteral("unknown transfer syntax %1 (%2)").arg(syntax, syntaxes().join(", "));
+        return false;
+    }
+    if (st.good() && !ds.canWriteXfer(xfer))
+        st = EC_CannotChangeRepresentation;
+    if (st.bad()) {
+        *error = QStringLiteral("cannot compress to %1: %2").arg(syntax, QString::fromLatin1(st.text()));
+        return false;
+    }
+    return true;
+}
+
 class Writer
 {
 public:
-    Writer(QString root, unsigned seed) : root_(std::move(root)), seed_(seed) {}
+    Writer(QString root, unsigned seed, QString syntax = QString())
+        : root_(std::move(root)), seed_(seed), syntax_(std::move(syntax))
+    {
+    }
+    unsigned seed() const { return seed_; }
 
     QString uid() { return QStringLiteral("2.25.%1%2").arg(seed_).arg(++counter_, 8, 10, QChar('0')); }
     QString productUid()
@@ -333,7 +519,10 @@ public:
             ds.putAndInsertUint16Array(DCM_PixelData, reinterpret_cast<const Uint16 *>(img.pixels.data()),
                                        static_cast<unsigned long>(img.pixels.size() / 2));
 
-        const OFCondition st = file.saveFile(path.toLocal8Bit().constData(), EXS_LittleEndianExplicit);
+        E_TransferSyntax xfer = EXS_LittleEndianExplicit;
+        if (!compress(ds, img, syntax_, xfer, error))
+            return false;
+        const OFCondition st = file.saveFile(path.toLocal8Bit().constData(), xfer);
         if (st.bad()) {
             *error = QStringLiteral("cannot write %1: %2").arg(path, QString::fromLatin1(st.text()));
             return false;
@@ -365,7 +554,11 @@ public:
         DicomDirInterface dd;
         DicomDirImageImplementation imagePlugin;
         dd.addImageSupport(&imagePlugin);
-        dd.enableIconImageMode(OFTrue);
+        // DCMTK cannot draw icons from JPEG 2000 files, nor put compressed files in a
+        // general-purpose catalogue without this check turned off.
+        dd.enableIconImageMode(syntax_.isEmpty() ? OFTrue : OFFalse);
+        if (!syntax_.isEmpty())
+            dd.disableTransferSyntaxCheck(OFFalse);
         dd.setIconSize(64);
         dd.enableInventMode(OFTrue); // a series without Series Number still gets a catalogue record
         dd.disableBackupMode();
@@ -423,6 +616,7 @@ private:
 
     QString root_;
     unsigned seed_;
+    QString syntax_;
     int counter_ = 0;
     QString catalogue_, imageFolder_;
     int studyIndex_ = 0, seriesIndex_ = 0, imageIndex_ = 0;
@@ -444,6 +638,10 @@ QJsonArray rodsJson()
 
 // ---- series builders ------------------------------------------------------
 
+// Noise (HU) of the ct-noise preset: about what a scanner leaves in soft tissue, so that
+// the slices compress losslessly about as much as real CT (2.3:1 or so).
+constexpr double kScannerNoise = 60.0;
+
 struct CtSeriesParams
 {
     int count = 20;
@@ -452,6 +650,7 @@ struct CtSeriesParams
     double z0 = -85.5;
     double step = 5.0;
     bool overlayOnFirst = false;
+    double noise = 0; // HU, see ctPixels
 };
 
 bool axialCt(Writer &w, const CtSeriesParams &p, QString *error)
@@ -469,7 +668,7 @@ bool axialCt(Writer &w, const CtSeriesParams &p, QString *error)
         img.instanceNumber = i + 1;
         img.rows = p.rows;
         img.cols = p.cols;
-        img.pixels = ctPixels(plane, p.rows, p.cols);
+        img.pixels = ctPixels(plane, p.rows, p.cols, p.noise, w.seed() * 100003u + static_cast<unsigned>(i));
         const double thickness = p.step;
         img.extra = [plane, thickness, i](DcmDataset &ds) {
             putPlane(ds, plane);
@@ -843,7 +1042,7 @@ bool demoVisit(Writer &w, const Options &o, QJsonObject &info, QString *error)
     return w.endCatalogue(error);
 }
 
-bool largeVisit(Writer &w, const Options &o, QJsonObject &info, QString *error)
+bool largeVisit(Writer &w, const Options &o, QJsonObject &info, QString *error, double noise = 0)
 {
     w.beginCatalogue(QStringLiteral("DICOMDIR"), QStringLiteral("DICOM"));
     w.beginPatient({QStringLiteral("MASSE^Étienne"), QStringLiteral("KV009999"), QStringLiteral("19660101"),
@@ -854,8 +1053,9 @@ bool largeVisit(Writer &w, const Options &o, QJsonObject &info, QString *error)
     info["mainStudyUID"] = s.uid;
     info["mainPatientID"] = QStringLiteral("KV009999");
     CtSeriesParams ct;
-    ct.count = o.images > 0 ? o.images : 1000;
+    ct.count = o.images > 0 ? o.images : noise > 0 ? 200 : 1000;
     ct.step = ct.count <= 60 ? 5.0 : 300.0 / ct.count;
+    ct.noise = noise;
     w.beginSeries({w.uid(), 1, "CT", QStringLiteral("TAP axial"), w.uid()});
     if (!axialCt(w, ct, error))
         return false;
@@ -970,6 +1170,11 @@ bool mixedVisits(Writer &w, const Options &o, QJsonObject &info, QString *error)
 
 } // namespace
 
+QStringList syntaxes()
+{
+    return {QStringLiteral("jpeg2000"), QStringLiteral("jpegls"), QStringLiteral("jpeg14"), QStringLiteral("rle")};
+}
+
 bool generate(const Options &options, QString *error)
 {
     QuietDcmtkLog();
@@ -979,7 +1184,11 @@ bool generate(const Options &options, QString *error)
         return false;
     }
     const QString root = out.absolutePath();
-    Writer w(root, options.seed);
+    Writer w(root, options.seed, options.syntax);
+    if (!options.syntax.isEmpty() && !syntaxes().contains(options.syntax)) {
+        *error = QStringLiteral("unknown transfer syntax %1 (%2)").arg(options.syntax, syntaxes().join(", "));
+        return false;
+    }
     QJsonObject info;
     info["preset"] = options.preset;
     info["seed"] = static_cast<int>(options.seed);
@@ -990,12 +1199,14 @@ bool generate(const Options &options, QString *error)
         ok = demoVisit(w, options, info, error);
     else if (options.preset == QLatin1String("ct-large"))
         ok = largeVisit(w, options, info, error);
+    else if (options.preset == QLatin1String("ct-noise"))
+        ok = largeVisit(w, options, info, error, kScannerNoise);
     else if (options.preset == QLatin1String("mixed"))
         ok = mixedVisits(w, options, info, error);
     else if (options.preset == QLatin1String("nonsquare"))
         ok = nonSquareVisit(w, options, info, error);
     else
-        *error = QStringLiteral("unknown preset %1 (demo, ct-large, mixed, nonsquare)").arg(options.preset);
+        *error = QStringLiteral("unknown preset %1 (demo, ct-large, ct-noise, mixed, nonsquare)").arg(options.preset);
     if (!ok)
         return false;
     info["catalogues"] = w.catalogues();

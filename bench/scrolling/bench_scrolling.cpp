@@ -1,0 +1,346 @@
+// Scrolling through a compressed CT series, each case beside bare decoding of the same
+// frames by the codec alone in the same run.
+//
+// The series: 200 slices of 512 x 512, 12 bits, with a scanner's noise (studygen's
+// ct-noise preset, about 2.3:1 lossless), stored as native (uncompressed), jpeg2000
+// (JPEG 2000 lossless), jpegls (JPEG-LS lossless), jpeg14 (JPEG lossless process 14) and
+// rle (RLE lossless).
+//
+//   BM_BareDecode/<syntax>  one frame after the other decoded by the codec alone, the
+//                           compressed bytes already in memory: OpenJPEG on every core
+//                           (opj_codec_set_threads), DCMTK's decoders (one core, all they
+//                           use) for the others. Time per image.
+//   BM_StepHeld/<syntax>    (a) the wheel held down: the control steps to the next image
+//                           and draws it, as fast as it can, through the whole series.
+//                           Time per image shown (real time: decoding runs on background
+//                           threads).
+//   BM_StepPaced/<syntax>   (b) one wheel step every 40 ms, forward through the series then
+//                           backward. Time = mean time the user-interface thread spent
+//                           per step (step and draw). Counters: waited = steps whose image
+//                           was not decoded yet when the step came (the user waited for
+//                           its decode); max_step_ms; decodes_ahead = frames the background
+//                           threads went to decode (one the user-interface thread was
+//                           decoding at that moment counts, though it is decoded once);
+//                           decodes_behind = those of them that were already behind the
+//                           image shown when their decode started.
+
+#include "imaging/src/decodeahead.h"
+#include "imaging/src/internal.h"
+#include "imaging/src/viewerlight_impl.h"
+
+#include "studygen.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmdata/dctk.h>
+
+#include <openjpeg.h>
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <thread>
+
+using namespace imaging;
+
+namespace {
+
+constexpr int kImages = 200;
+constexpr int kStepMs = 40;
+
+struct SeriesFiles
+{
+    QTemporaryDir dir;
+    QStringList files;
+};
+
+// The series in `syntax`, written once per run.
+const QStringList &Files(const QString &syntax)
+{
+    static std::map<QString, std::unique_ptr<SeriesFiles>> all;
+    auto &entry = all[syntax];
+    if (!entry) {
+        entry = std::make_unique<SeriesFiles>();
+        studygen::Options options;
+        options.outDir = entry->dir.path();
+        options.preset = QStringLiteral("ct-noise");
+        options.images = kImages;
+        options.syntax = syntax == QLatin1String("native") ? QString() : syntax;
+        QString error;
+        if (studygen::generate(options, &error)) {
+            QDirIterator it(entry->dir.path() + QStringLiteral("/DICOM"), QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                entry->files << it.next();
+            entry->files.sort();
+        }
+    }
+    return entry->files;
+}
+
+// ---- bare decoding ----------------------------------------------------------------------
+
+struct Memory
+{
+    const std::uint8_t *data;
+    std::size_t size, pos;
+};
+
+OPJ_SIZE_T MemRead(void *buffer, OPJ_SIZE_T n, void *user)
+{
+    auto *m = static_cast<Memory *>(user);
+    if (m->pos >= m->size)
+        return static_cast<OPJ_SIZE_T>(-1);
+    const std::size_t k = std::min<std::size_t>(n, m->size - m->pos);
+    std::memcpy(buffer, m->data + m->pos, k);
+    m->pos += k;
+    return k;
+}
+
+OPJ_OFF_T MemSkip(OPJ_OFF_T n, void *user)
+{
+    auto *m = static_cast<Memory *>(user);
+    m->pos = static_cast<std::size_t>(std::clamp<OPJ_OFF_T>(static_cast<OPJ_OFF_T>(m->pos) + n, 0,
+                                                           static_cast<OPJ_OFF_T>(m->size)));
+    return n;
+}
+
+OPJ_BOOL MemSeek(OPJ_OFF_T n, void *user)
+{
+    auto *m = static_cast<Memory *>(user);
+    if (n < 0 || static_cast<std::size_t>(n) > m->size)
+        return OPJ_FALSE;
+    m->pos = static_cast<std::size_t>(n);
+    return OPJ_TRUE;
+}
+
+// OpenJPEG alone, on every core.
+bool OpenJpegDecode(const std::vector<std::uint8_t> &code)
+{
+    opj_codec_t *codec = opj_create_decompress(OPJ_CODEC_J2K);
+    opj_dparameters_t params;
+    opj_set_default_decoder_parameters(&params);
+    opj_setup_decoder(codec, &params);
+    opj_codec_set_threads(codec, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    Memory mem{code.data(), code.size(), 0};
+    opj_stream_t *stream = opj_stream_create(64 * 1024, OPJ_TRUE);
+    opj_stream_set_user_data(stream, &mem, nullptr);
+    opj_stream_set_user_data_length(stream, code.size());
+    opj_stream_set_read_function(stream, MemRead);
+    opj_stream_set_skip_function(stream, MemSkip);
+    opj_stream_set_seek_function(stream, MemSeek);
+    opj_image_t *image = nullptr;
+    bool ok = opj_read_header(stream, codec, &image) && opj_decode(codec, stream, image)
+              && opj_end_decompress(codec, stream);
+    if (ok)
+        benchmark::DoNotOptimize(image->comps[0].data[0]);
+    if (image)
+        opj_image_destroy(image);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    return ok;
+}
+
+void BM_BareDecode(benchmark::State &state, const QString &syntax)
+{
+    const QStringList &files = Files(syntax);
+    if (files.size() != kImages) {
+        state.SkipWithError("the series could not be generated");
+        return;
+    }
+    CreateImages()->ReadFile(files[0]); // registers DCMTK's decoders as the component does
+    std::vector<std::unique_ptr<DcmFileFormat>> loaded;
+    std::vector<std::vector<std::uint8_t>> codes;
+    for (const QString &f : files) {
+        auto ff = std::make_unique<DcmFileFormat>();
+        ff->loadFile(f.toLocal8Bit().constData());
+        ff->loadAllDataIntoMemory();
+        if (syntax == QLatin1String("jpeg2000")) {
+            DcmElement *el = nullptr;
+            DcmPixelSequence *seq = nullptr;
+            DcmPixelItem *item = nullptr;
+            Uint8 *bytes = nullptr;
+            DcmDataset *ds = ff->getDataset();
+            ds->findAndGetElement(DCM_PixelData, el);
+            static_cast<DcmPixelData *>(el)->getEncapsulatedRepresentation(ds->getOriginalXfer(), nullptr, seq);
+            seq->getItem(item, 1);
+            item->getUint8Array(bytes);
+            codes.emplace_back(bytes, bytes + item->getLength());
+        }
+        loaded.push_back(std::move(ff));
+    }
+    std::vector<Uint8> buffer(512 * 512 * 2);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        if (!codes.empty()) {
+            if (!OpenJpegDecode(codes[i])) {
+                state.SkipWithError("OpenJPEG failed");
+                return;
+            }
+        } else {
+            DcmDataset *ds = loaded[i]->getDataset();
+            DcmElement *el = nullptr;
+            ds->findAndGetElement(DCM_PixelData, el);
+            Uint32 start = 0;
+            OFString model;
+            if (static_cast<DcmPixelData *>(el)
+                    ->getUncompressedFrame(ds, 0, start, buffer.data(), static_cast<Uint32>(buffer.size()), model)
+                    .bad()) {
+                state.SkipWithError("DCMTK failed");
+                return;
+            }
+            benchmark::DoNotOptimize(buffer[1000]);
+        }
+        i = (i + 1) % loaded.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// ---- stepping through the series in the control -----------------------------------------
+
+struct Stepper
+{
+    std::unique_ptr<detail::ViewerLight> control;
+    QImage surface{512, 512, QImage::Format_ARGB32_Premultiplied};
+
+    explicit Stepper(const QStringList &files) : control(new detail::ViewerLight(nullptr))
+    {
+        control->resize(512, 512);
+        control->SetCellSpacing(4);
+        control->show();
+        const DicomImagesPtr images = control->Images();
+        for (const QString &f : files) {
+            DicomImagePtr image = images->ReadFile(f);
+            image->SetMinificationMode(3);
+            image->SetMagnificationMode(3);
+        }
+        // The series opens on its first image.
+        Show(1);
+    }
+    ~Stepper() { detail::DecodeAhead::instance().WaitIdle(60000); }
+    void Show(int index)
+    {
+        control->SetCurrentIndex(index);
+        control->render(&surface);
+    }
+    bool Decoded(int index) const
+    {
+        const detail::DecodeJob job = detail::DecodeJobOf(*control->Images()->Item(index));
+        return detail::FrameCache::instance().get(job.source->id(), job.frame) != nullptr;
+    }
+};
+
+void BM_StepHeld(benchmark::State &state, const QString &syntax)
+{
+    const QStringList &files = Files(syntax);
+    if (files.size() != kImages) {
+        state.SkipWithError("the series could not be generated");
+        return;
+    }
+    Stepper stepper(files);
+    int next = 2;
+    for (auto _ : state)
+        stepper.Show(next++);
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_StepPaced(benchmark::State &state, const QString &syntax)
+{
+    const QStringList &files = Files(syntax);
+    if (files.size() != kImages) {
+        state.SkipWithError("the series could not be generated");
+        return;
+    }
+    for (auto _ : state) {
+        Stepper stepper(files);
+        std::atomic<int> current{1}, direction{1}, ahead{0}, behind{0};
+        std::map<const void *, int> positions;
+        for (int i = 1; i <= kImages; ++i)
+            positions[detail::DecodeJobOf(*stepper.control->Images()->Item(i)).source.get()] = i;
+        detail::DecodeAhead::instance().SetBeforeDecode([&](const detail::DecodeJob &job) {
+            ++ahead;
+            const int at = positions.at(job.source.get());
+            if ((direction > 0 && at < current) || (direction < 0 && at > current))
+                ++behind;
+        });
+        std::vector<int> order;
+        for (int i = 2; i <= kImages; ++i)
+            order.push_back(i);
+        for (int i = kImages - 1; i >= 1; --i)
+            order.push_back(i);
+        int waited = 0;
+        double total = 0, worst = 0;
+        QElapsedTimer clock;
+        clock.start();
+        qint64 due = 0;
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            due += kStepMs;
+            while (clock.elapsed() < due) {
+                QCoreApplication::processEvents();
+                QThread::msleep(1);
+            }
+            const int index = order[k];
+            direction = k + 1 < static_cast<std::size_t>(kImages) ? 1 : -1;
+            if (!stepper.Decoded(index))
+                ++waited;
+            QElapsedTimer step;
+            step.start();
+            current = index;
+            stepper.Show(index);
+            const double ms = static_cast<double>(step.nsecsElapsed()) / 1e6;
+            total += ms;
+            worst = std::max(worst, ms);
+        }
+        detail::DecodeAhead::instance().WaitIdle(60000);
+        detail::DecodeAhead::instance().SetBeforeDecode({});
+        state.SetIterationTime(total / static_cast<double>(order.size()) / 1000.0);
+        state.counters["waited"] = waited;
+        state.counters["max_step_ms"] = worst;
+        state.counters["decodes_ahead"] = ahead.load();
+        state.counters["decodes_behind"] = behind.load();
+    }
+}
+
+void Register()
+{
+    for (const char *syntax : {"native", "jpeg2000", "jpegls", "jpeg14", "rle"}) {
+        const QString s = QString::fromLatin1(syntax);
+        benchmark::RegisterBenchmark((std::string("BM_BareDecode/") + syntax).c_str(), BM_BareDecode, s)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(kImages);
+        benchmark::RegisterBenchmark((std::string("BM_StepHeld/") + syntax).c_str(), BM_StepHeld, s)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(kImages - 1);
+        benchmark::RegisterBenchmark((std::string("BM_StepPaced/") + syntax).c_str(), BM_StepPaced, s)
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime()
+            ->Iterations(1);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Register();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
