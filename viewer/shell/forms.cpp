@@ -11,6 +11,8 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // Ends a modal loop when its window hides.
@@ -73,6 +75,21 @@ void MinimizeApplication(QWidget *except)
         if (window != except && window->isVisible() && window->isWindow() &&
             window->windowType() != Qt::ToolTip && !window->isMinimized())
             window->showMinimized();
+}
+
+void PlaceOnMonitor(QWidget *window, int monitor)
+{
+    TTemplateDM *dm = TemplateDMIfAny();
+    if (!dm)
+        return;
+    const int top = window->testAttribute(Qt::WA_Moved) ? window->y()
+                                                        : std::max(0, (dm->WorkAreaHeight() - window->height()) / 2);
+    window->move(dm->MonitorLeft(window->width(), monitor), top);
+}
+
+void FixBorder(QWidget *window)
+{
+    window->setFixedSize(window->size());
 }
 
 } // namespace shell
@@ -199,17 +216,26 @@ void TTemplate3::showEvent(QShowEvent *event)
 
 bool TTemplate3::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowActivate && !activated_)
-        FirstActivation();
+    if (event->type() == QEvent::WindowActivate)
+        activated_ = true;
+    if (event->type() == QEvent::Show && !placed_ && !event->spontaneous()) {
+        // The showing runs first: subclasses size the window there.
+        const bool result = QWidget::event(event);
+        placed_ = true;
+        FirstShown();
+        return result;
+    }
     return QWidget::event(event);
 }
 
-void TTemplate3::FirstActivation()
+void TTemplate3::FirstShown()
 {
-    activated_ = true;
+    if (!Sizeable)
+        shell::FixBorder(this);
+    // Placed now rather than at the first activation: a window moved under the mouse
+    // by the click that activates it takes the user's drag elsewhere.
     if (CentreOnMonitor)
-        if (TTemplateDM *dm = TemplateDMIfAny())
-            move(dm->MonitorLeft(width(), Monitor), y());
+        shell::PlaceOnMonitor(this, Monitor);
 }
 
 void TTemplate3::changeEvent(QEvent *event)

@@ -50,10 +50,11 @@ private:
     QMargins fittedFrame_;
 };
 
-// Base of the dialogs and tool windows: no border icons, a vertical gradient
-// from light blue to white, minimum size the designed size, placed on a
-// monitor at its first activation, closed by a right click (through the
-// application hook) unless told otherwise.
+// Base of the dialogs and tool windows: no border icons, a single border (the size it
+// has when first shown, no maximize) unless made sizeable, a vertical gradient from
+// light blue to white, minimum size the designed size, placed on its monitor before it
+// is first shown (never moved later under the user's mouse), closed by a right click
+// (through the application hook) unless told otherwise.
 class TTemplate3 : public QWidget
 {
     Q_OBJECT
@@ -64,6 +65,10 @@ public:
     qint16 Monitor = 0; // 0: the last monitor
     bool CentreOnMonitor = true;
     bool CloseOnRightClick = true;
+    // A sizeable border: the user may resize and maximize the window. Otherwise its size
+    // is fixed once it is first shown, so that the window manager offers no resizing and
+    // no maximize.
+    bool Sizeable = false;
     bool Activated() const { return activated_; }
 
     int ModalResult = mrNone;
@@ -79,9 +84,12 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    void FirstActivation();
+    // Border and placement, once the first showing (the subclasses' included) has sized
+    // the window and before the window system maps it.
+    void FirstShown();
 
     bool shownOnce_ = false;
+    bool placed_ = false;
     bool activated_ = false;
 };
 
@@ -90,4 +98,11 @@ namespace shell {
 QString WindowCaption();
 // Minimizes every visible top-level window of the application.
 void MinimizeApplication(QWidget *except);
+// Places a window about to be shown for the first time: left := MonitorLeft (width,
+// monitor); its top is kept when the program placed it, else it is centred in the work
+// area.
+void PlaceOnMonitor(QWidget *window, int monitor);
+// A single border: the window keeps its present size (the window manager then offers
+// neither resizing nor maximize).
+void FixBorder(QWidget *window);
 } // namespace shell
