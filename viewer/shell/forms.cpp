@@ -2,6 +2,7 @@
 
 #include "viewer/shell/screengeometry.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QEventLoop>
 #include <QLinearGradient>
@@ -10,8 +11,10 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -31,6 +34,57 @@ protected:
 
 private:
     QEventLoop *loop_;
+};
+
+// Watches the X window system's notices for the windows of TTemplate1: a window manager
+// that starts (or restarts, or stops) reparents every top-level window into its frame (or
+// back to the root window), whether or not the window moves on the screen, and writes the
+// thickness of its frame in a property of the window. Only those two notices are read,
+// straight from the protocol's fixed event layout; nothing is consumed.
+class WindowManagerWatch : public QAbstractNativeEventFilter
+{
+public:
+    static WindowManagerWatch &Instance()
+    {
+        static WindowManagerWatch *watch = [] {
+            auto *w = new WindowManagerWatch;
+            QCoreApplication::instance()->installNativeEventFilter(w);
+            return w;
+        }();
+        return *watch;
+    }
+    void Add(TTemplate1 *window) { windows_.append(window); }
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        constexpr quint8 kReparentNotify = 21;
+        constexpr quint8 kPropertyNotify = 28;
+        if (eventType != "xcb_generic_event_t" || !message)
+            return false;
+        const auto *bytes = static_cast<const quint8 *>(message);
+        const quint8 type = bytes[0] & 0x7F;
+        // ReparentNotify: type, detail, sequence (2), event (4), then the window (4).
+        // PropertyNotify: type, detail, sequence (2), then the window (4); the window
+        // manager writes the thickness of its frame in a property of the window.
+        if (type != kReparentNotify && type != kPropertyNotify)
+            return false;
+        quint32 window = 0;
+        std::memcpy(&window, bytes + (type == kReparentNotify ? 8 : 4), sizeof window);
+        windows_.removeAll(nullptr);
+        for (const QPointer<TTemplate1> &w : std::as_const(windows_)) {
+            if (!w || w->internalWinId() != WId(window))
+                continue;
+            // Run after the platform has read the notice itself.
+            if (type == kReparentNotify)
+                QMetaObject::invokeMethod(w, &TTemplate1::WindowManagerChanged, Qt::QueuedConnection);
+            else
+                QMetaObject::invokeMethod(w, &TTemplate1::FrameMayHaveChanged, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    QList<QPointer<TTemplate1>> windows_;
 };
 
 void CentreOnScreen(QWidget *window)
@@ -101,6 +155,19 @@ TTemplate1::TTemplate1(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(par
     QFont designed(QStringLiteral("MS Sans Serif"));
     designed.setPointSize(8);
     setFont(designed);
+    WindowManagerWatch::Instance().Add(this);
+    // A panel that comes or goes changes the work area the window fills.
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        connect(screen, &QScreen::availableGeometryChanged, this, &TTemplate1::WindowManagerChanged);
+        connect(screen, &QScreen::geometryChanged, this, &TTemplate1::WindowManagerChanged);
+    }
+}
+
+void TTemplate1::WindowManagerChanged()
+{
+    // Only a window this program placed over the work area is placed again.
+    if (fitted_ && isVisible())
+        PostMaximize();
 }
 
 int TTemplate1::ShowModal()
@@ -128,7 +195,14 @@ void TTemplate1::showEvent(QShowEvent *event)
 
 void TTemplate1::PostMaximize()
 {
-    QTimer::singleShot(0, this, &TTemplate1::ApplyMaximize);
+    // One placement for any number of notices that arrive before it runs.
+    if (maximizePosted_)
+        return;
+    maximizePosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        maximizePosted_ = false;
+        ApplyMaximize();
+    });
 }
 
 void TTemplate1::ApplyMaximize()
@@ -147,10 +221,15 @@ void TTemplate1::ApplyMaximize()
 
 QMargins TTemplate1::FrameMargins() const
 {
+    // Asked of the window system each time: the widget keeps the first frame it learnt of.
+    if (const QWindow *handle = windowHandle())
+        return handle->frameMargins();
     const QRect outer = frameGeometry(), inner = geometry();
     return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
                     outer.bottom() - inner.bottom());
 }
+
+void TTemplate1::FrameMayHaveChanged() { RefitIfFrameChanged(); }
 
 void TTemplate1::RefitIfFrameChanged()
 {

@@ -29,8 +29,15 @@ public:
     void PostMaximize();
     // What a maximize command does: normal state, the window with its frame (title bar
     // and borders) over the work area from (0, 0), DesktopWidth wide and WorkAreaHeight
-    // high. Done again when the window manager's frame becomes known.
+    // high. Done again when the window manager's frame becomes known, each time a window
+    // manager takes the window in (or lets it go: it stopped or restarts) and when the
+    // work area changes.
     void ApplyMaximize();
+    // A window manager took the window in or gave it back (the window system's own
+    // notice, seen by the application's native event filter).
+    void WindowManagerChanged();
+    // A property of the window changed (the window manager's frame thickness among them).
+    void FrameMayHaveChanged();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -45,6 +52,7 @@ private:
 
     bool shownOnce_ = false;
     bool maximizing_ = false;
+    bool maximizePosted_ = false;
     // Placed by ApplyMaximize, with these frame margins, and not moved by the user since.
     bool fitted_ = false;
     QMargins fittedFrame_;

@@ -4,6 +4,7 @@
 
 #include "shelltesting.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QPushButton>
@@ -13,6 +14,8 @@
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace {
 
@@ -199,6 +202,40 @@ TEST(Template1, MaximizeSpansTheMonitorsOverTheWorkArea)
     EXPECT_FALSE(window.isMaximized());
     EXPECT_EQ(window.frameGeometry().topLeft(), QPoint(0, 0));
     EXPECT_LE(window.geometry().height(), 738);
+}
+
+TEST(Template1, TheMaximisedPlacementHoldsWhenAWindowManagerTakesTheWindowIn)
+{
+    ShellFixture fixture({}, 1, QSize(1280, 1024), 0);
+    fixture.Create();
+    TTemplate1 window;
+    window.resize(1024, 768);
+    window.show();
+    window.PostMaximize();
+    QTRY_COMPARE(window.frameGeometry().size(), QSize(1280, 1024));
+    const QRect fitted = window.geometry();
+    // A window manager starting just then puts the window back at the size it had read
+    // and frames it, without the frame's thickness changing for the program.
+    window.setGeometry(QRect(fitted.topLeft(), QSize(1024, 768)));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(window.geometry().size(), QSize(1024, 768));
+    // Its notice that it took the window in (ReparentNotify, as the X server sends it).
+    quint8 notice[32] = {};
+    notice[0] = 21;
+    const auto id = static_cast<quint32>(window.winId());
+    std::memcpy(notice + 4, &id, sizeof id);
+    std::memcpy(notice + 8, &id, sizeof id);
+    qintptr result = 0;
+    QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", notice, &result);
+    QTRY_COMPARE(window.geometry(), fitted);
+    // Another window's notice changes nothing.
+    window.setGeometry(QRect(fitted.topLeft(), QSize(1024, 768)));
+    const auto other = id + 1;
+    std::memcpy(notice + 8, &other, sizeof other);
+    QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", notice, &result);
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(window.geometry().size(), QSize(1024, 768));
 }
 
 TEST(Template1, MinimizingOneWindowMinimizesTheApplication)
