@@ -189,8 +189,24 @@ void TTemplate1::showEvent(QShowEvent *event)
         shownOnce_ = true;
         if (!isMaximized() && !isFullScreen())
             CentreOnScreen(this);
+        QTimer::singleShot(kLostShowingDelayMs, this, &TTemplate1::ShowAgainIfLost);
     }
     QMainWindow::showEvent(event);
+}
+
+void TTemplate1::ShowAgainIfLost()
+{
+    // A window manager starting at the same moment may lose the request to put the window
+    // on the screen: a window still not there a while after it was shown is shown again.
+    // (Not a modal window: hiding it would end its modal loop.)
+    const QWindow *handle = windowHandle();
+    if (!handle || !isVisible() || isMinimized() || handle->isExposed() || showRetries_ >= 3
+        || windowModality() != Qt::NonModal)
+        return;
+    ++showRetries_;
+    hide();
+    show();
+    QTimer::singleShot(kLostShowingDelayMs, this, &TTemplate1::ShowAgainIfLost);
 }
 
 void TTemplate1::PostMaximize()

@@ -49,10 +49,13 @@ private:
     // The frame's thickness as far as it is known (none before a window manager framed it).
     QMargins FrameMargins() const;
     void RefitIfFrameChanged();
+    void ShowAgainIfLost();
+    static constexpr int kLostShowingDelayMs = 2000;
 
     bool shownOnce_ = false;
     bool maximizing_ = false;
     bool maximizePosted_ = false;
+    int showRetries_ = 0;
     // Placed by ApplyMaximize, with these frame margins, and not moved by the user since.
     bool fitted_ = false;
     QMargins fittedFrame_;
