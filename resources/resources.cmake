@@ -1,7 +1,7 @@
 # The viewer's resources, compiled into the object library korvane_resources:
 #   :/OCXKORVANECD      the imaging component module (when its target exists)
 #   :/LGOKORVANECD      the splash picture (JPEG)
-#   :/cursors/<NAME>    the tool cursors SCROLL, WIDTHLEVEL, MAGNIFY, MOVE, ZOOM
+#   :/cursors/<NAME>    the tool cursors SCROLL, WIDTHLEVEL, MAGNIFY, MOVE, ZOOM, MEASURE
 #   :/icons/KORVANECD   the application icon
 # Pictures are drawn at build time by korvane_drawresources.
 # Included from viewer/shell/CMakeLists.txt.
@@ -13,7 +13,7 @@ target_link_libraries(korvane_drawresources PRIVATE Qt6::Gui)
 
 set(KRES_PICTURES
   ${KRES_DIR}/cursor_scroll.png ${KRES_DIR}/cursor_widthlevel.png ${KRES_DIR}/cursor_magnify.png
-  ${KRES_DIR}/cursor_move.png ${KRES_DIR}/cursor_zoom.png ${KRES_DIR}/korvanecd.png
+  ${KRES_DIR}/cursor_move.png ${KRES_DIR}/cursor_zoom.png ${KRES_DIR}/cursor_measure.png ${KRES_DIR}/korvanecd.png
   ${KRES_DIR}/splash.jpg)
 add_custom_command(OUTPUT ${KRES_PICTURES}
   COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:korvane_drawresources> ${KRES_DIR}
@@ -36,6 +36,7 @@ ${KRES_MODULE_ENTRY}  <file alias=\"LGOKORVANECD\">${KRES_DIR}/splash.jpg</file>
   <file alias=\"cursors/MAGNIFY\">${KRES_DIR}/cursor_magnify.png</file>
   <file alias=\"cursors/MOVE\">${KRES_DIR}/cursor_move.png</file>
   <file alias=\"cursors/ZOOM\">${KRES_DIR}/cursor_zoom.png</file>
+  <file alias=\"cursors/MEASURE\">${KRES_DIR}/cursor_measure.png</file>
   <file alias=\"icons/KORVANECD\">${KRES_DIR}/korvanecd.png</file>
 </qresource>
 </RCC>

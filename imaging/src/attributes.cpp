@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -33,6 +34,7 @@ public:
     }
     bool Exists() const override { return exists; }
     QVariant Value() const override { return value; }
+    QVariant StoredValue() const override { return stored.isValid() ? stored : value; }
     QVariant ValueByIndex(int index) const override
     {
         if (index < 1 || index > vm)
@@ -67,6 +69,8 @@ public:
     mutable bool descriptionKnown = false;
     bool exists = false;
     QVariant value;
+    // Decimal and integer strings as stored (invalid for every other value).
+    QVariant stored;
 };
 
 QString DescriptionOf(const DcmTagKey &key)
@@ -139,6 +143,30 @@ QVariant StringValue(DcmEVR vr, const QString &text)
     }
     return text;
 }
+
+} // namespace
+
+QVariant StoredNumberTexts(const ItemRef &ref, DcmElement *el, int &vm)
+{
+    vm = 0;
+    const DcmEVR evr = el->ident();
+    if ((evr != EVR_DS && evr != EVR_IS) || el->getLength() == 0)
+        return QVariant();
+    OFString raw;
+    if (el->getOFStringArray(raw, OFFalse).bad())
+        return QVariant();
+    // The characters of numbers are plain ASCII; anything else is decoded as text is.
+    const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const QString text = ascii ? QString::fromLatin1(raw.c_str(), static_cast<qsizetype>(raw.size()))
+                               : DecodeText(ref.item, raw);
+    QVariantList values;
+    for (const QString &part : text.split(QLatin1Char('\\')))
+        values << TrimPadding(part, evr);
+    vm = static_cast<int>(values.size());
+    return vm == 1 ? values.first() : QVariant(values);
+}
+
+namespace {
 
 QVariant ConvertElement(const ItemRef &ref, DcmElement *el, int &vm)
 {
@@ -266,6 +294,8 @@ std::shared_ptr<AttributeImpl> Snapshot(const ItemRef &ref, DcmElement *el, cons
         a->exists = true;
         a->vr = QString::fromLatin1(DcmVR(el->ident()).getValidVRName());
         a->value = ConvertElement(ref, el, a->vm);
+        int storedVm = 0;
+        a->stored = StoredNumberTexts(ref, el, storedVm);
     }
     return a;
 }

@@ -83,6 +83,9 @@ bool ItemInt(DcmItem *item, const DcmTagKey &key, long &value, unsigned long pos
 // The value of one element of `ref.item` as DicomAttribute::Value gives it (sets vm), and
 // the description of a tag as DicomAttribute::Description gives it.
 QVariant ElementValue(const ItemRef &ref, DcmElement *el, int &vm);
+// A decimal or integer string (DS, IS) as DicomAttribute::StoredValue gives it (sets vm);
+// an invalid QVariant for any other element and for an empty one.
+QVariant StoredNumberTexts(const ItemRef &ref, DcmElement *el, int &vm);
 QString TagDescription(const DcmTagKey &key);
 // DicomAttributes::Listing of `ref.item`, in one pass over the DCMTK tree (listing.cpp).
 std::vector<DicomListedAttribute> ListDataSet(const ItemRef &ref);

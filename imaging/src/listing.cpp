@@ -5,9 +5,7 @@
 
 #include <QHash>
 
-#include <algorithm>
-#include <charconv>
-#include <cmath>
+#include <vector>
 
 namespace imaging::detail {
 
@@ -46,55 +44,6 @@ std::vector<DcmItem *> ItemsOf(DcmSequenceOfItems *sequence)
     for (DcmObject *o = sequence->nextInContainer(nullptr); o; o = sequence->nextInContainer(o))
         items.push_back(static_cast<DcmItem *>(o));
     return items;
-}
-
-// Decimal and integer strings read straight from their bytes, as the general conversion
-// would read them (a blank-padded number per value). False when a value is anything else
-// (empty, a sign, out of range, not a number): the general conversion then decides.
-bool NumberValues(DcmElement *el, QVariant &value, int &vm)
-{
-    const bool decimal = el->ident() == EVR_DS;
-    if (el->getLength() == 0)
-        return false;
-    OFString raw;
-    if (el->getOFStringArray(raw, OFFalse).bad())
-        return false;
-    QVariantList values;
-    const char *p = raw.c_str();
-    const char *const end = p + raw.size();
-    for (;;) {
-        const char *sep = std::find(p, end, '\\');
-        const char *b = p;
-        const char *e = sep;
-        while (b < e && *b == ' ')
-            ++b;
-        while (e > b && (e[-1] == ' ' || e[-1] == '\0'))
-            --e;
-        if (b == e || *b == '+')
-            return false;
-        if (decimal) {
-            double d = 0;
-            const auto r = std::from_chars(b, e, d);
-            if (r.ec != std::errc() || r.ptr != e || !std::isfinite(d))
-                return false;
-            values << d;
-        } else {
-            long long v = 0;
-            const auto r = std::from_chars(b, e, v);
-            if (r.ec != std::errc() || r.ptr != e)
-                return false;
-            if (v >= INT32_MIN && v <= INT32_MAX)
-                values << static_cast<int>(v);
-            else
-                values << static_cast<qint64>(v);
-        }
-        if (sep == end)
-            break;
-        p = sep + 1;
-    }
-    vm = static_cast<int>(values.size());
-    value = vm == 1 ? values.first() : QVariant(values);
-    return true;
 }
 
 } // namespace
@@ -167,8 +116,11 @@ std::vector<DicomListedAttribute> ListDataSet(const ItemRef &ref)
             if (row.vr.size() != 2)
                 row.vr = QStringLiteral("OW");
         }
+        // Numbers written as text are listed as the file writes them.
         const DcmEVR evr = effective->ident();
-        if (!((evr == EVR_DS || evr == EVR_IS) && NumberValues(effective, row.value, row.vm)))
+        if (evr == EVR_DS || evr == EVR_IS)
+            row.value = StoredNumberTexts(ItemRef{ref.root, level.item}, effective, row.vm);
+        else
             row.value = ElementValue(ItemRef{ref.root, level.item}, effective, row.vm);
         rows.push_back(std::move(row));
     }

@@ -115,6 +115,31 @@ QImage MoveCursor()
     return image;
 }
 
+// A fine cross whose centre (the hot spot) is left open so that the pixel aimed at stays
+// visible, and a small ruler in the lower right quarter.
+QImage MeasureCursor()
+{
+    QImage image = NewCursor();
+    QPainter p(&image);
+    QPainterPath cross;
+    cross.moveTo(16, 3);
+    cross.lineTo(16, 12);
+    cross.moveTo(16, 20);
+    cross.lineTo(16, 29);
+    cross.moveTo(3, 16);
+    cross.lineTo(12, 16);
+    cross.moveTo(20, 16);
+    cross.lineTo(29, 16);
+    Outlined(p, cross, 1.5);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(QColor(255, 220, 80));
+    p.drawRect(20, 24, 10, 5);
+    for (int x = 22; x <= 28; x += 2)
+        p.drawLine(x, 24, x, x % 4 == 0 ? 27 : 26);
+    return image;
+}
+
 QImage Icon()
 {
     QImage image(32, 32, QImage::Format_ARGB32);
@@ -215,6 +240,7 @@ int main(int argc, char **argv)
     ok &= Save(LensCursor(false), out.filePath("cursor_magnify.png"), "PNG");
     ok &= Save(MoveCursor(), out.filePath("cursor_move.png"), "PNG");
     ok &= Save(LensCursor(true), out.filePath("cursor_zoom.png"), "PNG");
+    ok &= Save(MeasureCursor(), out.filePath("cursor_measure.png"), "PNG");
     ok &= Save(Icon(), out.filePath("korvanecd.png"), "PNG");
     ok &= Save(Splash(), out.filePath("splash.jpg"), "JPG", 90);
     return ok ? 0 : 1;

@@ -124,10 +124,14 @@ void TTemplate6::showEvent(QShowEvent *event)
 
 bool TTemplate6::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowActivate && !activated_) {
-        activated_ = true;
-        if (TTemplateDM *dm = TemplateDMIfAny())
-            move(dm->MonitorLeft(width(), 0), y());
+    if (event->type() == QEvent::Show && !placed_ && !event->spontaneous()) {
+        // A single border, and the place on the last monitor, before the window is mapped:
+        // never moved later under the mouse that activates it.
+        const bool result = QWidget::event(event);
+        placed_ = true;
+        shell::FixBorder(this);
+        shell::PlaceOnMonitor(this, 0);
+        return result;
     }
     return QWidget::event(event);
 }

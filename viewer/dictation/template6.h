@@ -1,8 +1,9 @@
 #pragma once
-// Base form of the radiologist dialogs: a single border with the system menu and the
-// minimize box, a vertical gradient from light blue to white, a title panel with a
-// raised title over a horizontal gradient, a white content panel and two flat buttons,
-// "Confirmer" (Enter) and "Annuler" (Escape).
+// Base form of the radiologist dialogs: a single border (fixed size, no maximize) with the
+// system menu and the minimize box, placed on the last monitor before it is first shown,
+// a vertical gradient from light blue to white, a title panel with a raised title over a
+// horizontal gradient, a white content panel and two flat buttons, "Confirmer" (Enter)
+// and "Annuler" (Escape).
 
 #include "viewer/shell/forms.h"
 
@@ -46,5 +47,5 @@ private:
     QToolButton *confirm_ = nullptr;
     QToolButton *cancel_ = nullptr;
     bool shownOnce_ = false;
-    bool activated_ = false;
+    bool placed_ = false;
 };

@@ -13,7 +13,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 namespace information {
 
@@ -322,14 +324,16 @@ TDataDicomPage::TDataDicomPage(QWidget *parent) : QWidget(parent)
     grid_->horizontalHeader()->setStretchLastSection(false);
     grid_->horizontalHeader()->setHighlightSections(false);
     // A row holding several lines gets its height once drawn, after the paint.
-    connect(delegate_, &TDataDicomDelegate::rowHeightWanted, grid_,
-            [this](int row, int lines) {
-                // The row holds its lines and the grid line below them.
-                const int height = lines + (grid_->showGrid() ? 1 : 0);
-                if (row < model_->rowCount() && grid_->rowHeight(row) != height)
-                    grid_->setRowHeight(row, height);
-            },
+    connect(delegate_, &TDataDicomDelegate::rowHeightWanted, grid_, [this](int row, int) { FitRowHeight(row); },
             Qt::QueuedConnection);
+    // The columns follow the width the grid really has: the page may first be laid out
+    // while hidden behind another page, and a vertical scroll bar takes its share.
+    grid_->viewport()->installEventFilter(this);
+    // The wheel moves the current row, as the row keys do, wherever it turns over the grid.
+    for (QWidget *part : {static_cast<QWidget *>(grid_), grid_->viewport(),
+                          static_cast<QWidget *>(grid_->verticalScrollBar()),
+                          static_cast<QWidget *>(grid_->horizontalScrollBar())})
+        part->installEventFilter(this);
 
     searchLabel_ = new QLabel(QStringLiteral("Texte à rechercher"), this);
     searchLabel_->setObjectName(QStringLiteral("LabelTextToSearch"));
@@ -374,15 +378,58 @@ void TDataDicomPage::LayoutColumns()
     grid_->setColumnWidth(0, 75);
     grid_->setColumnWidth(1, 75);
     grid_->setColumnWidth(2, 55);
-    const int rest = (grid_->viewport()->width() - 205) / 2;
+    const int rest = std::max(0, (grid_->viewport()->width() - 205) / 2);
     grid_->setColumnWidth(3, rest);
     grid_->setColumnWidth(4, rest);
 }
 
-void TDataDicomPage::resizeEvent(QResizeEvent *event)
+bool TDataDicomPage::eventFilter(QObject *watched, QEvent *event)
 {
-    QWidget::resizeEvent(event);
-    LayoutColumns();
+    if (watched == grid_->viewport() && event->type() == QEvent::Resize)
+        LayoutColumns();
+    if (event->type() == QEvent::Wheel) {
+        const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
+        if (delta < 0)
+            RowDown();
+        else if (delta > 0)
+            RowUp();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+int TDataDicomPage::RowHeightWanted(int row) const
+{
+    // The lines of the cell with the most carriage returns, and the grid line below them.
+    if (row < 0 || row >= model_->rowCount())
+        return 0;
+    qsizetype returns = 0;
+    for (int column = 0; column < model_->columnCount(); ++column)
+        returns = std::max(returns, model_->index(row, column).data().toString().count(QLatin1Char('\r')));
+    if (returns == 0)
+        return 0;
+    return static_cast<int>(returns) * QFontMetrics(grid_->font()).height() + (grid_->showGrid() ? 1 : 0);
+}
+
+void TDataDicomPage::FitRowHeight(int row)
+{
+    const int height = RowHeightWanted(row);
+    if (height > 0 && grid_->rowHeight(row) != height)
+        grid_->setRowHeight(row, height);
+}
+
+void TDataDicomPage::ScrollToRow(int row)
+{
+    // Rows of several lines get their height when drawn, too late for scrolling: the row and
+    // those above it that can share the view with it are given their height first, so
+    // that the row stays in view once they are drawn.
+    const int room = grid_->viewport()->height();
+    int used = 0;
+    for (int r = row; r >= 0 && used < room; --r) {
+        FitRowHeight(r);
+        used += grid_->rowHeight(r);
+    }
+    grid_->scrollTo(model_->index(row, std::max(grid_->currentIndex().column(), 0)));
 }
 
 int TDataDicomPage::CurrentRow() const
@@ -398,7 +445,7 @@ void TDataDicomPage::SetCurrentRow(int row)
     const int column = std::max(grid_->currentIndex().column(), 0);
     const QModelIndex index = model_->index(row - 1, column);
     grid_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    grid_->scrollTo(index);
+    ScrollToRow(row - 1);
 }
 
 void TDataDicomPage::Search()

@@ -118,7 +118,8 @@ public:
     // Lists `attributes` (declaring the private comment attributes first when (0009,0001)
     // exists).
     void Fill(const imaging::DicomAttributes &attributes);
-    // Columns 0 and 1 75 pixels wide, column 2 55, the rest shared by 3 and 4.
+    // Columns 0 and 1 75 pixels wide, column 2 55, the rest of the grid's visible width
+    // shared by 3 and 4.
     void LayoutColumns();
     // ActionEnter, ActionUp, ActionDown.
     void Search();
@@ -141,9 +142,17 @@ public:
     std::function<QString()> ExportFolderFunction;
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
+    // Lays the columns out whenever the grid's visible width changes; turns the wheel
+    // over the grid into the row keys.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The height that model row `row` (from 0) needs for its lines, 0 for a one-line row.
+    int RowHeightWanted(int row) const;
+    void FitRowHeight(int row);
+    // Brings model row `row` wholly into view.
+    void ScrollToRow(int row);
+
     QTableView *grid_ = nullptr;
     TDataDicomModel *model_ = nullptr;
     TDataDicomDelegate *delegate_ = nullptr;

@@ -212,6 +212,7 @@ TFormInformations::TFormInformations(imaging::DicomImagePtr image, int openedTag
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                    | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     CentreOnMonitor = true;
+    Sizeable = true;
 
     pageControl_ = new QTabWidget(this);
     pageControl_->setObjectName(QStringLiteral("PageControl1"));

@@ -75,6 +75,7 @@ TFormOuvrirVisite::TFormOuvrirVisite(QWidget *parent) : TTemplate3(parent)
     Log(QStringLiteral("TFORMOUVRIRVISITE.FORMCREATE Begin"));
     setObjectName(QStringLiteral("FormOuvrirVisite"));
     Monitor = 1;
+    Sizeable = true;
     setWindowFlags(Qt::Window | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     if (TTemplateDM *dm = TemplateDMIfAny()) {

@@ -91,6 +91,7 @@ void TVisitOpening::FirstActivation()
                 const QString studyUid = patients->Item(1)->Children()->Item(1)->StudyUID();
                 dataSets->Clear();
                 VisitData().ResetVisitImages();
+                uidLoad_ = false;
                 StartLoader(patientId, studyUid, names.first());
                 return;
             }
@@ -146,7 +147,6 @@ void TVisitOpening::TBVisiteOuvrirClick()
         } else {
             studyUid = dm.OptionValue(QStringLiteral("/UID="));
             catalogue = names.first();
-            uidOptionSpent_ = true;
         }
     }
     if (cancelled) {
@@ -154,6 +154,7 @@ void TVisitOpening::TBVisiteOuvrirClick()
         return;
     }
     VisitData().ResetVisitImages();
+    uidLoad_ = useUid;
     StartLoader(patientId, studyUid, catalogue);
     Log(QStringLiteral("TFORMVIEWER.TBVISITEOUVRIRCLICK End"));
 }
@@ -246,6 +247,9 @@ void TVisitOpening::AfterThreadTerminate()
     loadErrorShown_ = false;
     const auto images = VisitData().VisitImages();
     if (VisitData().SeriesCount() == 0 || !images || images->Count() == 0) {
+        // The study that "/UID=" names gave nothing: asked again, the user chooses.
+        if (uidLoad_)
+            uidOptionSpent_ = true;
         window_.SetStatusPanel(2, QString());
         if (!explained)
             TemplateDM().ShowMessageDialog(QStringLiteral("Il n'y a aucune série disponible pour cette visite."),

@@ -96,8 +96,10 @@ private:
     QPointer<TChargement> loader_;
     DialogRunner runDialog_;
     bool activated_ = false;
-    // "/UID=" names the visit once: after a load that gave nothing the dialog is shown.
+    // "/UID=" names the visit until a load of it gives nothing; the dialog is shown from then on.
     bool uidOptionSpent_ = false;
+    // The running (or last) load is the one that "/UID=" named.
+    bool uidLoad_ = false;
     // The running load's end was already explained to the user (a file it could not read).
     bool loadErrorShown_ = false;
     int hookId_ = 0;

@@ -2,6 +2,7 @@
 
 #include "viewer/shell/screengeometry.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QEventLoop>
 #include <QLinearGradient>
@@ -10,8 +11,11 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <QWindow>
 #include <QWindowStateChangeEvent>
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -43,6 +47,57 @@ QList<QPointer<QWidget>> &MinimizedWithApplication()
     static QList<QPointer<QWidget>> windows;
     return windows;
 }
+
+// Watches the X window system's notices for the windows of TTemplate1: a window manager
+// that starts (or restarts, or stops) reparents every top-level window into its frame (or
+// back to the root window), whether or not the window moves on the screen, and writes the
+// thickness of its frame in a property of the window. Only those two notices are read,
+// straight from the protocol's fixed event layout; nothing is consumed.
+class WindowManagerWatch : public QAbstractNativeEventFilter
+{
+public:
+    static WindowManagerWatch &Instance()
+    {
+        static WindowManagerWatch *watch = [] {
+            auto *w = new WindowManagerWatch;
+            QCoreApplication::instance()->installNativeEventFilter(w);
+            return w;
+        }();
+        return *watch;
+    }
+    void Add(TTemplate1 *window) { windows_.append(window); }
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        constexpr quint8 kReparentNotify = 21;
+        constexpr quint8 kPropertyNotify = 28;
+        if (eventType != "xcb_generic_event_t" || !message)
+            return false;
+        const auto *bytes = static_cast<const quint8 *>(message);
+        const quint8 type = bytes[0] & 0x7F;
+        // ReparentNotify: type, detail, sequence (2), event (4), then the window (4).
+        // PropertyNotify: type, detail, sequence (2), then the window (4); the window
+        // manager writes the thickness of its frame in a property of the window.
+        if (type != kReparentNotify && type != kPropertyNotify)
+            return false;
+        quint32 window = 0;
+        std::memcpy(&window, bytes + (type == kReparentNotify ? 8 : 4), sizeof window);
+        windows_.removeAll(nullptr);
+        for (const QPointer<TTemplate1> &w : std::as_const(windows_)) {
+            if (!w || w->internalWinId() != WId(window))
+                continue;
+            // Run after the platform has read the notice itself.
+            if (type == kReparentNotify)
+                QMetaObject::invokeMethod(w, &TTemplate1::WindowManagerChanged, Qt::QueuedConnection);
+            else
+                QMetaObject::invokeMethod(w, &TTemplate1::FrameMayHaveChanged, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    QList<QPointer<TTemplate1>> windows_;
+};
 
 void CentreOnScreen(QWidget *window)
 {
@@ -118,6 +173,21 @@ void FollowApplicationState(QWidget *window, QEvent *event)
         RestoreApplication(window);
 }
 
+void PlaceOnMonitor(QWidget *window, int monitor)
+{
+    TTemplateDM *dm = TemplateDMIfAny();
+    if (!dm)
+        return;
+    const int top = window->testAttribute(Qt::WA_Moved) ? window->y()
+                                                        : std::max(0, (dm->WorkAreaHeight() - window->height()) / 2);
+    window->move(dm->MonitorLeft(window->width(), monitor), top);
+}
+
+void FixBorder(QWidget *window)
+{
+    window->setFixedSize(window->size());
+}
+
 } // namespace shell
 
 // ---------------------------------------------------------------------------
@@ -127,6 +197,19 @@ TTemplate1::TTemplate1(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(par
     QFont designed(QStringLiteral("MS Sans Serif"));
     designed.setPointSize(8);
     setFont(designed);
+    WindowManagerWatch::Instance().Add(this);
+    // A panel that comes or goes changes the work area the window fills.
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        connect(screen, &QScreen::availableGeometryChanged, this, &TTemplate1::WindowManagerChanged);
+        connect(screen, &QScreen::geometryChanged, this, &TTemplate1::WindowManagerChanged);
+    }
+}
+
+void TTemplate1::WindowManagerChanged()
+{
+    // Only a window this program placed over the work area is placed again.
+    if (fitted_ && isVisible())
+        PostMaximize();
 }
 
 int TTemplate1::ShowModal()
@@ -148,13 +231,36 @@ void TTemplate1::showEvent(QShowEvent *event)
         shownOnce_ = true;
         if (!isMaximized() && !isFullScreen())
             CentreOnScreen(this);
+        QTimer::singleShot(kLostShowingDelayMs, this, &TTemplate1::ShowAgainIfLost);
     }
     QMainWindow::showEvent(event);
 }
 
+void TTemplate1::ShowAgainIfLost()
+{
+    // A window manager starting at the same moment may lose the request to put the window
+    // on the screen: a window still not there a while after it was shown is shown again.
+    // (Not a modal window: hiding it would end its modal loop.)
+    const QWindow *handle = windowHandle();
+    if (!handle || !isVisible() || isMinimized() || handle->isExposed() || showRetries_ >= 3
+        || windowModality() != Qt::NonModal)
+        return;
+    ++showRetries_;
+    hide();
+    show();
+    QTimer::singleShot(kLostShowingDelayMs, this, &TTemplate1::ShowAgainIfLost);
+}
+
 void TTemplate1::PostMaximize()
 {
-    QTimer::singleShot(0, this, &TTemplate1::ApplyMaximize);
+    // One placement for any number of notices that arrive before it runs.
+    if (maximizePosted_)
+        return;
+    maximizePosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        maximizePosted_ = false;
+        ApplyMaximize();
+    });
 }
 
 void TTemplate1::ApplyMaximize()
@@ -173,10 +279,15 @@ void TTemplate1::ApplyMaximize()
 
 QMargins TTemplate1::FrameMargins() const
 {
+    // Asked of the window system each time: the widget keeps the first frame it learnt of.
+    if (const QWindow *handle = windowHandle())
+        return handle->frameMargins();
     const QRect outer = frameGeometry(), inner = geometry();
     return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
                     outer.bottom() - inner.bottom());
 }
+
+void TTemplate1::FrameMayHaveChanged() { RefitIfFrameChanged(); }
 
 void TTemplate1::RefitIfFrameChanged()
 {
@@ -241,17 +352,26 @@ void TTemplate3::showEvent(QShowEvent *event)
 
 bool TTemplate3::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowActivate && !activated_)
-        FirstActivation();
+    if (event->type() == QEvent::WindowActivate)
+        activated_ = true;
+    if (event->type() == QEvent::Show && !placed_ && !event->spontaneous()) {
+        // The showing runs first: subclasses size the window there.
+        const bool result = QWidget::event(event);
+        placed_ = true;
+        FirstShown();
+        return result;
+    }
     return QWidget::event(event);
 }
 
-void TTemplate3::FirstActivation()
+void TTemplate3::FirstShown()
 {
-    activated_ = true;
+    if (!Sizeable)
+        shell::FixBorder(this);
+    // Placed now rather than at the first activation: a window moved under the mouse
+    // by the click that activates it takes the user's drag elsewhere.
     if (CentreOnMonitor)
-        if (TTemplateDM *dm = TemplateDMIfAny())
-            move(dm->MonitorLeft(width(), Monitor), y());
+        shell::PlaceOnMonitor(this, Monitor);
 }
 
 void TTemplate3::changeEvent(QEvent *event)

@@ -29,8 +29,15 @@ public:
     void PostMaximize();
     // What a maximize command does: normal state, the window with its frame (title bar
     // and borders) over the work area from (0, 0), DesktopWidth wide and WorkAreaHeight
-    // high. Done again when the window manager's frame becomes known.
+    // high. Done again when the window manager's frame becomes known, each time a window
+    // manager takes the window in (or lets it go: it stopped or restarts) and when the
+    // work area changes.
     void ApplyMaximize();
+    // A window manager took the window in or gave it back (the window system's own
+    // notice, seen by the application's native event filter).
+    void WindowManagerChanged();
+    // A property of the window changed (the window manager's frame thickness among them).
+    void FrameMayHaveChanged();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -42,18 +49,23 @@ private:
     // The frame's thickness as far as it is known (none before a window manager framed it).
     QMargins FrameMargins() const;
     void RefitIfFrameChanged();
+    void ShowAgainIfLost();
+    static constexpr int kLostShowingDelayMs = 2000;
 
     bool shownOnce_ = false;
     bool maximizing_ = false;
+    bool maximizePosted_ = false;
+    int showRetries_ = 0;
     // Placed by ApplyMaximize, with these frame margins, and not moved by the user since.
     bool fitted_ = false;
     QMargins fittedFrame_;
 };
 
-// Base of the dialogs and tool windows: no border icons, a vertical gradient
-// from light blue to white, minimum size the designed size, placed on a
-// monitor at its first activation, closed by a right click (through the
-// application hook) unless told otherwise.
+// Base of the dialogs and tool windows: no border icons, a single border (the size it
+// has when first shown, no maximize) unless made sizeable, a vertical gradient from
+// light blue to white, minimum size the designed size, placed on its monitor before it
+// is first shown (never moved later under the user's mouse), closed by a right click
+// (through the application hook) unless told otherwise.
 class TTemplate3 : public QWidget
 {
     Q_OBJECT
@@ -64,6 +76,10 @@ public:
     qint16 Monitor = 0; // 0: the last monitor
     bool CentreOnMonitor = true;
     bool CloseOnRightClick = true;
+    // A sizeable border: the user may resize and maximize the window. Otherwise its size
+    // is fixed once it is first shown, so that the window manager offers no resizing and
+    // no maximize.
+    bool Sizeable = false;
     bool Activated() const { return activated_; }
 
     int ModalResult = mrNone;
@@ -79,9 +95,12 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    void FirstActivation();
+    // Border and placement, once the first showing (the subclasses' included) has sized
+    // the window and before the window system maps it.
+    void FirstShown();
 
     bool shownOnce_ = false;
+    bool placed_ = false;
     bool activated_ = false;
 };
 
@@ -96,4 +115,11 @@ void RestoreApplication(QWidget *except);
 // A base form's state change: minimizing one window minimizes the application, restoring
 // one restores it.
 void FollowApplicationState(QWidget *window, QEvent *event);
+// Places a window about to be shown for the first time: left := MonitorLeft (width,
+// monitor); its top is kept when the program placed it, else it is centred in the work
+// area.
+void PlaceOnMonitor(QWidget *window, int monitor);
+// A single border: the window keeps its present size (the window manager then offers
+// neither resizing nor maximize).
+void FixBorder(QWidget *window);
 } // namespace shell

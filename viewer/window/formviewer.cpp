@@ -1319,18 +1319,20 @@ bool TFormViewer::AppMessage(QObject *receiver, QEvent *event)
 bool TFormViewer::WheelOverFrame(QObject *receiver, QEvent *event)
 {
     auto *widget = qobject_cast<QWidget *>(receiver);
-    if (!widget || Down(QStringLiteral("TBCine")))
+    if (!widget)
         return false;
+    // Anywhere over a frame: its images, its scroll bar or its border (a menu of the frame
+    // is a window of its own).
     TFrameDicomViewer *frame = nullptr;
-    for (QWidget *w = widget; w; w = w->parentWidget()) {
+    for (QWidget *w = widget; w; w = w->isWindow() ? nullptr : w->parentWidget()) {
         if ((frame = qobject_cast<TFrameDicomViewer *>(w)))
             break;
     }
     if (!frame)
         return false;
-    QWidget *control = frame->DicomViewer();
-    if (widget != control && !control->isAncestorOf(widget))
-        return false;
+    // While the cine plays the wheel does nothing over a frame.
+    if (Down(QStringLiteral("TBCine")))
+        return true;
     if (frame != currentFrame_ || !frame->IsActive) {
         frame->FrameEnter();
         QCoreApplication::processEvents();

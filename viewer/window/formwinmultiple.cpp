@@ -76,7 +76,9 @@ TFormWinMultiple::TFormWinMultiple(QWidget *parent) : TTemplate3(parent)
     SpinEditImageColonne->setObjectName(QStringLiteral("SpinEditImageColonne"));
     SpinEditImageLigne->setObjectName(QStringLiteral("SpinEditImageLigne"));
     SpinEditSerieColonne->setRange(1, 8);
-    SpinEditSerieLigne->setRange(1, 4);
+    // Up to 8 rows from the start: the box is filled with the layout in force before the
+    // dialog shows.
+    SpinEditSerieLigne->setRange(1, 8);
     SpinEditImageColonne->setRange(1, 1);
     SpinEditImageLigne->setRange(1, 1);
 
@@ -113,7 +115,6 @@ void TFormWinMultiple::showEvent(QShowEvent *event)
     if (event->spontaneous())
         return;
     ImagePreset = false;
-    SpinEditSerieLigne->setMaximum(8);
     SpinEditImageColonne->setMaximum(std::max(1, ImageCount));
     SpinEditImageLigne->setMaximum(std::max(1, ImageCount));
     SpinEditImageColonne->setValue(ImageColumns);

@@ -130,6 +130,10 @@ public:
     virtual int VM() const = 0;
     // The value as text: values joined with "\\", a sequence as "Sequence of n items".
     virtual QString Text() const = 0;
+    // The value as the file stores it: decimal and integer strings (DS, IS) as their texts
+    // without the blanks that pad them ("0.000000" stays "0.000000"), one QString or a
+    // QVariantList of them; every other value as Value gives it.
+    virtual QVariant StoredValue() const { return Value(); }
 
     static constexpr const char *kClassName = "DicomAttribute";
 };
@@ -148,7 +152,8 @@ struct DicomListedAttribute
     int depth = 0; // 0 at the top level, 1 inside one sequence ...
     // A sequence: `value` is invalid and `sequenceItems` its item count; its items'
     // attributes follow it in the listing. Anything else: `value` and `vm` as
-    // DicomAttribute::Value and VM give them.
+    // DicomAttribute::StoredValue and VM give them (numbers written as text keep the
+    // text the file holds).
     bool sequence = false;
     int sequenceItems = 0;
     QVariant value;
@@ -669,7 +674,7 @@ inline std::vector<DicomListedAttribute> DicomAttributes::Listing() const
                 pending = Pending{items, 1, depth};
             continue;
         }
-        row.value = value;
+        row.value = a->StoredValue();
         row.vm = a->VM();
         rows.push_back(std::move(row));
     }

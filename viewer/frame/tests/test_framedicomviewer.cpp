@@ -76,6 +76,40 @@ QString Line(const imaging::DicomImage &image, int label, const char *prefix)
 
 } // namespace
 
+TEST_F(FrameTest, EveryToolShowsItsOwnPictureOnTheScreen)
+{
+    Show(QStringLiteral("CT"));
+    // The picture on the screen while the button is held, by tool.
+    auto shownWhileHeld = [this](Qt::MouseButton button) {
+        Press(button, {200, 200});
+        const QCursor *cursor = QGuiApplication::overrideCursor();
+        const QCursor shown = cursor ? *cursor : QCursor();
+        Release(button, {200, 200});
+        return shown;
+    };
+    host.left = toolScroll;
+    struct Case { Qt::MouseButton button; int tool; int slot; };
+    const Case cases[] = {{Qt::LeftButton, toolScroll, crScroll},       {Qt::LeftButton, toolZoom, crZoom},
+                          {Qt::RightButton, toolIntensite, crWidthLevel}, {Qt::RightButton, toolMove, crMove},
+                          {Qt::RightButton, toolMesureLine, crMeasure},   {Qt::RightButton, toolMesureEllipse, crMeasure},
+                          {Qt::RightButton, toolIndication, crMeasure},   {Qt::RightButton, toolMesureAngle, crMeasure}};
+    QList<QImage> pictures;
+    for (const Case &c : cases) {
+        if (c.button == Qt::LeftButton)
+            host.left = c.tool;
+        else
+            host.right = c.tool;
+        const QCursor shown = shownWhileHeld(c.button);
+        EXPECT_EQ(shown.shape(), Qt::BitmapCursor) << "tool " << c.tool;
+        const QImage picture = shown.pixmap().toImage();
+        EXPECT_EQ(picture, TemplateDM().Cursor(c.slot).pixmap().toImage()) << "tool " << c.tool;
+        if (!pictures.contains(picture))
+            pictures << picture;
+    }
+    // Five pictures of their own: scroll, zoom, width/level, pan, measure.
+    EXPECT_EQ(pictures.size(), 5);
+}
+
 TEST_F(FrameTest, WindowLevelDragFollowsTheMouseAndReachesTheSeries)
 {
     Show(QStringLiteral("CT"));

@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -116,6 +117,41 @@ TEST_F(InformationsTest, CommentAndReportsOpenOnTheFirstPage)
     // The data page lists the comment under its declared description.
     const auto &rows = window->DataPage()->Model()->Rows();
     EXPECT_TRUE(std::none_of(rows.begin(), rows.end(), [](const information::DataRow &r) { return r.group == 9; }));
+}
+
+TEST_F(InformationsTest, DataColumnsFollowTheGridWhicheverPageCameFirstAndAtEveryResize)
+{
+    Open(FirstImage());
+    QTableView *grid = window->DataPage()->Grid();
+    auto expectRule = [grid](const char *when) {
+        const int rest = (grid->viewport()->width() - 205) / 2;
+        EXPECT_GT(rest, 150) << when;
+        EXPECT_EQ(grid->columnWidth(0), 75) << when;
+        EXPECT_EQ(grid->columnWidth(1), 75) << when;
+        EXPECT_EQ(grid->columnWidth(2), 55) << when;
+        EXPECT_EQ(grid->columnWidth(3), rest) << when;
+        EXPECT_EQ(grid->columnWidth(4), rest) << when;
+    };
+    // The reports page first, then the data page.
+    window->PageControl()->setCurrentWidget(window->Page(QStringLiteral("TSRapports")));
+    QCoreApplication::processEvents();
+    window->PageControl()->setCurrentWidget(window->Page(QStringLiteral("TSData")));
+    QCoreApplication::processEvents();
+    expectRule("after the reports page");
+    // Wider and narrower while the data page shows, then wider while another page shows.
+    window->resize(window->width() + 160, window->height());
+    QCoreApplication::processEvents();
+    expectRule("wider");
+    window->resize(window->width() - 100, window->height() - 200);
+    QCoreApplication::processEvents();
+    expectRule("narrower and lower");
+    window->PageControl()->setCurrentWidget(window->Page(QStringLiteral("TSInformations")));
+    QCoreApplication::processEvents();
+    window->resize(window->width() + 120, window->height());
+    QCoreApplication::processEvents();
+    window->PageControl()->setCurrentWidget(window->Page(QStringLiteral("TSData")));
+    QCoreApplication::processEvents();
+    expectRule("resized behind another page");
 }
 
 TEST_F(InformationsTest, TheCommentImageListsItsPrivateDescriptions)

@@ -158,6 +158,12 @@ TEST_F(Opening, UidOptionSkipsTheDialogAndNeverLoopsOnAnEmptyResult)
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(VisitData().VisitImages()->Count(), 4);
     EXPECT_EQ(window.shown.size(), 1);
+    // The load found its series: "Ouvrir une visite" goes on opening that study directly.
+    opening->TBVisiteOuvrirClick();
+    ASSERT_TRUE(WaitForLoaders());
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(window.shown.size(), 2);
+    EXPECT_EQ(VisitData().VisitImages()->Count(), 4);
 }
 
 TEST_F(Opening, UidOptionWithUnknownStudyShowsTheDialogNextTime)

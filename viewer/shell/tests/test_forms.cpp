@@ -4,6 +4,7 @@
 
 #include "shelltesting.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QLineEdit>
@@ -16,6 +17,8 @@
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace {
 
@@ -103,17 +106,59 @@ TEST(Template3, ARightClickOnAGridIsDiscardedBeforeClosing)
     EXPECT_EQ(counter.presses, 0);
 }
 
-TEST(Template3, FirstActivationPlacesItOnItsMonitorAndItPaintsTheGradient)
+// Records where a window is when it is first painted and when it is first activated
+// (before the window itself sees the activation), and every move after it is painted.
+class PlaceRecorder : public QObject
+{
+public:
+    explicit PlaceRecorder(QWidget *window) : window_(window) { window->installEventFilter(this); }
+    QList<QPoint> exposed;
+    QList<QPoint> activated;
+    int movesAfterShowing = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowActivate && activated.isEmpty())
+            activated << window_->pos();
+        if (event->type() == QEvent::Paint && exposed.isEmpty())
+            exposed << window_->pos();
+        if (event->type() == QEvent::Move && !exposed.isEmpty())
+            ++movesAfterShowing;
+        return false;
+    }
+
+private:
+    QWidget *window_;
+};
+
+TEST(Template3, PlacedOnItsMonitorBeforeItShowsNeverMovedAfterAndItPaintsTheGradient)
 {
     ShellFixture fixture({}, 2, QSize(1280, 1024));
     fixture.Create();
     ToolWindow window;
     window.Monitor = 1;
+    PlaceRecorder recorder(&window);
     EXPECT_FALSE(window.Activated());
-    ShowActive(&window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    // On its monitor from the first picture on: centred across, and in the work area down.
+    ASSERT_FALSE(recorder.exposed.isEmpty());
+    EXPECT_EQ(recorder.exposed.first().x(), TemplateDM().MonitorLeft(window.width(), 1));
+    EXPECT_EQ(recorder.exposed.first().y(), (TemplateDM().WorkAreaHeight() - window.height()) / 2);
+    // Activated (the user's first click): it stays where it is.
+    ASSERT_FALSE(recorder.activated.isEmpty());
+    EXPECT_EQ(recorder.activated.first(), recorder.exposed.first());
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::mouseClick(window.button, Qt::LeftButton);
     EXPECT_TRUE(window.Activated());
-    EXPECT_EQ(window.x(), TemplateDM().MonitorLeft(window.width(), 1));
+    EXPECT_EQ(window.pos(), recorder.exposed.first());
+    EXPECT_EQ(recorder.movesAfterShowing, 0);
+    // A single border: the designed size, neither smaller nor larger, and no maximize.
     EXPECT_EQ(window.minimumSize(), QSize(300, 200));
+    EXPECT_EQ(window.maximumSize(), QSize(300, 200));
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(window.windowTitle(), " " + shell::ApplicationTitle());
 
     TemplateDM().CaptionPrefix = "KorvaneCD - Quellarix";
@@ -130,6 +175,22 @@ TEST(Template3, FirstActivationPlacesItOnItsMonitorAndItPaintsTheGradient)
     EXPECT_GE(bottom.green(), 250);
 }
 
+TEST(Template3, ASizeableWindowKeepsItsBorderAndAPlacedOneItsTop)
+{
+    ShellFixture fixture({}, 2, QSize(1280, 1024));
+    fixture.Create();
+    ToolWindow window;
+    window.Sizeable = true;
+    window.move(10, 77);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.pos(), QPoint(TemplateDM().MonitorLeft(window.width(), 0), 77));
+    EXPECT_EQ(window.minimumSize(), QSize(300, 200));
+    EXPECT_GT(window.maximumWidth(), 10000);
+    window.resize(500, 400);
+    EXPECT_EQ(window.size(), QSize(500, 400));
+}
+
 TEST(Template1, MaximizeSpansTheMonitorsOverTheWorkArea)
 {
     ShellFixture fixture({}, 2, QSize(1024, 768), 30);
@@ -144,6 +205,40 @@ TEST(Template1, MaximizeSpansTheMonitorsOverTheWorkArea)
     EXPECT_FALSE(window.isMaximized());
     EXPECT_EQ(window.frameGeometry().topLeft(), QPoint(0, 0));
     EXPECT_LE(window.geometry().height(), 738);
+}
+
+TEST(Template1, TheMaximisedPlacementHoldsWhenAWindowManagerTakesTheWindowIn)
+{
+    ShellFixture fixture({}, 1, QSize(1280, 1024), 0);
+    fixture.Create();
+    TTemplate1 window;
+    window.resize(1024, 768);
+    window.show();
+    window.PostMaximize();
+    QTRY_COMPARE(window.frameGeometry().size(), QSize(1280, 1024));
+    const QRect fitted = window.geometry();
+    // A window manager starting just then puts the window back at the size it had read
+    // and frames it, without the frame's thickness changing for the program.
+    window.setGeometry(QRect(fitted.topLeft(), QSize(1024, 768)));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(window.geometry().size(), QSize(1024, 768));
+    // Its notice that it took the window in (ReparentNotify, as the X server sends it).
+    quint8 notice[32] = {};
+    notice[0] = 21;
+    const auto id = static_cast<quint32>(window.winId());
+    std::memcpy(notice + 4, &id, sizeof id);
+    std::memcpy(notice + 8, &id, sizeof id);
+    qintptr result = 0;
+    QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", notice, &result);
+    QTRY_COMPARE(window.geometry(), fitted);
+    // Another window's notice changes nothing.
+    window.setGeometry(QRect(fitted.topLeft(), QSize(1024, 768)));
+    const auto other = id + 1;
+    std::memcpy(notice + 8, &other, sizeof other);
+    QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", notice, &result);
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(window.geometry().size(), QSize(1024, 768));
 }
 
 TEST(Template1, MinimizingOneWindowMinimizesTheApplication)

@@ -64,12 +64,16 @@ TEST(TemplateDM, FoldersFormatsAndCursors)
     EXPECT_EQ(std::strtod("0.25", nullptr), 0.25);
     EXPECT_EQ(shell::ShortDate(QDate(2026, 3, 5)), "2026-03-05");
 
-    for (int slot : {crScroll, crWidthLevel, crMagnify, crMove, crZoom}) {
+    // Six pictures of their own, each with its hot spot in the middle.
+    QList<QImage> pictures;
+    for (int slot : {crScroll, crWidthLevel, crMagnify, crMove, crZoom, crMeasure}) {
         EXPECT_EQ(dm.Cursor(slot).shape(), Qt::BitmapCursor) << slot;
         EXPECT_EQ(dm.Cursor(slot).pixmap().size(), QSize(32, 32)) << slot;
+        EXPECT_EQ(dm.Cursor(slot).hotSpot(), QPoint(16, 16)) << slot;
+        const QImage picture = dm.Cursor(slot).pixmap().toImage();
+        EXPECT_FALSE(pictures.contains(picture)) << slot;
+        pictures << picture;
     }
-    // "MEASURE" has no picture of its own.
-    EXPECT_EQ(dm.Cursor(crMeasure).shape(), Qt::ArrowCursor);
     EXPECT_EQ(dm.Cursor(99).shape(), Qt::ArrowCursor);
 }
 

@@ -315,6 +315,33 @@ TEST_F(WindowTest, ExplodeShowsTheCurrentFrameAloneAndBack)
     EXPECT_TRUE(A("TBWinSimple")->isChecked());
 }
 
+TEST_F(WindowTest, WheelOverAFramesScrollBarActsAsOverItsImages)
+{
+    Open();
+    ShowVisit();
+    TFrameDicomViewer *first = Frames()[0];
+    TFrameDicomViewer *second = Frames()[1];
+    QScrollBar *bar = second->ScrollBar();
+    ASSERT_FALSE(bar->isHidden());
+    ASSERT_EQ(window->CurrentFrame(), first);
+    // Over the scroll bar of the frame that is not current: it becomes current, one step.
+    Wheel(bar, {bar->width() / 2, bar->height() / 2}, -120);
+    EXPECT_EQ(window->CurrentFrame(), second);
+    EXPECT_TRUE(second->IsActive);
+    EXPECT_FALSE(first->IsActive);
+    EXPECT_EQ(bar->value(), 2);
+    Wheel(bar, {bar->width() / 2, bar->height() / 2}, 120);
+    EXPECT_EQ(bar->value(), 1);
+    // While the cine plays the wheel does nothing over a frame, its scroll bar included.
+    window->SetDown(QStringLiteral("TBCine"), true);
+    Wheel(bar, {bar->width() / 2, bar->height() / 2}, -120);
+    Wheel(Control(first), {50, 50}, -120);
+    EXPECT_EQ(bar->value(), 1);
+    EXPECT_EQ(first->ScrollBar()->value(), 1);
+    EXPECT_EQ(window->CurrentFrame(), second);
+    window->SetDown(QStringLiteral("TBCine"), false);
+}
+
 TEST_F(WindowTest, SeriesPresetTwoByTwoOnFiveSeriesShowsTheFirstFour)
 {
     Open();
@@ -342,6 +369,39 @@ TEST_F(WindowTest, SeriesPresetTwoByTwoOnFiveSeriesShowsTheFirstFour)
     EXPECT_EQ(frames[3]->geometry(), QRect(box.width() / 2, box.height() / 2, box.width() / 2, box.height() / 2));
     EXPECT_EQ(Child()->SeriesColumns, 2);
     EXPECT_EQ(Child()->SeriesRows, 2);
+}
+
+TEST_F(WindowTest, TheLayoutDialogShowsTheLayoutInForce)
+{
+    Open();
+    ShowVisit();
+    // Two columns and six rows typed in, then "Appliquer".
+    window->RunWinMultiple = [](TFormWinMultiple &dialog) {
+        dialog.show();
+        dialog.SpinEditSerieColonne->setValue(2);
+        dialog.SpinEditSerieLigne->setValue(6);
+        dialog.SBOK->click();
+        return dialog.ModalResult;
+    };
+    window->Personnaliser2Click();
+    Drain();
+    ASSERT_EQ(Child()->SeriesRows, 6);
+    ASSERT_EQ(Child()->SeriesColumns, 2);
+    // Opened again: it shows 2 x 6, and Enter keeps it.
+    int rowsShown = 0, columnsShown = 0;
+    window->RunWinMultiple = [&](TFormWinMultiple &dialog) {
+        dialog.show();
+        rowsShown = dialog.SpinEditSerieLigne->value();
+        columnsShown = dialog.SpinEditSerieColonne->value();
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        return dialog.ModalResult;
+    };
+    window->Personnaliser2Click();
+    Drain();
+    EXPECT_EQ(rowsShown, 6);
+    EXPECT_EQ(columnsShown, 2);
+    EXPECT_EQ(Child()->SeriesRows, 6);
+    EXPECT_EQ(Child()->SeriesColumns, 2);
 }
 
 TEST_F(WindowTest, ImagePresetIsClampedToTheNumberOfImages)

@@ -261,6 +261,16 @@ TEST_F(ToolWindowsTest, AMultiFrameSeriesOpensThumbnailsAndCine)
     menu->actions()[0]->trigger();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(cine));
     EXPECT_EQ(cine->windowTitle(), QStringLiteral("Mode ciné"));
+    // Shown where it belongs, with a single border; a click into it moves nothing.
+    const QPoint placed = cine->pos();
+    EXPECT_EQ(placed.x(), TemplateDM().MonitorLeft(cine->width(), 0));
+    EXPECT_EQ(placed.y(), (TemplateDM().WorkAreaHeight() - cine->height()) / 2);
+    EXPECT_EQ(cine->maximumSize(), cine->size());
+    cine->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(cine));
+    QTest::mouseClick(cine->findChild<QRadioButton *>(QStringLiteral("Mode3")), Qt::LeftButton);
+    EXPECT_EQ(cine->pos(), placed);
+    EXPECT_EQ(cine->ModeIndex(), 3);
     window->PopupMenuCinePopup();
     EXPECT_FALSE(menu->actions()[0]->isEnabled());
     EXPECT_TRUE(menu->actions()[1]->isEnabled());
