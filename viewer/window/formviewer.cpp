@@ -16,6 +16,7 @@
 #include "viewer/window/formthumbnails.h"
 #include "viewer/window/ownerdrawmenu.h"
 
+#include <algorithm>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -578,6 +579,7 @@ void TFormViewer::CreateStatusBar()
         auto *panel = new QLabel(bar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(panels_.size()));
         panel->setFixedWidth(width);
+        panel->setProperty("baseWidth", width);
         panel->setAlignment(Qt::AlignCenter);
         panel->setFont(font);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -615,8 +617,18 @@ QLabel *TFormViewer::StatusLabel(int panel) const
 
 void TFormViewer::SetStatusPanel(int panel, const QString &text)
 {
-    if (panel >= 0 && panel < panels_.size())
-        panels_[panel]->setText(text);
+    if (panel < 0 || panel >= panels_.size())
+        return;
+    QLabel *label = panels_[panel];
+    label->setText(text);
+    // A panel keeps its own width, and widens when its text would not fit in it (a
+    // radiologist's name in the 50-pixel panel): a value cut at the panel's edge is a
+    // value the user cannot read.
+    const int base = label->property("baseWidth").toInt();
+    const QMargins margins = label->contentsMargins();
+    const int needed = label->fontMetrics().horizontalAdvance(text) + 2 * label->frameWidth() + margins.left() +
+                       margins.right() + 2 * label->fontMetrics().averageCharWidth();
+    label->setFixedWidth(std::max(base, needed));
 }
 
 QStringList TFormViewer::NotBuiltCommands() const { return notBuilt_; }

@@ -9,6 +9,7 @@
 #include "testsupport/qtestgtest.h"
 #include "viewer/window/tests/windowtesting.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QStandardPaths>
@@ -90,6 +91,10 @@ TEST_F(DictationWindowTest, ButtonKeysAndStatusFromCreationToTheFinishedDictatio
     EXPECT_TRUE(recorder->Recording());
     EXPECT_EQ(control->Glyph(), 57);
     EXPECT_EQ(window->StatusPanel(3), QStringLiteral("DR ALPHA"));
+    // The whole name shows in the panel (its described 50 pixels would cut it).
+    const QLabel *panel = window->StatusLabel(3);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_GE(panel->contentsRect().width(), panel->fontMetrics().horizontalAdvance(QStringLiteral("DR ALPHA")));
     QCoreApplication::processEvents();
     audio->Advance(1000);
     // The numeric pad's 3 finishes: the recorder closes itself through its message.
