@@ -10,6 +10,8 @@
 #include "safereading.h"
 
 #include <QFile>
+#include <dcmtk/dcmdata/dcistrma.h>
+#include <dcmtk/dcmdata/dcistrmf.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -605,22 +607,151 @@ bool MetaHeaderFits(QFile &f, const QByteArray &head, Inflated &inflated)
     return length == kUndefinedLength || pos + header + static_cast<qint64>(length) <= size;
 }
 
+// DCMTK's reading of a file from the bytes the checks read and then from the same open
+// file: what DcmFileProducer does for DcmInputFileStream (its position, what is left,
+// stepping back), without opening the file a second time.
+class CheckedFileProducer : public DcmProducer
+{
+public:
+    CheckedFileProducer(QFile &file, const QByteArray &head) : file_(file), head_(head), size_(file.size()) {}
+
+    OFBool good() const override { return status_.good(); }
+    OFCondition status() const override { return status_; }
+    OFBool eos() override { return pos_ >= size_; }
+    offile_off_t avail() override { return status_.good() ? size_ - pos_ : 0; }
+
+    offile_off_t read(void *buf, offile_off_t buflen) override
+    {
+        if (!status_.good() || buflen <= 0)
+            return 0;
+        const offile_off_t wanted = std::min<offile_off_t>(buflen, size_ - pos_);
+        char *out = static_cast<char *>(buf);
+        offile_off_t done = 0;
+        while (done < wanted) {
+            const offile_off_t left = wanted - done;
+            offile_off_t n = 0;
+            if (pos_ < head_.size()) {
+                n = std::min<offile_off_t>(left, head_.size() - pos_);
+                std::memcpy(out + done, head_.constData() + pos_, size_t(n));
+            } else if (pos_ >= windowStart_ && pos_ < windowStart_ + window_.size()) {
+                n = std::min<offile_off_t>(left, windowStart_ + window_.size() - pos_);
+                std::memcpy(out + done, window_.constData() + (pos_ - windowStart_), size_t(n));
+            } else if (!file_.seek(pos_)) {
+                break;
+            } else if (left >= kWindow) {
+                n = file_.read(out + done, left);
+                if (n <= 0)
+                    break;
+            } else {
+                window_ = file_.read(kWindow);
+                windowStart_ = pos_;
+                if (window_.isEmpty())
+                    break;
+                continue;
+            }
+            pos_ += n;
+            done += n;
+        }
+        return done;
+    }
+
+    offile_off_t skip(offile_off_t skiplen) override
+    {
+        if (!status_.good() || skiplen <= 0)
+            return 0;
+        const offile_off_t n = std::min<offile_off_t>(skiplen, size_ - pos_);
+        pos_ += n;
+        return n;
+    }
+
+    void putback(offile_off_t num) override
+    {
+        if (!status_.good() || num <= 0)
+            return;
+        if (num <= pos_)
+            pos_ -= num;
+        else
+            status_ = EC_PutbackFailed;
+    }
+
+private:
+    static constexpr offile_off_t kWindow = 64 * 1024;
+    QFile &file_;
+    const QByteArray &head_;
+    const offile_off_t size_;
+    offile_off_t pos_ = 0;
+    OFCondition status_ = EC_Normal;
+    QByteArray window_;
+    offile_off_t windowStart_ = -1;
+};
+
+class CheckedFileStream : public DcmInputStream
+{
+public:
+    CheckedFileStream(QFile &file, const QByteArray &head, const OFFilename &name)
+        : DcmInputStream(&producer_), producer_(file, head), name_(name)
+    {
+    }
+
+    // Where a value left on disk is read from later: the file itself, reopened, at this
+    // position. None when the data set is deflated (DCMTK then loads every value).
+    DcmInputStreamFactory *newFactory() const override
+    {
+        if (currentProducer() != &producer_)
+            return nullptr;
+        return new DcmInputFileStreamFactory(name_, tell());
+    }
+
+private:
+    CheckedFileProducer producer_;
+    OFFilename name_;
+};
+
 } // namespace
 
 QString ReasonNotToParse(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    CheckedFile file(path);
+    return file.reasonNotToParse();
+}
+
+CheckedFile::CheckedFile(const QString &path) : path_(path), file_(path)
+{
+    // The first bytes are read once for both checks and for DCMTK (the nesting walk reads
+    // on from them only when the element headers go further).
+    if (file_.open(QIODevice::ReadOnly))
+        head_ = file_.read(kHeadBytes);
+}
+
+QString CheckedFile::reasonNotToParse()
+{
+    if (!file_.isOpen())
         return QString(); // the reader reports what is wrong with it
     Inflated inflated;
-    // The first bytes are read once for both checks (the nesting walk reads on from them
-    // only when the element headers go further).
-    const QByteArray head = f.read(kHeadBytes);
-    if (!MetaHeaderFits(f, head, inflated))
+    if (!MetaHeaderFits(file_, head_, inflated))
         return QStringLiteral("en-tête de fichier tronqué ou invalide.");
-    if (!NestingWithinLimit(f, head, inflated))
+    if (!NestingWithinLimit(file_, head_, inflated))
         return QStringLiteral("ses séquences sont imbriquées sur plus de %1 niveaux.").arg(kMaxSequenceDepth);
     return QString();
+}
+
+OFCondition CheckedFile::load(DcmFileFormat &format, Uint32 maxReadLength)
+{
+    if (!file_.isOpen())
+        return EC_InvalidFilename;
+    CheckedFileStream stream(file_, head_, OFFilename(QFile::encodeName(path_).constData()));
+    OFCondition cond = stream.status();
+    if (cond.good())
+        cond = format.clear();
+    if (cond.bad())
+        return cond;
+    const E_FileReadMode oldMode = format.getReadMode();
+    format.setReadMode(ERM_autoDetect);
+    format.transferInit();
+    cond = format.read(stream, EXS_Unknown, EGL_noChange, maxReadLength);
+    format.transferEnd();
+    format.setReadMode(oldMode);
+    return cond;
 }
 
 } // namespace imaging::detail
