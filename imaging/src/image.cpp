@@ -420,8 +420,7 @@ private:
 
     void readVoiAndPresentation(DcmDataset *ds)
     {
-        DcmItem *item = nullptr;
-        if (ds->findAndGetSequenceItem(DCM_VOILUTSequence, item, 0).good() && item) {
+        if (DcmItem *item = FirstSequenceItem(ds, DCM_VOILUTSequence)) {
             long entries = 0, first = 0, bits = 0;
             DcmElement *el = nullptr;
             if (ItemInt(item, DCM_LUTDescriptor, entries, 0) && ItemInt(item, DCM_LUTDescriptor, first, 1)

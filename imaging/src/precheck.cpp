@@ -39,8 +39,8 @@ quint32 U32(const uchar *p, bool big)
 class ByteSource
 {
 public:
-    // `head`: the file's first bytes, already read (the first window).
-    ByteSource(QFile *file, const QByteArray &head) : file_(file), size_(file->size()), window_(head), windowStart_(0) {}
+    // `head`: the file's first bytes, already read (the first window); `size`: the file's.
+    ByteSource(QFile *file, qint64 size, const QByteArray &head) : file_(file), size_(size), window_(head), windowStart_(0) {}
     explicit ByteSource(const QByteArray *data) : data_(data), size_(data->size()) {}
 
     qint64 size() const { return size_; }
@@ -428,9 +428,9 @@ Syntax DataSetSyntax(ByteSource &source, qint64 start, QByteArray transferSyntax
 // Whether the nesting of a file stays within kMaxSequenceDepth: its meta header (when
 // there is one) and its data set, each in the encoding DCMTK reads it in. A deflated
 // data set is walked inflated (in `inflated` when that was inflated from the same place).
-bool NestingWithinLimit(QFile &file, const QByteArray &head, Inflated &inflated)
+bool NestingWithinLimit(QFile &file, qint64 size, const QByteArray &head, Inflated &inflated)
 {
-    ByteSource source(&file, head);
+    ByteSource source(&file, size, head);
     uchar magic[4];
     const qint64 start = source.read(128, magic, 4) && std::memcmp(magic, "DICM", 4) == 0 ? 132 : 0;
     NestingWalk walk(source);
@@ -451,7 +451,7 @@ bool NestingWithinLimit(QFile &file, const QByteArray &head, Inflated &inflated)
         return !walk.tooDeep();
     }
     if (inflated.from != dataStart) {
-        if (file.size() > kMaxInflated)
+        if (size > kMaxInflated)
             return true; // too large to inflate: refused as a bad header already
         inflated.from = dataStart;
         file.seek(dataStart);
@@ -539,9 +539,8 @@ bool DataSetFits(const QByteArray &data, qsizetype pos)
 // first element after it too: those must fit in the file. The meta header is the group
 // length it states (else its group 0002 elements), explicit VR little endian. A deflated
 // data set is inflated into `inflated` and its lengths checked the same way.
-bool MetaHeaderFits(QFile &f, const QByteArray &head, Inflated &inflated)
+bool MetaHeaderFits(QFile &f, qint64 size, const QByteArray &head, Inflated &inflated)
 {
-    const qint64 size = f.size();
     if (head.size() < 132 || head.mid(128, 4) != "DICM")
         return true;
     auto u16 = [&](qsizetype at) { return U16(reinterpret_cast<const uchar *>(head.constData()) + at, false); };
@@ -613,7 +612,7 @@ bool MetaHeaderFits(QFile &f, const QByteArray &head, Inflated &inflated)
 class CheckedFileProducer : public DcmProducer
 {
 public:
-    CheckedFileProducer(QFile &file, const QByteArray &head) : file_(file), head_(head), size_(file.size()) {}
+    CheckedFileProducer(QFile &file, qint64 size, const QByteArray &head) : file_(file), head_(head), size_(size) {}
 
     OFBool good() const override { return status_.good(); }
     OFCondition status() const override { return status_; }
@@ -688,8 +687,8 @@ private:
 class CheckedFileStream : public DcmInputStream
 {
 public:
-    CheckedFileStream(QFile &file, const QByteArray &head, const OFFilename &name)
-        : DcmInputStream(&producer_), producer_(file, head), name_(name)
+    CheckedFileStream(QFile &file, qint64 size, const QByteArray &head, const OFFilename &name)
+        : DcmInputStream(&producer_), producer_(file, size, head), name_(name)
     {
     }
 
@@ -719,8 +718,13 @@ CheckedFile::CheckedFile(const QString &path) : path_(path), file_(path)
 {
     // The first bytes are read once for both checks and for DCMTK (the nesting walk reads
     // on from them only when the element headers go further).
-    if (file_.open(QIODevice::ReadOnly))
-        head_ = file_.read(kHeadBytes);
+    // Its size is taken once: QFile asks the system at each call.
+    if (file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        size_ = file_.size();
+        head_.resize(kHeadBytes);
+        const qint64 n = file_.read(head_.data(), kHeadBytes);
+        head_.resize(n > 0 ? n : 0);
+    }
 }
 
 QString CheckedFile::reasonNotToParse()
@@ -728,9 +732,9 @@ QString CheckedFile::reasonNotToParse()
     if (!file_.isOpen())
         return QString(); // the reader reports what is wrong with it
     Inflated inflated;
-    if (!MetaHeaderFits(file_, head_, inflated))
+    if (!MetaHeaderFits(file_, size_, head_, inflated))
         return QStringLiteral("en-tête de fichier tronqué ou invalide.");
-    if (!NestingWithinLimit(file_, head_, inflated))
+    if (!NestingWithinLimit(file_, size_, head_, inflated))
         return QStringLiteral("ses séquences sont imbriquées sur plus de %1 niveaux.").arg(kMaxSequenceDepth);
     return QString();
 }
@@ -739,7 +743,7 @@ OFCondition CheckedFile::load(DcmFileFormat &format, Uint32 maxReadLength)
 {
     if (!file_.isOpen())
         return EC_InvalidFilename;
-    CheckedFileStream stream(file_, head_, OFFilename(QFile::encodeName(path_).constData()));
+    CheckedFileStream stream(file_, size_, head_, OFFilename(QFile::encodeName(path_).constData()));
     OFCondition cond = stream.status();
     if (cond.good())
         cond = format.clear();

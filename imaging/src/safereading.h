@@ -40,6 +40,7 @@ public:
 private:
     QString path_;
     QFile file_;
+    qint64 size_ = 0;
     QByteArray head_;
 };
 
