@@ -88,9 +88,6 @@ constexpr Syntax kExplicitBig{true, true};
 constexpr qint64 kMaxInflated = 256ll * 1024 * 1024;
 
 // A deflated data set and where in the file it begins.
-// Bytes read from the start of every file for the checks.
-constexpr qint64 kHeadBytes = 16 * 1024;
-
 struct Inflated
 {
     qint64 from = -1;
@@ -721,9 +718,8 @@ CheckedFile::CheckedFile(const QString &path) : path_(path), file_(path)
     // Its size is taken once: QFile asks the system at each call.
     if (file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         size_ = file_.size();
-        head_.resize(kHeadBytes);
-        const qint64 n = file_.read(head_.data(), kHeadBytes);
-        head_.resize(n > 0 ? n : 0);
+        const qint64 n = file_.read(headBytes_, kHeadBytes);
+        head_ = QByteArray::fromRawData(headBytes_, n > 0 ? n : 0);
     }
 }
 
