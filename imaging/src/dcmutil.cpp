@@ -235,6 +235,15 @@ DcmElement *FindElement(DcmItem *item, const DcmTagKey &key)
     return nullptr;
 }
 
+DcmItem *FirstSequenceItem(DcmItem *item, const DcmTagKey &key)
+{
+    DcmElement *el = item ? FindElement(item, key) : nullptr;
+    if (!el || (el->ident() != EVR_SQ && el->ident() != EVR_pixelSQ))
+        return nullptr;
+    auto *sequence = static_cast<DcmSequenceOfItems *>(static_cast<DcmObject *>(el));
+    return sequence->card() > 0 ? sequence->getItem(0) : nullptr;
+}
+
 QString ItemText(DcmItem *item, const DcmTagKey &key)
 {
     if (!item)

@@ -420,8 +420,7 @@ private:
 
     void readVoiAndPresentation(DcmDataset *ds)
     {
-        DcmItem *item = nullptr;
-        if (ds->findAndGetSequenceItem(DCM_VOILUTSequence, item, 0).good() && item) {
+        if (DcmItem *item = FirstSequenceItem(ds, DCM_VOILUTSequence)) {
             long entries = 0, first = 0, bits = 0;
             DcmElement *el = nullptr;
             if (ItemInt(item, DCM_LUTDescriptor, entries, 0) && ItemInt(item, DCM_LUTDescriptor, first, 1)
@@ -794,14 +793,18 @@ DicomImagePtr ReadImageFile(const QString &path)
         throw DicomError(FileError(path, QStringLiteral("c'est un dossier.")));
     if (fi.size() == 0)
         throw DicomError(FileError(path, QStringLiteral("le fichier est vide.")));
-    if (const QString reason = ReasonNotToParse(path); !reason.isEmpty())
+    // The file is opened and its first bytes read once, for the checks and for DCMTK.
+    CheckedFile checked(path);
+    if (const QString reason = checked.reasonNotToParse(); !reason.isEmpty())
         throw DicomError(FileError(path, reason));
     try {
         auto root = std::make_shared<DataRoot>();
         root->file = std::make_unique<DcmFileFormat>();
         root->fileName = path;
-        OFCondition cond = root->file->loadFile(OFFilename(QFile::encodeName(path).constData()), EXS_Unknown,
-                                                EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
+        OFCondition cond = checked.isOpen()
+                               ? checked.load(*root->file, DCM_MaxReadLength)
+                               : root->file->loadFile(OFFilename(QFile::encodeName(path).constData()), EXS_Unknown,
+                                                      EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
         if (cond.bad())
             throw DicomError(FileError(path, ParseFailureReason(cond)), QString::fromLatin1(cond.text()));
         DcmDataset *ds = root->dataset();

@@ -50,6 +50,9 @@ DataRootPtr NewEmptyRoot();
 // The element `key` of `item` itself (not inside its sequences); null when absent.
 // Cheaper than DcmItem::findAndGetElement, which builds a search stack at each call.
 DcmElement *FindElement(DcmItem *item, const DcmTagKey &key);
+// The first item of the sequence `key` of `item` itself, as findAndGetSequenceItem(key,
+// item, 0) gives it, found by FindElement; null when there is none.
+DcmItem *FirstSequenceItem(DcmItem *item, const DcmTagKey &key);
 // While one lives on a thread, FindElement (and the Item* readers below) find the members
 // of its item by bisection in a table made by one walk of the item's list: for reading
 // many attributes of one data set in a row. The item must not change while it lives

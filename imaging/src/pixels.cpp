@@ -314,14 +314,14 @@ PixelSource::PixelSource(DataRootPtr root) : root_(std::move(root)), id_(g_nextS
     DcmDataset *ds = root_->dataset();
     const QString file = root_->fileName;
     DcmElement *pd = nullptr;
-    if (!ds || ds->findAndGetElement(DCM_PixelData, pd, OFFalse).bad() || !pd)
+    if (!ds || !(pd = FindElement(ds, DCM_PixelData)))
         return;
     PixelInfo &p = info_;
     long v = 0;
     // Pixel data without any description (some non-image objects carry a stray one) is
     // no image; a description that is there but wrong is an error.
     const ElementIndexScope index(ds); // many attributes read below
-    if (!ds->tagExists(DCM_Rows) && !ds->tagExists(DCM_Columns) && !ds->tagExists(DCM_BitsAllocated))
+    if (!FindElement(ds, DCM_Rows) && !FindElement(ds, DCM_Columns) && !FindElement(ds, DCM_BitsAllocated))
         return;
     if (!ItemInt(ds, DCM_Rows, v) || v <= 0 || v > 65535)
         Fail(file, QStringLiteral("nombre de lignes (0028,0010) absent ou invalide."));
@@ -433,8 +433,8 @@ PixelSource::~PixelSource()
 void PixelSource::readModalityLut()
 {
     DcmDataset *ds = root_->dataset();
-    DcmItem *item = nullptr;
-    if (ds->findAndGetSequenceItem(DCM_ModalityLUTSequence, item, 0).bad() || !item)
+    DcmItem *item = FirstSequenceItem(ds, DCM_ModalityLUTSequence);
+    if (!item)
         return;
     long entries = 0, first = 0, bits = 0;
     if (!ItemInt(item, DCM_LUTDescriptor, entries, 0) || !ItemInt(item, DCM_LUTDescriptor, first, 1)

@@ -10,6 +10,8 @@
 #include "safereading.h"
 
 #include <QFile>
+#include <dcmtk/dcmdata/dcistrma.h>
+#include <dcmtk/dcmdata/dcistrmf.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -37,8 +39,8 @@ quint32 U32(const uchar *p, bool big)
 class ByteSource
 {
 public:
-    // `head`: the file's first bytes, already read (the first window).
-    ByteSource(QFile *file, const QByteArray &head) : file_(file), size_(file->size()), window_(head), windowStart_(0) {}
+    // `head`: the file's first bytes, already read (the first window); `size`: the file's.
+    ByteSource(QFile *file, qint64 size, const QByteArray &head) : file_(file), size_(size), window_(head), windowStart_(0) {}
     explicit ByteSource(const QByteArray *data) : data_(data), size_(data->size()) {}
 
     qint64 size() const { return size_; }
@@ -86,9 +88,6 @@ constexpr Syntax kExplicitBig{true, true};
 constexpr qint64 kMaxInflated = 256ll * 1024 * 1024;
 
 // A deflated data set and where in the file it begins.
-// Bytes read from the start of every file for the checks.
-constexpr qint64 kHeadBytes = 16 * 1024;
-
 struct Inflated
 {
     qint64 from = -1;
@@ -426,9 +425,9 @@ Syntax DataSetSyntax(ByteSource &source, qint64 start, QByteArray transferSyntax
 // Whether the nesting of a file stays within kMaxSequenceDepth: its meta header (when
 // there is one) and its data set, each in the encoding DCMTK reads it in. A deflated
 // data set is walked inflated (in `inflated` when that was inflated from the same place).
-bool NestingWithinLimit(QFile &file, const QByteArray &head, Inflated &inflated)
+bool NestingWithinLimit(QFile &file, qint64 size, const QByteArray &head, Inflated &inflated)
 {
-    ByteSource source(&file, head);
+    ByteSource source(&file, size, head);
     uchar magic[4];
     const qint64 start = source.read(128, magic, 4) && std::memcmp(magic, "DICM", 4) == 0 ? 132 : 0;
     NestingWalk walk(source);
@@ -449,7 +448,7 @@ bool NestingWithinLimit(QFile &file, const QByteArray &head, Inflated &inflated)
         return !walk.tooDeep();
     }
     if (inflated.from != dataStart) {
-        if (file.size() > kMaxInflated)
+        if (size > kMaxInflated)
             return true; // too large to inflate: refused as a bad header already
         inflated.from = dataStart;
         file.seek(dataStart);
@@ -537,9 +536,8 @@ bool DataSetFits(const QByteArray &data, qsizetype pos)
 // first element after it too: those must fit in the file. The meta header is the group
 // length it states (else its group 0002 elements), explicit VR little endian. A deflated
 // data set is inflated into `inflated` and its lengths checked the same way.
-bool MetaHeaderFits(QFile &f, const QByteArray &head, Inflated &inflated)
+bool MetaHeaderFits(QFile &f, qint64 size, const QByteArray &head, Inflated &inflated)
 {
-    const qint64 size = f.size();
     if (head.size() < 132 || head.mid(128, 4) != "DICM")
         return true;
     auto u16 = [&](qsizetype at) { return U16(reinterpret_cast<const uchar *>(head.constData()) + at, false); };
@@ -605,22 +603,155 @@ bool MetaHeaderFits(QFile &f, const QByteArray &head, Inflated &inflated)
     return length == kUndefinedLength || pos + header + static_cast<qint64>(length) <= size;
 }
 
+// DCMTK's reading of a file from the bytes the checks read and then from the same open
+// file: what DcmFileProducer does for DcmInputFileStream (its position, what is left,
+// stepping back), without opening the file a second time.
+class CheckedFileProducer : public DcmProducer
+{
+public:
+    CheckedFileProducer(QFile &file, qint64 size, const QByteArray &head) : file_(file), head_(head), size_(size) {}
+
+    OFBool good() const override { return status_.good(); }
+    OFCondition status() const override { return status_; }
+    OFBool eos() override { return pos_ >= size_; }
+    offile_off_t avail() override { return status_.good() ? size_ - pos_ : 0; }
+
+    offile_off_t read(void *buf, offile_off_t buflen) override
+    {
+        if (!status_.good() || buflen <= 0)
+            return 0;
+        const offile_off_t wanted = std::min<offile_off_t>(buflen, size_ - pos_);
+        char *out = static_cast<char *>(buf);
+        offile_off_t done = 0;
+        while (done < wanted) {
+            const offile_off_t left = wanted - done;
+            offile_off_t n = 0;
+            if (pos_ < head_.size()) {
+                n = std::min<offile_off_t>(left, head_.size() - pos_);
+                std::memcpy(out + done, head_.constData() + pos_, size_t(n));
+            } else if (pos_ >= windowStart_ && pos_ < windowStart_ + window_.size()) {
+                n = std::min<offile_off_t>(left, windowStart_ + window_.size() - pos_);
+                std::memcpy(out + done, window_.constData() + (pos_ - windowStart_), size_t(n));
+            } else if (!file_.seek(pos_)) {
+                break;
+            } else if (left >= kWindow) {
+                n = file_.read(out + done, left);
+                if (n <= 0)
+                    break;
+            } else {
+                window_ = file_.read(kWindow);
+                windowStart_ = pos_;
+                if (window_.isEmpty())
+                    break;
+                continue;
+            }
+            pos_ += n;
+            done += n;
+        }
+        return done;
+    }
+
+    offile_off_t skip(offile_off_t skiplen) override
+    {
+        if (!status_.good() || skiplen <= 0)
+            return 0;
+        const offile_off_t n = std::min<offile_off_t>(skiplen, size_ - pos_);
+        pos_ += n;
+        return n;
+    }
+
+    void putback(offile_off_t num) override
+    {
+        if (!status_.good() || num <= 0)
+            return;
+        if (num <= pos_)
+            pos_ -= num;
+        else
+            status_ = EC_PutbackFailed;
+    }
+
+private:
+    static constexpr offile_off_t kWindow = 64 * 1024;
+    QFile &file_;
+    const QByteArray &head_;
+    const offile_off_t size_;
+    offile_off_t pos_ = 0;
+    OFCondition status_ = EC_Normal;
+    QByteArray window_;
+    offile_off_t windowStart_ = -1;
+};
+
+class CheckedFileStream : public DcmInputStream
+{
+public:
+    CheckedFileStream(QFile &file, qint64 size, const QByteArray &head, const OFFilename &name)
+        : DcmInputStream(&producer_), producer_(file, size, head), name_(name)
+    {
+    }
+
+    // Where a value left on disk is read from later: the file itself, reopened, at this
+    // position. None when the data set is deflated (DCMTK then loads every value).
+    DcmInputStreamFactory *newFactory() const override
+    {
+        if (currentProducer() != &producer_)
+            return nullptr;
+        return new DcmInputFileStreamFactory(name_, tell());
+    }
+
+private:
+    CheckedFileProducer producer_;
+    OFFilename name_;
+};
+
 } // namespace
 
 QString ReasonNotToParse(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    CheckedFile file(path);
+    return file.reasonNotToParse();
+}
+
+CheckedFile::CheckedFile(const QString &path) : path_(path), file_(path)
+{
+    // The first bytes are read once for both checks and for DCMTK (the nesting walk reads
+    // on from them only when the element headers go further).
+    // Its size is taken once: QFile asks the system at each call.
+    if (file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        size_ = file_.size();
+        const qint64 n = file_.read(headBytes_, kHeadBytes);
+        head_ = QByteArray::fromRawData(headBytes_, n > 0 ? n : 0);
+    }
+}
+
+QString CheckedFile::reasonNotToParse()
+{
+    if (!file_.isOpen())
         return QString(); // the reader reports what is wrong with it
     Inflated inflated;
-    // The first bytes are read once for both checks (the nesting walk reads on from them
-    // only when the element headers go further).
-    const QByteArray head = f.read(kHeadBytes);
-    if (!MetaHeaderFits(f, head, inflated))
+    if (!MetaHeaderFits(file_, size_, head_, inflated))
         return QStringLiteral("en-tête de fichier tronqué ou invalide.");
-    if (!NestingWithinLimit(f, head, inflated))
+    if (!NestingWithinLimit(file_, size_, head_, inflated))
         return QStringLiteral("ses séquences sont imbriquées sur plus de %1 niveaux.").arg(kMaxSequenceDepth);
     return QString();
+}
+
+OFCondition CheckedFile::load(DcmFileFormat &format, Uint32 maxReadLength)
+{
+    if (!file_.isOpen())
+        return EC_InvalidFilename;
+    CheckedFileStream stream(file_, size_, head_, OFFilename(QFile::encodeName(path_).constData()));
+    OFCondition cond = stream.status();
+    if (cond.good())
+        cond = format.clear();
+    if (cond.bad())
+        return cond;
+    const E_FileReadMode oldMode = format.getReadMode();
+    format.setReadMode(ERM_autoDetect);
+    format.transferInit();
+    cond = format.read(stream, EXS_Unknown, EGL_noChange, maxReadLength);
+    format.transferEnd();
+    format.setReadMode(oldMode);
+    return cond;
 }
 
 } // namespace imaging::detail

@@ -194,3 +194,62 @@ TEST(Nesting, LongRunsOfItemsAreReadWholeAndInOrder)
     for (int i : {1, kItems / 2, kItems})
         EXPECT_EQ(items->Item(i)->Attributes()->Item(0x0008, 0x1155)->Value().toString(), QString("2.25.%1").arg(i));
 }
+
+TEST(Nesting, HeadersFarLongerThanTheFirstBytesReadReadBackWhole)
+{
+    // The checks read a file's first bytes and DCMTK's reading goes on from them in the
+    // same open file; values longer than the reading limit stay on disk and are read when
+    // asked for. A header of about 330 KB, with values of every length around that limit
+    // and across every boundary, then 64 x 64 pixels: every byte comes back where it lies.
+    QTemporaryDir dir;
+    Encoder e;
+    e.element(0x0008, 0x0016, "UI", kSecondaryCapture);
+    e.element(0x0008, 0x0018, "UI", "2.25.9876");
+    e.element(0x0009, 0x0010, "LO", "KORVAN");
+    const int lengths[] = {10, 4094, 4096, 4098, 9000, 70000, 1, 16383, 3};
+    std::vector<QByteArray> values;
+    for (int i = 0; i < 24; ++i) {
+        QByteArray v(lengths[i % 9] + (lengths[i % 9] % 2), '\0');
+        for (qsizetype k = 0; k < v.size(); ++k)
+            v[k] = char((i * 31 + k * 7) & 0xFF);
+        e.element(0x0009, quint16(0x1000 + i), "OB", v);
+        values.push_back(v);
+    }
+    auto us = [](quint16 v) {
+        QByteArray b(2, '\0');
+        qToLittleEndian(v, b.data());
+        return b;
+    };
+    e.element(0x0028, 0x0002, "US", us(1));
+    e.element(0x0028, 0x0004, "CS", "MONOCHROME2");
+    e.element(0x0028, 0x0010, "US", us(64));
+    e.element(0x0028, 0x0011, "US", us(64));
+    e.element(0x0028, 0x0100, "US", us(16));
+    e.element(0x0028, 0x0101, "US", us(16));
+    e.element(0x0028, 0x0102, "US", us(15));
+    e.element(0x0028, 0x0103, "US", us(0));
+    QByteArray pixels;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            pixels += us(quint16(x + 1000 * y));
+    e.element(0x7FE0, 0x0010, "OW", pixels);
+    const QString path = WriteBytes(dir, "long-header.dcm", Meta("1.2.840.10008.1.2.1") + e.out);
+    ASSERT_GT(QFileInfo(path).size(), 300 * 1024);
+    // The same data set deflated: read through DCMTK's inflating filter over the same
+    // open file, every value loaded at once.
+    const QString deflated = WriteBytes(dir, "long-header-deflated.dcm", Meta("1.2.840.10008.1.2.1.99") + Deflate(e.out));
+
+    for (const QString &file : {path, deflated}) {
+        SCOPED_TRACE(file.toStdString());
+        const DicomImagePtr image = Read(file);
+        for (int i = 0; i < 24; ++i)
+            EXPECT_EQ(image->Attributes()->Item(0x0009, 0x1000 + i)->Value().toByteArray(), values[std::size_t(i)])
+                << "value " << i << " of " << values[std::size_t(i)].size() << " bytes";
+        EXPECT_EQ(image->Attributes()->Item(0x0008, 0x0018)->Value().toString(), "2.25.9876");
+        ASSERT_EQ(image->SizeX(), 64);
+        ASSERT_EQ(image->SizeY(), 64);
+        for (int y : {0, 17, 63})
+            for (int x : {0, 40, 63})
+                EXPECT_EQ(image->PixelValue(x, y), x + 1000 * y) << x << "," << y;
+    }
+}
