@@ -45,6 +45,21 @@ bool WaitForLoaders()
     return TChargement::LiveCount() == 0;
 }
 
+// Answers the open-visit dialog by choosing the rows of the patient *patient names
+// (read when the dialog runs, so a test may change it between openings).
+void ChoosePatient(TVisitOpening &opening, const QString *patient)
+{
+    opening.SetDialogRunner([patient](TFormOuvrirVisite &dialog) {
+        if (!dialog.ShowList())
+            return int(mrCancel);
+        for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i)
+            if (dialog.List()->topLevelItem(i)->text(loading::colDossier) == *patient)
+                dialog.List()->topLevelItem(i)->setSelected(true);
+        dialog.OKClick();
+        return dialog.ModalResult;
+    });
+}
+
 class FirstDisplay : public ::testing::Test
 {
 protected:
@@ -69,15 +84,8 @@ TEST_F(FirstDisplay, TwoFramesInATwoByOneGridShowTheFirstSeries)
     // holds one catalogue with two patients: the open-visit dialog is shown).
     TFormViewer window;
     TVisitOpening &opening = window.Opening();
-    opening.SetDialogRunner([](TFormOuvrirVisite &dialog) {
-        if (!dialog.ShowList())
-            return int(mrCancel);
-        for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i)
-            if (dialog.List()->topLevelItem(i)->text(loading::colDossier) == "KV000123")
-                dialog.List()->topLevelItem(i)->setSelected(true);
-        dialog.OKClick();
-        return dialog.ModalResult;
-    });
+    static const QString patient = QStringLiteral("KV000123");
+    ChoosePatient(opening, &patient);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     for (int i = 0; i < 500 && !window.ActiveChild(); ++i)
@@ -132,15 +140,7 @@ TEST_F(FirstDisplay, TheOldWindowClosingLateLeavesTheReopenedVisitAlone)
 {
     TFormViewer window;
     QString patient = "KV000456";
-    window.Opening().SetDialogRunner([&patient](TFormOuvrirVisite &dialog) {
-        if (!dialog.ShowList())
-            return int(mrCancel);
-        for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i)
-            if (dialog.List()->topLevelItem(i)->text(loading::colDossier) == patient)
-                dialog.List()->topLevelItem(i)->setSelected(true);
-        dialog.OKClick();
-        return dialog.ModalResult;
-    });
+    ChoosePatient(window.Opening(), &patient);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     for (int i = 0; i < 500 && !window.ActiveChild(); ++i)
