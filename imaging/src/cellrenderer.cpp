@@ -3,6 +3,7 @@
 #include "imaging/pixelspacing.h"
 
 #include <QFontMetricsF>
+#include <QPaintEngine>
 #include <QLineF>
 #include <QPainterPath>
 #include <QPainterPathStroker>
@@ -794,6 +795,42 @@ bool LabelHit(const DicomLabel &label, const LabelSpace &space, QPointF client)
     }
 }
 
+namespace {
+
+// A grey display frame as 32-bit pixels. Done here in one pass on the calling thread:
+// QImage's own conversion hands a frame of this size to several pool threads and waits
+// for them, which costs more than the conversion itself while other threads decode.
+QImage GreyToRgb32(const QImage &frame)
+{
+    if (frame.format() != QImage::Format_Grayscale8)
+        return frame.convertToFormat(QImage::Format_RGB32);
+    QImage out(frame.size(), QImage::Format_RGB32);
+    if (out.isNull())
+        return frame.convertToFormat(QImage::Format_RGB32);
+    const int w = frame.width(), h = frame.height();
+    const uchar *from = frame.constBits();
+    const qsizetype fromStride = frame.bytesPerLine();
+    uchar *to = out.bits();
+    const qsizetype toStride = out.bytesPerLine();
+    for (int y = 0; y < h; ++y) {
+        const uchar *src = from + fromStride * y;
+        auto *dst = reinterpret_cast<QRgb *>(to + toStride * y);
+        for (int x = 0; x < w; ++x)
+            dst[x] = 0xFF000000u | (std::uint32_t(src[x]) * 0x010101u);
+    }
+    return out;
+}
+
+} // namespace
+
+void FrameConverter::Clear()
+{
+    for (Entry &e : entries_)
+        if (!e.prepared.isNull())
+            spare_ = std::move(e.prepared);
+    entries_.clear();
+}
+
 QImage FrameConverter::Prepared(const DicomImage &image)
 {
     const State state{image.Frame(), image.Width(), image.Level(), image.ModalityLUT(), image.VOILUT(),
@@ -802,26 +839,47 @@ QImage FrameConverter::Prepared(const DicomImage &image)
                            [&](const Entry &e) { return e.image == &image; });
     if (it != entries_.end() && it->state == state && image.CacheDisplay())
         return it->prepared;
+    // The picture this image or one that left the cells had is written over rather than
+    // allocated anew at every step (it is only when nothing else holds it).
+    QImage reuse;
+    if (it != entries_.end()) {
+        reuse = std::exchange(it->prepared, QImage());
+        it->state.frame = -1; // not valid until written again below
+    } else {
+        reuse = std::exchange(spare_, QImage());
+    }
+    auto keep = [&](qint64 sourceKey, const QImage &prepared) {
+        if (it == entries_.end()) {
+            entries_.push_back({&image, state, sourceKey, prepared});
+        } else {
+            it->state = state;
+            it->sourceKey = sourceKey;
+            it->prepared = prepared;
+        }
+        return prepared;
+    };
+    const QImage direct = DisplayFrameRgb32(image, reuse);
+    if (!direct.isNull())
+        return keep(direct.cacheKey(), direct);
+    // Not one of ours: the picture goes back where it came from.
+    if (it != entries_.end())
+        it->prepared = std::move(reuse);
+    else
+        spare_ = std::move(reuse);
     const QImage frame = image.DisplayFrame();
     if (it != entries_.end() && it->sourceKey == frame.cacheKey()) {
         it->state = state;
         return it->prepared;
     }
     // The raster engine's transformed, filtered fetch is fastest from 32-bit pixels.
-    QImage prepared = frame.format() == QImage::Format_RGB32 ? frame
-                                                             : frame.convertToFormat(QImage::Format_RGB32);
-    if (it == entries_.end()) {
-        entries_.push_back({&image, state, frame.cacheKey(), prepared});
-    } else {
-        it->state = state;
-        it->sourceKey = frame.cacheKey();
-        it->prepared = prepared;
-    }
-    return prepared;
+    return keep(frame.cacheKey(), frame.format() == QImage::Format_RGB32 ? frame : GreyToRgb32(frame));
 }
 
 void FrameConverter::Forget(const DicomImage *image)
 {
+    for (Entry &e : entries_)
+        if (e.image == image && !e.prepared.isNull())
+            spare_ = std::move(e.prepared);
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                   [&](const Entry &e) { return e.image == image; }),
                    entries_.end());
@@ -835,6 +893,35 @@ bool SmoothDrawing(double actualZoom, int magnificationMode, int minificationMod
         return minificationMode >= 2;
     return false;
 }
+
+namespace {
+
+// Draws `frame` at the painter's transform. On the raster engine, a picture covering
+// many rows of the device is drawn in bands of rows (clipped on the device, so that
+// filtering still reads the rows beyond each band): drawn whole, the engine splits the
+// rows among its pool threads and waits for them, which while other threads decode
+// costs more than it saves.
+void DrawInBands(QPainter &painter, const QImage &frame)
+{
+    constexpr int kBand = 48; // rows; the engine keeps fewer than 96 on its own thread
+    const QRect device = painter.worldTransform().mapRect(QRectF(frame.rect())).toAlignedRect();
+    if (!painter.paintEngine() || painter.paintEngine()->type() != QPaintEngine::Raster
+        || device.height() <= 2 * kBand) {
+        painter.drawImage(QPointF(0, 0), frame);
+        return;
+    }
+    const QTransform transform = painter.worldTransform();
+    for (int y = device.top(); y <= device.bottom(); y += kBand) {
+        painter.save();
+        painter.resetTransform();
+        painter.setClipRect(QRect(device.left(), y, device.width(), kBand), Qt::IntersectClip);
+        painter.setTransform(transform);
+        painter.drawImage(QPointF(0, 0), frame);
+        painter.restore();
+    }
+}
+
+} // namespace
 
 bool DrawImageCell(QPainter &painter, DicomImage &image, const DisplayGeometry &geometry,
                    const CellDrawOptions &options)
@@ -855,7 +942,7 @@ bool DrawImageCell(QPainter &painter, DicomImage &image, const DisplayGeometry &
             const bool smooth = SmoothDrawing(ActualZoom(geometry) * deviceScale, image.MagnificationMode(),
                                               image.MinificationMode());
             painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-            painter.drawImage(QPointF(0, 0), frame);
+            DrawInBands(painter, frame);
             painter.restore();
         } catch (const DicomError &) {
             ok = false;

@@ -75,6 +75,12 @@ void DrawLabel(QPainter &painter, DicomLabel &label, const LabelSpace &space,
 // a few pixels).
 bool LabelHit(const DicomLabel &label, const LabelSpace &space, QPointF client);
 
+// The display frame of one of the component's images as 32-bit pixels, written into
+// `reuse` (taken from it) when that is a picture of the right size that nothing else
+// holds; a null image, `reuse` untouched, for an image of another kind. Throws
+// DicomError as DisplayFrame does.
+QImage DisplayFrameRgb32(const DicomImage &image, QImage &reuse);
+
 // Display frames kept converted for fast drawing, per image, so that a repaint that
 // changes only the framing (zoom, scroll, rotation, labels) neither recomputes the
 // window nor converts again. An entry is reused while the image's frame, window and LUT
@@ -86,7 +92,7 @@ public:
     // The display frame of `image` in a format the raster painter draws fastest.
     QImage Prepared(const DicomImage &image);
     void Forget(const DicomImage *image);
-    void Clear() { entries_.clear(); }
+    void Clear();
 
 private:
     struct State
@@ -104,6 +110,7 @@ private:
         QImage prepared;
     };
     std::vector<Entry> entries_;
+    QImage spare_; // the picture of an image that left, to be written over by the next
 };
 
 struct CellDrawOptions

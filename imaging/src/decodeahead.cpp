@@ -16,7 +16,8 @@ thread_local bool tJpeg2000SingleThreaded = false;
 std::size_t FrameBytes(const PixelSource &source)
 {
     const PixelInfo &p = source.info();
-    return static_cast<std::size_t>(p.rows) * static_cast<std::size_t>(p.cols) * 4 + sizeof(Frame);
+    return static_cast<std::size_t>(p.rows) * static_cast<std::size_t>(p.cols) * (p.narrowValues() ? 2 : 4)
+           + sizeof(Frame);
 }
 
 } // namespace

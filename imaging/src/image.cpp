@@ -288,10 +288,13 @@ public:
             const std::uint32_t c = f->rgb[i];
             return (((c >> 16) & 0xFF) + ((c >> 8) & 0xFF) + (c & 0xFF)) / 3.0;
         }
-        return pixels()->rescale(f->mono[i], state_->modalityLut != 0);
+        return pixels()->rescale(f->value(i), state_->modalityLut != 0);
     }
 
-    QImage DisplayFrame() const override;
+    QImage DisplayFrame() const override { return Render(false, QImage()); }
+    // The display frame; as 32-bit pixels when `rgb32` (grey as equal red, green and
+    // blue), then written into `reuse` when it is a picture of that size no one else holds.
+    QImage Render(bool rgb32, QImage reuse) const;
 
     QImage Picture() const override
     {
@@ -582,7 +585,16 @@ const Overlay *ImageImpl::overlay() const
     return overlay_.get();
 }
 
-QImage ImageImpl::DisplayFrame() const
+// A picture of w x h pixels in `format`: `reuse` itself when it has that size and format
+// and nothing else holds it, else a new one.
+QImage PictureFor(int w, int h, QImage::Format format, QImage &&reuse)
+{
+    if (reuse.width() == w && reuse.height() == h && reuse.format() == format && reuse.isDetached())
+        return std::move(reuse);
+    return QImage(w, h, format);
+}
+
+QImage ImageImpl::Render(bool rgb32, QImage reuse) const
 {
     if (!pixels())
         throw DicomError(QStringLiteral("Cette image ne contient pas de pixels."));
@@ -593,7 +605,7 @@ QImage ImageImpl::DisplayFrame() const
     width = std::max(1.0, std::fabs(width));
     QImage img;
     if (f->colour) {
-        img = QImage(w, h, QImage::Format_RGB32);
+        img = PictureFor(w, h, QImage::Format_RGB32, std::move(reuse));
         for (int y = 0; y < h; ++y)
             std::memcpy(img.scanLine(y), f->rgb.data() + static_cast<std::size_t>(y) * w, static_cast<std::size_t>(w) * 4);
         if (invert)
@@ -629,24 +641,21 @@ QImage ImageImpl::DisplayFrame() const
             const auto b = static_cast<std::uint8_t>(std::lround(y * 255));
             return invert ? static_cast<std::uint8_t>(255 - b) : b;
         };
-        img = QImage(w, h, QImage::Format_Grayscale8);
+        img = PictureFor(w, h, rgb32 ? QImage::Format_RGB32 : QImage::Format_Grayscale8, std::move(reuse));
         const std::int64_t range = static_cast<std::int64_t>(f->maxStored) - f->minStored + 1;
-        const std::int32_t *src = f->mono.data();
-        if (range <= (1 << 22)) {
-            std::vector<std::uint8_t> table(static_cast<std::size_t>(range));
-            for (std::int64_t k = 0; k < range; ++k)
-                table[static_cast<std::size_t>(k)] = toByte(static_cast<std::int32_t>(f->minStored + k));
-            const std::uint8_t *t = table.data() - f->minStored;
-            // Rows reached through the image's bits once (scanLine checks and detaches at
-            // each call), four pixels per turn.
-            std::uint8_t *bits = img.bits();
-            const qsizetype stride = img.bytesPerLine();
+        // Rows reached through the image's bits once (scanLine checks and detaches at each
+        // call), four pixels per turn.
+        std::uint8_t *bits = img.bits();
+        const qsizetype stride = img.bytesPerLine();
+        auto windowFrom = [&](const auto *src, auto *table) {
+            using Pixel = std::remove_const_t<std::remove_pointer_t<decltype(table)>>;
+            const auto *t = table - f->minStored;
             for (int y = 0; y < h; ++y) {
-                std::uint8_t *dst = bits + stride * y;
-                const std::int32_t *row = src + static_cast<std::size_t>(y) * w;
+                auto *dst = reinterpret_cast<Pixel *>(bits + stride * y);
+                const auto *row = src + static_cast<std::size_t>(y) * w;
                 int x = 0;
                 for (; x + 4 <= w; x += 4) {
-                    const std::uint8_t a = t[row[x]], b = t[row[x + 1]], c = t[row[x + 2]], d = t[row[x + 3]];
+                    const Pixel a = t[row[x]], b = t[row[x + 1]], c = t[row[x + 2]], d = t[row[x + 3]];
                     dst[x] = a;
                     dst[x + 1] = b;
                     dst[x + 2] = c;
@@ -655,11 +664,37 @@ QImage ImageImpl::DisplayFrame() const
                 for (; x < w; ++x)
                     dst[x] = t[row[x]];
             }
+        };
+        auto window = [&](auto *table) {
+            if (f->narrow())
+                windowFrom(f->mono16.data(), table);
+            else
+                windowFrom(f->mono.data(), table);
+        };
+        if (range <= (1 << 22)) {
+            // One table entry per stored value between the frame's smallest and largest.
+            if (rgb32) {
+                std::vector<QRgb> table(static_cast<std::size_t>(range));
+                for (std::int64_t k = 0; k < range; ++k)
+                    table[static_cast<std::size_t>(k)] =
+                        0xFF000000u | std::uint32_t(toByte(static_cast<std::int32_t>(f->minStored + k))) * 0x010101u;
+                window(static_cast<const QRgb *>(table.data()));
+            } else {
+                std::vector<std::uint8_t> table(static_cast<std::size_t>(range));
+                for (std::int64_t k = 0; k < range; ++k)
+                    table[static_cast<std::size_t>(k)] = toByte(static_cast<std::int32_t>(f->minStored + k));
+                window(static_cast<const std::uint8_t *>(table.data()));
+            }
         } else {
             for (int y = 0; y < h; ++y) {
-                std::uint8_t *dst = img.scanLine(y);
-                for (int x = 0; x < w; ++x)
-                    dst[x] = toByte(src[static_cast<std::size_t>(y) * w + x]);
+                std::uint8_t *dst = bits + stride * y;
+                for (int x = 0; x < w; ++x) {
+                    const std::uint8_t b = toByte(f->value(static_cast<std::size_t>(y) * w + x));
+                    if (rgb32)
+                        reinterpret_cast<QRgb *>(dst)[x] = 0xFF000000u | std::uint32_t(b) * 0x010101u;
+                    else
+                        dst[x] = b;
+                }
             }
         }
     }
@@ -682,7 +717,7 @@ QImage ImageImpl::DisplayFrame() const
                         continue;
                     const std::size_t bit = base + static_cast<std::size_t>(r) * ov->cols + c;
                     if ((ov->bits[bit / 8] >> (bit % 8)) & 1) {
-                        if (f->colour)
+                        if (img.format() == QImage::Format_RGB32)
                             reinterpret_cast<QRgb *>(img.scanLine(y))[x] = 0xFFFFFFFFu;
                         else
                             img.scanLine(y)[x] = 255;
@@ -769,6 +804,13 @@ private:
 };
 
 } // namespace
+
+QImage DisplayFrameRgb32(const DicomImage &image, QImage &reuse)
+{
+    if (const auto *impl = dynamic_cast<const ImageImpl *>(&image))
+        return impl->Render(true, std::exchange(reuse, QImage()));
+    return QImage();
+}
 
 DecodeJob DecodeJobOf(const DicomImage &image)
 {

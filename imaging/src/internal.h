@@ -123,17 +123,29 @@ struct PixelInfo
     double slope = 1.0, intercept = 0.0;
     PaletteLut palette[3];
     bool monochrome() const { return samples == 1 && !photometric.startsWith("PALETTE"); }
+    // Whether decoded frames keep their values in 16 bits (Frame::mono16): grey values of
+    // at most 16 bits stored (15 unsigned), outside JPEG 2000.
+    bool narrowValues() const
+    {
+        return monochrome() && !jpeg2000 && (bitsAllocated == 8 || bitsAllocated == 16)
+               && bitsStored <= (pixelRepresentation == 1 ? 16 : 15);
+    }
 };
 
-// One decoded frame: monochrome stored values or 0xFFRRGGBB colour pixels.
+// One decoded frame: monochrome stored values (in 16 bits when they fit, see
+// PixelInfo::narrowValues, else in 32) or 0xFFRRGGBB colour pixels.
 struct Frame
 {
     int width = 0, height = 0;
     bool colour = false;
     std::vector<std::int32_t> mono;
+    std::vector<std::int16_t> mono16;
     std::vector<std::uint32_t> rgb;
     std::int32_t minStored = 0, maxStored = 0;
-    std::size_t bytes() const { return mono.size() * 4 + rgb.size() * 4 + sizeof(Frame); }
+    bool narrow() const { return !mono16.empty(); }
+    // Stored value of pixel i of a monochrome frame.
+    std::int32_t value(std::size_t i) const { return narrow() ? mono16[i] : mono[i]; }
+    std::size_t bytes() const { return mono.size() * 4 + mono16.size() * 2 + rgb.size() * 4 + sizeof(Frame); }
 };
 using FramePtr = std::shared_ptr<const Frame>;
 

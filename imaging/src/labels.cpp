@@ -225,7 +225,7 @@ private:
                 const std::uint32_t c = f.rgb[i];
                 return (((c >> 16) & 0xFF) + ((c >> 8) & 0xFF) + (c & 0xFF)) / 3.0;
             }
-            return src.rescale(f.mono[i], useLut);
+            return src.rescale(f.value(i), useLut);
         };
         // One point: the value of the pixel under it.
         if (type_ != TypeEllipse && type_ != TypeRectangle && (type_ != TypePolygon || points_.size() < 3)) {
@@ -312,13 +312,19 @@ private:
                 rowSpan(y, from, to);
                 if (from > to)
                     continue;
-                const std::int32_t *row = f.mono.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(f.width);
+                const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(f.width);
                 std::int64_t r1 = 0, r2 = 0;
-                for (int x = from; x <= to; ++x) {
-                    const std::int64_t s = row[x];
-                    r1 += s;
-                    r2 += s * s;
-                }
+                auto sum = [&](const auto *row) {
+                    for (int x = from; x <= to; ++x) {
+                        const std::int64_t s = row[x];
+                        r1 += s;
+                        r2 += s * s;
+                    }
+                };
+                if (f.narrow())
+                    sum(f.mono16.data() + at);
+                else
+                    sum(f.mono.data() + at);
                 s1 += r1;
                 s2 += r2;
                 n += static_cast<std::size_t>(to - from + 1);

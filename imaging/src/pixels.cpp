@@ -114,9 +114,9 @@ bool FragmentBytes(const std::vector<DcmPixelItem *> &items, unsigned long i, st
 // The compressed bytes of frame n (1-based): by the basic offset table when there is
 // one, else one fragment per frame, else (single frame) every fragment; JPEG 2000 frames
 // may also be found by their start markers.
-std::vector<std::uint8_t> FrameCode(DcmPixelSequence *seq, int n, int frames, bool j2k, const QString &file)
+void FrameCode(DcmPixelSequence *seq, int n, int frames, bool j2k, const QString &file, std::vector<std::uint8_t> &code)
 {
-    std::vector<std::uint8_t> code;
+    code.clear();
     const std::vector<DcmPixelItem *> items = PixelItems(seq);
     const unsigned long fragments = items.empty() ? 0 : static_cast<unsigned long>(items.size() - 1);
     std::vector<std::uint8_t> table;
@@ -164,7 +164,30 @@ std::vector<std::uint8_t> FrameCode(DcmPixelSequence *seq, int n, int frames, bo
     }
     if (code.empty())
         Fail(file, QStringLiteral("image %1 absente des données compressées.").arg(n));
-    return code;
+}
+
+// Working buffers of the decoding thread, kept from one frame to the next: for the fast
+// codecs, fresh megabytes at every frame cost more in page faults than the decoding.
+struct DecodeScratch
+{
+    std::vector<std::uint8_t> raw;  // the frame's bytes as stored, or as the codec gives them
+    std::vector<std::uint8_t> code; // the compressed bytes of the frame
+
+    // Gives back what an unusually large frame took, so that no thread keeps it.
+    void Trim()
+    {
+        constexpr std::size_t kKeep = 32u * 1024 * 1024;
+        if (raw.capacity() > kKeep)
+            std::vector<std::uint8_t>().swap(raw);
+        if (code.capacity() > kKeep)
+            std::vector<std::uint8_t>().swap(code);
+    }
+};
+
+DecodeScratch &ThreadScratch()
+{
+    thread_local DecodeScratch scratch;
+    return scratch;
 }
 
 // DICOM RLE (PackBits segments, one per byte of each sample, most significant first)
@@ -192,27 +215,78 @@ void DecodeRle(const std::vector<std::uint8_t> &code, std::size_t pixels, int sa
         const std::size_t byte = static_cast<std::size_t>(bytesPerSample) - 1 - s % static_cast<std::size_t>(bytesPerSample);
         const std::size_t stride = static_cast<std::size_t>(samples * bytesPerSample);
         std::uint8_t *dst = out.data() + sample * static_cast<std::size_t>(bytesPerSample) + byte;
+        // Plain locals: byte stores through dst could otherwise alias every counter, which
+        // would be reloaded at each byte.
+        const std::uint8_t *src = code.data();
         std::size_t written = 0;
         while (pos < end && written < pixels) {
-            const auto n = static_cast<std::int8_t>(code[pos++]);
+            const auto n = static_cast<std::int8_t>(src[pos++]);
             if (n >= 0) {
                 const std::size_t count = static_cast<std::size_t>(n) + 1;
                 if (pos + count > end)
                     break;
-                for (std::size_t k = 0; k < count && written < pixels; ++k)
-                    dst[stride * written++] = code[pos + k];
+                const std::size_t take = std::min(count, pixels - written);
+                std::uint8_t *d = dst + stride * written;
+                const std::uint8_t *from = src + pos;
+                if (stride == 1)
+                    std::memcpy(d, from, take);
+                else
+                    for (std::size_t k = 0; k < take; ++k)
+                        d[k * stride] = from[k];
+                written += take;
                 pos += count;
             } else if (n != -128) {
                 if (pos >= end)
                     break;
                 const std::size_t count = static_cast<std::size_t>(-n) + 1;
-                const std::uint8_t v = code[pos++];
-                for (std::size_t k = 0; k < count && written < pixels; ++k)
-                    dst[stride * written++] = v;
+                const std::uint8_t v = src[pos++];
+                const std::size_t take = std::min(count, pixels - written);
+                std::uint8_t *d = dst + stride * written;
+                if (stride == 1)
+                    std::memset(d, v, take);
+                else
+                    for (std::size_t k = 0; k < take; ++k)
+                        d[k * stride] = v;
+                written += take;
             }
         }
         if (written < pixels)
             Fail(file, QStringLiteral("segment RLE incomplet."));
+    }
+}
+
+// One frame's stored values as signed numbers: the bits stored, taken from above
+// `shift`, sign-extended when the pixel representation says so; with their smallest and
+// largest. Everything by value, so that the loop runs on whole vectors (values stored
+// through `out` could otherwise alias a captured int and force a reload per pixel).
+template <typename Word, typename Value>
+void StoredValues(const Word *in, Value *out, std::size_t count, int shift, int bitsStored, bool isSigned,
+                  std::int32_t &smallest, std::int32_t &largest)
+{
+    std::int32_t lo = std::numeric_limits<std::int32_t>::max();
+    std::int32_t hi = std::numeric_limits<std::int32_t>::min();
+    if (isSigned) {
+        // The value's top bit to bit 31, then back down with the sign carried along.
+        const int up = 32 - shift - bitsStored;
+        const int down = 32 - bitsStored;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(in[i]) << up) >> down;
+            out[i] = static_cast<Value>(v);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    } else {
+        const std::uint32_t mask = (1u << bitsStored) - 1u;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto v = static_cast<std::int32_t>((static_cast<std::uint32_t>(in[i]) >> shift) & mask);
+            out[i] = static_cast<Value>(v);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    if (count > 0) {
+        smallest = lo;
+        largest = hi;
     }
 }
 
@@ -508,14 +582,22 @@ FramePtr PixelSource::decode(int n)
     out->width = p.cols;
     out->height = p.rows;
 
-    std::vector<std::uint8_t> buf;
+    DecodeScratch &scratch = ThreadScratch();
+    struct TrimOnExit
+    {
+        DecodeScratch &s;
+        ~TrimOnExit() { s.Trim(); }
+    } trim{scratch};
+    std::vector<std::uint8_t> &buf = scratch.raw;
+    std::vector<std::uint8_t> &code = scratch.code; // JPEG 2000 or RLE bytes of the frame
+    buf.clear();
+    code.clear();
     QString colourModel = p.photometric;
     bool planar = p.planar == 1;
     int bitsAllocated = p.bitsAllocated, bitsStored = p.bitsStored, highBit = p.highBit;
     bool isSigned = p.pixelRepresentation == 1;
     J2kImage j2k;
     bool fromJ2k = false;
-    std::vector<std::uint8_t> code; // JPEG 2000 or RLE bytes of the frame
     {
         std::lock_guard lock(root_->mutex);
         DcmDataset *ds = root_->dataset();
@@ -550,7 +632,7 @@ FramePtr PixelSource::decode(int n)
                 Fail(file, QStringLiteral("données compressées sans fragments."));
             // The compressed bytes are copied out so that the decoding below leaves the
             // data set free for other threads.
-            code = FrameCode(seq, n, p.frames, p.jpeg2000, file);
+            FrameCode(seq, n, p.frames, p.jpeg2000, file, code);
         } else {
             DcmPixelData *pix = dynamic_cast<DcmPixelData *>(pd);
             if (!pix)
@@ -576,10 +658,10 @@ FramePtr PixelSource::decode(int n)
             j2k = DecodeJpeg2000(code.data(), code.size(), p.frameBytes * 2 + 1024 * 1024);
             fromJ2k = true;
         }
-        code = std::vector<std::uint8_t>();
     }
 
     const bool palette = p.photometric.startsWith("PALETTE");
+    bool rangeKnown = false; // smallest and largest values found while converting
     if (fromJ2k) {
         if (j2k.width != p.cols || j2k.height != p.rows)
             Fail(file, QStringLiteral("taille JPEG 2000 (%1 x %2) différente de l'image (%3 x %4).")
@@ -613,38 +695,34 @@ FramePtr PixelSource::decode(int n)
             }
         }
     } else if (p.samples == 1) {
-        out->mono.resize(count);
+        const bool narrow = p.narrowValues();
+        if (narrow)
+            out->mono16.resize(count);
+        else
+            out->mono.resize(count);
         const int shift = highBit + 1 - bitsStored;
         const std::uint32_t mask = bitsStored >= 32 ? 0xFFFFFFFFu : ((1u << bitsStored) - 1u);
         const std::uint32_t signBit = 1u << (bitsStored - 1);
-        auto normalise = [&](std::uint32_t raw) -> std::int32_t {
-            std::uint32_t v = (raw >> shift) & mask;
-            if (isSigned && (v & signBit))
-                v |= ~mask;
-            return static_cast<std::int32_t>(v);
-        };
         if (bitsAllocated == 1) {
             const std::size_t base = count * static_cast<std::size_t>(n - 1);
             for (std::size_t i = 0; i < count; ++i) {
                 const std::size_t bit = base + i;
                 out->mono[i] = (buf[bit / 8] >> (bit % 8)) & 1;
             }
-        } else if (bitsAllocated == 8) {
-            for (std::size_t i = 0; i < count; ++i)
-                out->mono[i] = normalise(buf[i]);
-        } else if (bitsAllocated == 16) {
-            const auto *w = reinterpret_cast<const std::uint16_t *>(buf.data());
-            if (shift == 0 && bitsStored == 16) {
-                if (isSigned)
-                    for (std::size_t i = 0; i < count; ++i)
-                        out->mono[i] = static_cast<std::int16_t>(w[i]);
+        } else if (bitsAllocated == 8 || bitsAllocated == 16) {
+            auto convert = [&](const auto *words) {
+                if (narrow)
+                    StoredValues(words, out->mono16.data(), count, shift, bitsStored, isSigned, out->minStored,
+                                 out->maxStored);
                 else
-                    for (std::size_t i = 0; i < count; ++i)
-                        out->mono[i] = w[i];
-            } else {
-                for (std::size_t i = 0; i < count; ++i)
-                    out->mono[i] = normalise(w[i]);
-            }
+                    StoredValues(words, out->mono.data(), count, shift, bitsStored, isSigned, out->minStored,
+                                 out->maxStored);
+            };
+            if (bitsAllocated == 8)
+                convert(buf.data());
+            else
+                convert(reinterpret_cast<const std::uint16_t *>(buf.data()));
+            rangeKnown = true;
         } else {
             const auto *d = reinterpret_cast<const std::uint32_t *>(buf.data());
             for (std::size_t i = 0; i < count; ++i) {
@@ -724,7 +802,7 @@ FramePtr PixelSource::decode(int n)
         out->colour = true;
     }
 
-    if (!out->colour && !out->mono.empty()) {
+    if (!out->colour && !out->mono.empty() && !rangeKnown) {
         auto [mn, mx] = std::minmax_element(out->mono.begin(), out->mono.end());
         out->minStored = *mn;
         out->maxStored = *mx;

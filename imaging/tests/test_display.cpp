@@ -3,6 +3,7 @@
 #include "testutil.h"
 
 #include <cmath>
+#include <functional>
 
 using namespace imaging;
 using namespace testutil;
@@ -112,6 +113,66 @@ TEST(Display, DefaultWindowFromThePixelRange)
     auto cr = ReadDemo("Thorax PA");
     EXPECT_EQ(cr->MinimumPixelValue(), 0);
     EXPECT_EQ(cr->MaximumPixelValue(), 2900);
+}
+
+TEST(Display, StoredValuesOfEveryBitLayout)
+{
+    // Each layout: what pydicom writes (`a` is 64 x 64, pixel k = row * 64 + column) and
+    // the value pixel k must read as: the bits stored below the high bit, sign-extended
+    // when signed, whatever lies above or below them.
+    struct Layout
+    {
+        const char *name;
+        QString python;
+        std::function<double(int)> expected;
+    };
+    const std::vector<Layout> layouts = {
+        {"haut", "ds.BitsStored=12; ds.HighBit=15\n"
+                 "a=(((np.arange(64*64)%4096)<<4)|0x9).astype(np.uint16).reshape(64,64)",
+         [](int k) { return k % 4096; }},
+        {"signe12", "ds.PixelRepresentation=1\n"
+                    "a=((np.arange(64*64)%4096)|0xA000).astype(np.uint16).reshape(64,64)",
+         [](int k) { const int v = k % 4096; return v >= 2048 ? v - 4096 : v; }},
+        {"signe12haut", "ds.PixelRepresentation=1; ds.HighBit=13\n"
+                        "a=((((np.arange(64*64)%4096))<<2)|0xC001).astype(np.uint16).reshape(64,64)",
+         [](int k) { const int v = k % 4096; return v >= 2048 ? v - 4096 : v; }},
+        {"dixbits", "ds.BitsStored=10; ds.HighBit=9\n"
+                    "a=((np.arange(64*64)%1024)|0xFC00).astype(np.uint16).reshape(64,64)",
+         [](int k) { return k % 1024; }},
+        {"signe16", "ds.PixelRepresentation=1; ds.BitsStored=16; ds.HighBit=15\n"
+                    "a=((np.arange(64*64)*16)-32768).astype(np.int16).reshape(64,64)",
+         [](int k) { return k * 16 - 32768; }},
+        {"plein16", "ds.BitsStored=16; ds.HighBit=15\n"
+                    "a=(65535-np.arange(64*64)*16).astype(np.uint16).reshape(64,64)",
+         [](int k) { return 65535 - k * 16; }},
+        {"octet", "ds.BitsAllocated=8; ds.BitsStored=8; ds.HighBit=7; ds.PixelRepresentation=1\n"
+                  "a=(np.arange(64*64)%256).astype(np.uint8).reshape(64,64)",
+         [](int k) { const int v = k % 256; return v >= 128 ? v - 256 : v; }},
+        {"septbits", "ds.BitsAllocated=8; ds.BitsStored=7; ds.HighBit=7\n"
+                     "a=(((np.arange(64*64)%128)<<1)|1).astype(np.uint8).reshape(64,64)",
+         [](int k) { return k % 128; }},
+    };
+    QTemporaryDir dir;
+    for (const Layout &layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        auto img = Read(WriteWithPydicom(dir, QStringLiteral("%1.dcm").arg(layout.name), layout.python));
+        double lowest = 1e9, highest = -1e9;
+        for (int k = 0; k < 64 * 64; ++k) {
+            const double v = layout.expected(k);
+            lowest = std::min(lowest, v);
+            highest = std::max(highest, v);
+            ASSERT_EQ(img->PixelValue(k % 64, k / 64), v) << "pixel " << k;
+        }
+        EXPECT_EQ(img->MinimumPixelValue(), lowest);
+        EXPECT_EQ(img->MaximumPixelValue(), highest);
+        // The displayed frame windows the same values.
+        img->SetWidth(highest - lowest + 1);
+        img->SetLevel((highest + lowest + 1) / 2);
+        const QImage f = img->DisplayFrame();
+        for (int k = 0; k < 64 * 64; k += 61)
+            EXPECT_EQ(qGray(f.pixel(k % 64, k / 64)), Windowed(layout.expected(k), img->Width(), img->Level()))
+                << "pixel " << k;
+    }
 }
 
 TEST(Display, MonochromeOneAndPresentationInversion)
@@ -241,7 +302,9 @@ TEST(Display, ChangeListenersAndShowUpdates)
 TEST(Display, CacheKeepsToItsBudgetButNeverEvictsWhatIsOnScreen)
 {
     const std::size_t oldBudget = FrameCacheBudget();
-    SetFrameCacheBudget(3 * 1024 * 1024); // three decoded 512 x 512 frames
+    // A decoded 512 x 512 CT frame keeps its 12-bit values in 16 bits: 512 KiB.
+    constexpr std::size_t kFrame = 512 * 512 * 2;
+    SetFrameCacheBudget(3 * kFrame); // three decoded frames
     auto images = CreateImages();
     std::vector<DicomImagePtr> imgs;
     for (const QJsonObject &o : ManifestImages(DemoVisit()))
@@ -256,7 +319,7 @@ TEST(Display, CacheKeepsToItsBudgetButNeverEvictsWhatIsOnScreen)
         img->DisplayFrame();
     // Five frames on screen stay although they exceed the budget.
     EXPECT_GT(FrameCacheUsage(), FrameCacheBudget());
-    EXPECT_LE(FrameCacheUsage(), 5u * (512 * 512 * 4 + 4096));
+    EXPECT_LE(FrameCacheUsage(), 5u * (kFrame + 4096));
     for (size_t i = 0; i < 5; ++i)
         imgs[i]->SetOnScreen(false);
     EXPECT_LE(FrameCacheUsage(), FrameCacheBudget());
