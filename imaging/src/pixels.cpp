@@ -190,8 +190,36 @@ DecodeScratch &ThreadScratch()
     return scratch;
 }
 
+// One PackBits segment, code[pos, end), unpacked into `plane` (`pixels` bytes); false
+// when the segment ends before the plane is full. Runs longer than what is left are cut.
+bool UnpackSegment(const std::uint8_t *code, std::size_t pos, std::size_t end, std::uint8_t *plane,
+                   std::size_t pixels)
+{
+    std::size_t written = 0;
+    while (pos < end && written < pixels) {
+        const auto n = static_cast<std::int8_t>(code[pos++]);
+        if (n >= 0) {
+            const std::size_t count = static_cast<std::size_t>(n) + 1;
+            if (pos + count > end)
+                break;
+            std::memcpy(plane + written, code + pos, std::min(count, pixels - written));
+            written += std::min(count, pixels - written);
+            pos += count;
+        } else if (n != -128) {
+            if (pos >= end)
+                break;
+            const std::size_t count = static_cast<std::size_t>(-n) + 1;
+            std::memset(plane + written, code[pos++], std::min(count, pixels - written));
+            written += std::min(count, pixels - written);
+        }
+    }
+    return written == pixels;
+}
+
 // DICOM RLE (PackBits segments, one per byte of each sample, most significant first)
 // into native little-endian samples, colour by pixel. Every read and write is checked.
+// Each segment is unpacked whole into a plane of its own, then the planes are woven
+// into the samples.
 void DecodeRle(const std::vector<std::uint8_t> &code, std::size_t pixels, int samples, int bytesPerSample,
                std::vector<std::uint8_t> &out, const QString &file)
 {
@@ -205,54 +233,40 @@ void DecodeRle(const std::vector<std::uint8_t> &code, std::size_t pixels, int sa
     const std::size_t segments = ul(0);
     if (segments != static_cast<std::size_t>(samples * bytesPerSample) || segments > 15)
         Fail(file, QStringLiteral("nombre de segments RLE incohérent."));
-    out.assign(pixels * static_cast<std::size_t>(samples * bytesPerSample), 0);
+    const std::size_t stride = segments;
+    out.resize(pixels * stride);
+    thread_local std::vector<std::uint8_t> planes;
+    planes.resize(pixels * std::min<std::size_t>(segments, 2));
     for (std::size_t s = 0; s < segments; ++s) {
-        std::size_t pos = ul(4 + 4 * s);
+        const std::size_t pos = ul(4 + 4 * s);
         const std::size_t end = s + 1 < segments ? ul(8 + 4 * s) : code.size();
         if (pos < 64 || pos > code.size() || end > code.size() || end < pos)
             Fail(file, QStringLiteral("segment RLE hors des données."));
+        // A 16-bit grey frame's two segments are kept and woven together below.
+        std::uint8_t *plane = planes.data() + (segments == 2 ? pixels * s : 0);
+        if (!UnpackSegment(code.data(), pos, end, plane, pixels))
+            Fail(file, QStringLiteral("segment RLE incomplet."));
+        if (segments == 2)
+            continue;
         const std::size_t sample = s / static_cast<std::size_t>(bytesPerSample);
         const std::size_t byte = static_cast<std::size_t>(bytesPerSample) - 1 - s % static_cast<std::size_t>(bytesPerSample);
-        const std::size_t stride = static_cast<std::size_t>(samples * bytesPerSample);
         std::uint8_t *dst = out.data() + sample * static_cast<std::size_t>(bytesPerSample) + byte;
-        // Plain locals: byte stores through dst could otherwise alias every counter, which
-        // would be reloaded at each byte.
-        const std::uint8_t *src = code.data();
-        std::size_t written = 0;
-        while (pos < end && written < pixels) {
-            const auto n = static_cast<std::int8_t>(src[pos++]);
-            if (n >= 0) {
-                const std::size_t count = static_cast<std::size_t>(n) + 1;
-                if (pos + count > end)
-                    break;
-                const std::size_t take = std::min(count, pixels - written);
-                std::uint8_t *d = dst + stride * written;
-                const std::uint8_t *from = src + pos;
-                if (stride == 1)
-                    std::memcpy(d, from, take);
-                else
-                    for (std::size_t k = 0; k < take; ++k)
-                        d[k * stride] = from[k];
-                written += take;
-                pos += count;
-            } else if (n != -128) {
-                if (pos >= end)
-                    break;
-                const std::size_t count = static_cast<std::size_t>(-n) + 1;
-                const std::uint8_t v = src[pos++];
-                const std::size_t take = std::min(count, pixels - written);
-                std::uint8_t *d = dst + stride * written;
-                if (stride == 1)
-                    std::memset(d, v, take);
-                else
-                    for (std::size_t k = 0; k < take; ++k)
-                        d[k * stride] = v;
-                written += take;
-            }
-        }
-        if (written < pixels)
-            Fail(file, QStringLiteral("segment RLE incomplet."));
+        if (stride == 1)
+            std::memcpy(dst, plane, pixels);
+        else
+            for (std::size_t i = 0; i < pixels; ++i)
+                dst[i * stride] = plane[i];
     }
+    if (segments == 2) {
+        const std::uint8_t *high = planes.data(), *low = planes.data() + pixels;
+        std::uint8_t *dst = out.data();
+        for (std::size_t i = 0; i < pixels; ++i) {
+            dst[2 * i] = low[i];
+            dst[2 * i + 1] = high[i];
+        }
+    }
+    if (planes.capacity() > 32u * 1024 * 1024)
+        std::vector<std::uint8_t>().swap(planes);
 }
 
 // One frame's stored values as signed numbers: the bits stored, taken from above

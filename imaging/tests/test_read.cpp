@@ -412,3 +412,53 @@ TEST(BadFiles, DeclaredPixelsBeyondTheDataAreRefusedBeforeAllocating)
     EXPECT_EQ(ok->PixelValue(10, 10), 257 * ok->Attributes()->Item(0x0028, 0x1053)->Value().toDouble()
                                           + ok->Attributes()->Item(0x0028, 0x1052)->Value().toDouble());
 }
+
+TEST(BadFiles, DamagedRleSegmentsAreRefusedWithAReason)
+{
+    // A 16-bit RLE frame (two segments) damaged in each way a segment can be: the image
+    // reads, its pixels are refused with a French reason, and an intact copy still shows.
+    QTemporaryDir dir;
+    const struct
+    {
+        const char *mode;
+        const char *reason;
+    } cases[] = {
+        {"short", "segment RLE incomplet"},   // the last segment stops before its plane is full
+        {"offset", "segment RLE hors des données"}, // the second segment starts past the data
+        {"count", "nombre de segments RLE incohérent"},
+        {"header", "en-tête RLE trop court"},
+        {"intact", ""},
+    };
+    auto images = CreateImages();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mode);
+        const QString path = dir.filePath(QStringLiteral("%1.dcm").arg(c.mode));
+        QProcess p;
+        p.start("/usr/bin/python3", {"-c", QStringLiteral(
+            "import sys, pydicom\n"
+            "from pydicom.encaps import decode_data_sequence, encapsulate\n"
+            "ds = pydicom.dcmread(sys.argv[1])\n"
+            "f = bytearray(decode_data_sequence(ds.PixelData)[0])\n"
+            "mode = sys.argv[3]\n"
+            "if mode == 'short': f = f[:len(f) - 40]\n"
+            "elif mode == 'offset': f[8:12] = (len(f) + 1000).to_bytes(4, 'little')\n"
+            "elif mode == 'count': f[0:4] = (3).to_bytes(4, 'little')\n"
+            "elif mode == 'header': f = f[:40]\n"
+            "ds.PixelData = encapsulate([bytes(f)])\n"
+            "ds.save_as(sys.argv[2])\n"), PydicomFile("MR_small_RLE.dcm"), path, QString::fromLatin1(c.mode)});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        const DicomImagePtr image = images->ReadFile(path);
+        if (!*c.reason) {
+            EXPECT_EQ(image->DisplayFrame().size(), QSize(64, 64));
+            continue;
+        }
+        try {
+            image->DisplayFrame();
+            ADD_FAILURE() << "damaged pixels shown";
+        } catch (const DicomError &e) {
+            EXPECT_TRUE(e.Message().contains(QString::fromUtf8(c.reason))) << e.what();
+            ExpectFrenchOnly(e);
+        }
+    }
+}
