@@ -542,9 +542,28 @@ FramePtr PixelSource::frame(int n)
         Fail(root_->fileName, QStringLiteral("l'image %1 n'existe pas.").arg(n));
     if (FramePtr f = FrameCache::instance().get(id_, n))
         return f;
-    std::lock_guard lock(decodeMutex_);
-    if (FramePtr f = FrameCache::instance().get(id_, n))
-        return f;
+    // One decode of a frame at a time: a caller that finds the frame being decoded waits
+    // for it; other frames of the image (a cine's next ones) are decoded side by side.
+    {
+        std::unique_lock lock(decodeMutex_);
+        decodeDone_.wait(lock, [&] { return decoding_.count(n) == 0; });
+        if (FramePtr f = FrameCache::instance().get(id_, n))
+            return f;
+        decoding_.insert(n);
+    }
+    struct Done
+    {
+        PixelSource *source;
+        int n;
+        ~Done()
+        {
+            {
+                std::lock_guard lock(source->decodeMutex_);
+                source->decoding_.erase(n);
+            }
+            source->decodeDone_.notify_all();
+        }
+    } done{this, n};
     FramePtr f = decode(n);
     FrameCache::instance().put(id_, n, f, this);
     return f;

@@ -435,3 +435,26 @@ TEST(DecodeAhead, AShortLoopEndsUpCachedWholeAndIsDecodedOnce)
     std::sort(started.begin(), started.end());
     EXPECT_EQ(std::adjacent_find(started.begin(), started.end()), started.end());
 }
+
+TEST(DecodeAhead, AFrameBeingDecodedIsNotAskedForAgain)
+{
+    SetFrameCacheBudget(512u << 20);
+    const DicomImagePtr image = CineImage(6);
+    const std::vector<std::pair<std::string, DicomImagePtr>> named{{"f", image}};
+    std::vector<DecodeJob> jobs;
+    for (int frame = 2; frame <= 5; ++frame) {
+        jobs.push_back(DecodeJobOf(*image));
+        jobs.back().frame = frame;
+    }
+    Gate gate;
+    const int owner = 0;
+    DecodeAhead::instance().Plan(&owner, jobs);
+    ASSERT_TRUE(gate.WaitStarted(1));
+    // The same frames asked for again (as a cine's next step asks from where it is): the
+    // one being decoded is not listed, so no second thread goes to wait for it.
+    DecodeAhead::instance().Plan(&owner, jobs);
+    EXPECT_EQ(Describe(named, DecodeAhead::instance().Pending(&owner)), (std::vector<std::string>{"f3", "f4", "f5"}));
+    gate.Open();
+    ASSERT_TRUE(DecodeAhead::instance().WaitIdle(kWaitMs));
+    EXPECT_EQ(Describe(named, gate.Started()), (std::vector<std::string>{"f2", "f3", "f4", "f5"}));
+}
