@@ -607,8 +607,9 @@ bool ViewerLight::SyncCinesNow()
         if (found == playing.end() || it->second.image.lock() != found->second) {
             it = cines_.erase(it);
             changed = true;
-        } else
+        } else {
             ++it;
+        }
     }
     const qint64 now = CineClockNs();
     for (auto &[key, image] : playing) {
