@@ -26,6 +26,15 @@
 //                           decoding at that moment counts, though it is decoded once);
 //                           decodes_behind = those of them that were already behind the
 //                           image shown when their decode started.
+//   BM_CinePaced/<syntax>   a cine (forward once) through a multi-frame image made of the
+//                           first 100 slices of the series (each slice's own compressed
+//                           bytes as one frame), one frame every 40 ms (Frame Time 40).
+//                           Time = mean time the user-interface thread spent per step
+//                           (frame change and draw). Counters: waited = steps whose frame
+//                           was not decoded yet when the cine came to it; skipped = steps
+//                           the cine passed over because the control was late;
+//                           max_step_ms; decodes_ahead = frames the background threads
+//                           went to decode.
 
 #include "imaging/src/decodeahead.h"
 #include "imaging/src/internal.h"
@@ -45,6 +54,7 @@
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QEventLoop>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -62,6 +72,7 @@ namespace {
 
 constexpr int kImages = 200;
 constexpr int kStepMs = 40;
+constexpr int kCineFrames = 100;
 
 // CPU time of every thread of the process, in milliseconds.
 double ProcessCpuMs()
@@ -98,6 +109,74 @@ const QStringList &Files(const QString &syntax)
         }
     }
     return entry->files;
+}
+
+// The first kCineFrames slices of the series in `syntax` as the frames of one image, with
+// a Frame Time of kStepMs; written once per run (empty path when it cannot be).
+QString CineFile(const QString &syntax)
+{
+    static std::map<QString, QString> made;
+    static QTemporaryDir dir;
+    if (made.count(syntax))
+        return made[syntax];
+    QString &out = made[syntax];
+    const QStringList &files = Files(syntax);
+    if (files.size() < kCineFrames)
+        return out;
+    DcmFileFormat first;
+    if (first.loadFile(files[0].toLocal8Bit().constData()).bad())
+        return out;
+    DcmDataset *ds = first.getDataset();
+    const E_TransferSyntax xfer = ds->getOriginalXfer();
+    const bool native = !DcmXfer(xfer).isEncapsulated();
+    std::vector<Uint8> nativeBytes;
+    auto *sequence = native ? nullptr : new DcmPixelSequence(DCM_PixelSequenceTag);
+    DcmOffsetList offsets;
+    if (sequence)
+        sequence->insert(new DcmPixelItem(DCM_PixelItemTag)); // the offset table
+    for (int i = 0; i < kCineFrames; ++i) {
+        DcmFileFormat ff;
+        ff.loadFile(files[i].toLocal8Bit().constData());
+        ff.loadAllDataIntoMemory();
+        DcmDataset *slice = ff.getDataset();
+        DcmElement *el = nullptr;
+        if (slice->findAndGetElement(DCM_PixelData, el).bad() || !el)
+            break;
+        if (native) {
+            Uint8 *bytes = nullptr;
+            el->getUint8Array(bytes);
+            nativeBytes.insert(nativeBytes.end(), bytes, bytes + el->getLength());
+            continue;
+        }
+        DcmPixelSequence *seq = nullptr;
+        static_cast<DcmPixelData *>(el)->getEncapsulatedRepresentation(xfer, nullptr, seq);
+        // The frame's fragments (after the offset table) joined into one.
+        std::vector<Uint8> code;
+        for (unsigned long k = 1; seq && k < seq->card(); ++k) {
+            DcmPixelItem *item = nullptr;
+            Uint8 *bytes = nullptr;
+            seq->getItem(item, k);
+            item->getUint8Array(bytes);
+            code.insert(code.end(), bytes, bytes + item->getLength());
+        }
+        sequence->storeCompressedFrame(offsets, code.data(), static_cast<Uint32>(code.size()), 0);
+    }
+    OFCondition st = EC_Normal;
+    if (native) {
+        st = ds->putAndInsertUint16Array(DCM_PixelData, reinterpret_cast<const Uint16 *>(nativeBytes.data()),
+                                         static_cast<unsigned long>(nativeBytes.size() / 2));
+    } else {
+        static_cast<DcmPixelItem *>(sequence->nextInContainer(nullptr))->createOffsetTable(offsets);
+        auto *pixelData = new DcmPixelData(DCM_PixelData);
+        pixelData->putOriginalRepresentation(xfer, nullptr, sequence);
+        st = ds->insert(pixelData, OFTrue);
+    }
+    ds->putAndInsertString(DCM_NumberOfFrames, std::to_string(kCineFrames).c_str());
+    ds->putAndInsertString(DCM_FrameTime, std::to_string(kStepMs).c_str());
+    const QString path = dir.filePath(syntax + QStringLiteral(".dcm"));
+    if (st.good() && first.saveFile(path.toLocal8Bit().constData(), xfer).good())
+        out = path;
+    return out;
 }
 
 // ---- bare decoding ----------------------------------------------------------------------
@@ -327,6 +406,69 @@ void BM_StepPaced(benchmark::State &state, const QString &syntax)
     }
 }
 
+void BM_CinePaced(benchmark::State &state, const QString &syntax)
+{
+    const QString file = CineFile(syntax);
+    if (file.isEmpty()) {
+        state.SkipWithError("the multi-frame image could not be made");
+        return;
+    }
+    for (auto _ : state) {
+        detail::ViewerLight control(nullptr);
+        control.resize(512, 512);
+        control.show();
+        const DicomImagePtr image = control.Images()->ReadFile(file);
+        image->SetMinificationMode(3);
+        image->SetMagnificationMode(3);
+        if (image->FrameCount() != kCineFrames) {
+            state.SkipWithError("the multi-frame image has the wrong frame count");
+            return;
+        }
+        // Drawn once on its first frame, as the cine window finds it.
+        control.Refresh();
+        const detail::DecodeJob job = detail::DecodeJobOf(*image);
+        auto decoded = [&](int frame) { return detail::FrameCache::instance().get(job.source->id(), frame) != nullptr; };
+        std::atomic<int> ahead{0};
+        detail::DecodeAhead::instance().SetBeforeDecode([&](const detail::DecodeJob &) { ++ahead; });
+        int waited = 0, steps = 0, undrawn = 0;
+        qint64 skipped = 0, lastStep = 0;
+        double total = 0, worst = 0;
+        QElapsedTimer step;
+        QEventLoop loop;
+        control.OnFrameChanging = [&](int, int frame) {
+            if (!decoded(frame))
+                ++waited;
+            step.start();
+        };
+        control.OnCineFrame = [&](int, int frame, qint64 number, qint64) {
+            const double ms = static_cast<double>(step.nsecsElapsed()) / 1e6;
+            total += ms;
+            worst = std::max(worst, ms);
+            ++steps;
+            skipped += number - lastStep - 1;
+            lastStep = number;
+            if (!decoded(frame))
+                ++undrawn; // the frame was not drawn: the figures would mean nothing
+            if (frame == kCineFrames)
+                loop.quit();
+        };
+        image->SetCineMode(1);
+        loop.exec();
+        image->SetCineMode(0);
+        detail::DecodeAhead::instance().WaitIdle(60000);
+        detail::DecodeAhead::instance().SetBeforeDecode({});
+        if (undrawn > 0) {
+            state.SkipWithError("the control did not draw the cine's frames");
+            return;
+        }
+        state.SetIterationTime(total / std::max(1, steps) / 1000.0);
+        state.counters["waited"] = waited;
+        state.counters["skipped"] = static_cast<double>(skipped);
+        state.counters["max_step_ms"] = worst;
+        state.counters["decodes_ahead"] = ahead.load();
+    }
+}
+
 void Register()
 {
     for (const char *syntax : {"native", "jpeg2000", "jpegls", "jpeg14", "rle"}) {
@@ -340,6 +482,10 @@ void Register()
             ->UseRealTime()
             ->Iterations(kImages - 1);
         benchmark::RegisterBenchmark((std::string("BM_StepPaced/") + syntax).c_str(), BM_StepPaced, s)
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime()
+            ->Iterations(1);
+        benchmark::RegisterBenchmark((std::string("BM_CinePaced/") + syntax).c_str(), BM_CinePaced, s)
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime()
             ->Iterations(1);

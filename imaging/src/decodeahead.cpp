@@ -96,6 +96,10 @@ void DecodeAhead::Plan(const void *owner, const std::vector<DecodeJob> &jobs)
         std::lock_guard lock(mutex_);
         if (stop_)
             return;
+        // A frame a thread is decoding now lands in the cache without being asked again
+        // (another thread would only wait for it).
+        for (const DecodeJob &job : inFlight_)
+            wanted.erase(std::remove(wanted.begin(), wanted.end(), job), wanted.end());
         if (wanted.empty()) {
             queues_.erase(owner);
         } else {
@@ -191,6 +195,7 @@ void DecodeAhead::Run(int index)
         if (!TakeJob(job))
             continue;
         ++running_;
+        inFlight_.push_back(job);
         const auto hook = beforeDecode_;
         lock.unlock();
         if (!FrameCache::instance().get(job.source->id(), job.frame)) {
@@ -202,8 +207,9 @@ void DecodeAhead::Run(int index)
                 // The user sees the error when the image comes on screen.
             }
         }
-        job = DecodeJob();
         lock.lock();
+        inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), job));
+        job = DecodeJob();
         --running_;
         if (running_ == 0 && queues_.empty())
             idle_.notify_all();

@@ -50,9 +50,10 @@ public:
     DecodeAhead &operator=(const DecodeAhead &) = delete;
 
     // The frames `owner` will show next, nearest first, replacing what it asked for
-    // before. Frames in the cache already are left out, and the list ends before the
-    // frames it asks for would together take more than half the cache's budget, so that
-    // what is decoded ahead never pushes out what is on screen or was just seen.
+    // before. Frames in the cache already or being decoded now are left out, and the list
+    // ends before the frames it asks for would together take more than half the cache's
+    // budget, so that what is decoded ahead never pushes out what is on screen or was
+    // just seen.
     void Plan(const void *owner, const std::vector<DecodeJob> &jobs);
     // Drops every frame `owner` asked for and has not been started.
     void Cancel(const void *owner);
@@ -80,6 +81,7 @@ private:
     std::condition_variable wake_;
     std::condition_variable idle_;
     std::map<const void *, std::deque<DecodeJob>> queues_;
+    std::vector<DecodeJob> inFlight_; // being decoded now
     const void *lastOwner_ = nullptr;
     std::vector<std::thread> threads_;
     int threadCount_ = 0;

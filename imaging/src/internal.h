@@ -7,10 +7,12 @@
 #include <dcmtk/dcmdata/dctk.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace imaging::detail {
@@ -179,7 +181,10 @@ private:
     std::uint64_t id_;
     mutable std::mutex pinMutex_;
     std::map<int, int> pins_;
+    // The frames being decoded now (each by one thread; see frame()).
     std::mutex decodeMutex_;
+    std::condition_variable decodeDone_;
+    std::set<int> decoding_;
     // Modality LUT Sequence (first item), when present.
     bool hasModalityLut_ = false;
     int mlutFirst_ = 0;

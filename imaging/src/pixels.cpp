@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace imaging::detail {
 
@@ -214,6 +215,56 @@ bool UnpackSegment(const std::uint8_t *code, std::size_t pos, std::size_t end, s
         }
     }
     return written == pixels;
+}
+
+// For frame n of an encapsulated multi-frame image that DCMTK's decoders read: a data set
+// of its own holding the pixel description and that frame's compressed bytes as a single
+// frame, so that the frame is decoded without the image's data set (the display reads
+// that data set at every draw, and a cine decodes the next frames of the same image
+// meanwhile). Null when the frame's fragments cannot be told apart here: DCMTK's decoders
+// then read them in place.
+std::unique_ptr<DcmDataset> FrameDataSet(DcmDataset *ds, DcmPixelData *pix, int n, int frames, const QString &file)
+{
+    const E_TransferSyntax xfer = ds->getOriginalXfer();
+    DcmPixelSequence *seq = nullptr;
+    if (pix->getEncapsulatedRepresentation(xfer, nullptr, seq).bad() || !seq)
+        return nullptr;
+    std::vector<std::uint8_t> code;
+    try {
+        FrameCode(seq, n, frames, false, file, code);
+    } catch (const DicomError &) {
+        return nullptr;
+    }
+    if (code.size() & 1)
+        code.push_back(0); // fragments have even lengths
+    auto own = std::make_unique<DcmDataset>();
+    // What the decoders read: the image pixel description and the SOP class (its rules for
+    // the planar configuration).
+    for (unsigned long i = 0; i < ds->card(); ++i) {
+        DcmElement *e = ds->getElement(i);
+        if (!e)
+            continue;
+        const DcmTagKey tag = e->getTag();
+        const bool wanted = (tag.getGroup() == 0x0028 && e->ident() != EVR_SQ && tag != DCM_NumberOfFrames)
+                            || tag == DCM_SOPClassUID;
+        if (wanted && own->insert(static_cast<DcmElement *>(e->clone()), OFTrue).bad())
+            return nullptr;
+    }
+    auto *sequence = new DcmPixelSequence(DCM_PixelSequenceTag);
+    sequence->insert(new DcmPixelItem(DCM_PixelItemTag)); // an empty offset table
+    auto *item = new DcmPixelItem(DCM_PixelItemTag);
+    if (item->putUint8Array(code.data(), static_cast<Uint32>(code.size())).bad() || sequence->insert(item).bad()) {
+        delete item;
+        delete sequence;
+        return nullptr;
+    }
+    auto *pixelData = new DcmPixelData(DCM_PixelData);
+    pixelData->putOriginalRepresentation(xfer, nullptr, sequence);
+    if (own->insert(pixelData, OFTrue).bad()) {
+        delete pixelData;
+        return nullptr;
+    }
+    return own;
 }
 
 // DICOM RLE (PackBits segments, one per byte of each sample, most significant first)
@@ -579,13 +630,51 @@ FramePtr PixelSource::frame(int n)
         Fail(root_->fileName, QStringLiteral("l'image %1 n'existe pas.").arg(n));
     if (FramePtr f = FrameCache::instance().get(id_, n))
         return f;
-    std::lock_guard lock(decodeMutex_);
-    if (FramePtr f = FrameCache::instance().get(id_, n))
-        return f;
+    // One decode of a frame at a time: a caller that finds the frame being decoded waits
+    // for it; other frames of the image (a cine's next ones) are decoded side by side.
+    {
+        std::unique_lock lock(decodeMutex_);
+        decodeDone_.wait(lock, [&] { return decoding_.count(n) == 0; });
+        if (FramePtr f = FrameCache::instance().get(id_, n))
+            return f;
+        decoding_.insert(n);
+    }
+    struct Done
+    {
+        PixelSource *source;
+        int n;
+        ~Done()
+        {
+            {
+                std::lock_guard lock(source->decodeMutex_);
+                source->decoding_.erase(n);
+            }
+            source->decodeDone_.notify_all();
+        }
+    } done{this, n};
     FramePtr f = decode(n);
     FrameCache::instance().put(id_, n, f, this);
     return f;
 }
+
+namespace {
+
+// Frame `index` (from 0) of `ds` decoded by DCMTK's decoders into `buf` (native layout);
+// `colourModel` becomes the decoded colour model when the decoder gives one.
+void DcmtkFrame(DcmDataset *ds, DcmPixelData *pix, int index, std::vector<std::uint8_t> &buf, QString &colourModel,
+                const QString &file)
+{
+    Uint32 start = 0;
+    OFString model;
+    OFCondition c = pix->getUncompressedFrame(ds, static_cast<Uint32>(index), start, buf.data(),
+                                              static_cast<Uint32>(buf.size()), model);
+    if (c.bad())
+        Fail(file, QStringLiteral("décompression impossible (%1).").arg(QString::fromLatin1(c.text())));
+    if (!model.empty())
+        colourModel = QString::fromLatin1(model.c_str()).toUpper();
+}
+
+} // namespace
 
 FramePtr PixelSource::decode(int n)
 {
@@ -612,6 +701,7 @@ FramePtr PixelSource::decode(int n)
     bool isSigned = p.pixelRepresentation == 1;
     J2kImage j2k;
     bool fromJ2k = false;
+    std::unique_ptr<DcmDataset> own; // the frame for DCMTK's decoders, apart (FrameDataSet)
     {
         std::lock_guard lock(root_->mutex);
         DcmDataset *ds = root_->dataset();
@@ -652,15 +742,18 @@ FramePtr PixelSource::decode(int n)
             if (!pix)
                 Fail(file, QStringLiteral("données d'image compressées illisibles."));
             buf.resize(static_cast<std::size_t>(p.frameBytes + (p.frameBytes & 1)));
-            Uint32 start = 0;
-            OFString model;
-            OFCondition c = pix->getUncompressedFrame(ds, static_cast<Uint32>(n - 1), start, buf.data(),
-                                                      static_cast<Uint32>(buf.size()), model);
-            if (c.bad())
-                Fail(file, QStringLiteral("décompression impossible (%1).").arg(QString::fromLatin1(c.text())));
-            if (!model.empty())
-                colourModel = QString::fromLatin1(model.c_str()).toUpper();
+            if (p.frames > 1)
+                own = FrameDataSet(ds, pix, n, p.frames, file);
+            if (!own)
+                DcmtkFrame(ds, pix, n - 1, buf, colourModel, file);
         }
+    }
+    if (own) {
+        DcmElement *ownPd = nullptr;
+        if (own->findAndGetElement(DCM_PixelData, ownPd, OFFalse).bad() || !ownPd)
+            Fail(file, QStringLiteral("données d'image compressées illisibles."));
+        DcmtkFrame(own.get(), static_cast<DcmPixelData *>(ownPd), 0, buf, colourModel, file);
+        own.reset();
     }
 
     if (!code.empty()) {

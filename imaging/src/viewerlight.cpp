@@ -155,6 +155,24 @@ CineSchedule::Step CineSchedule::Advance(qint64 nowNs)
     return step;
 }
 
+std::vector<int> CineSchedule::NextFrames(int n) const
+{
+    std::vector<int> out;
+    if (finished_ || framesPerSecond_ <= 0 || n <= 0)
+        return out;
+    int frame = frame_, direction = direction_;
+    // Every frame a cine shows comes round within two passes over the image.
+    for (int k = 0; k < 2 * frameCount_ && static_cast<int>(out.size()) < n; ++k) {
+        const int next = NextCineFrame(mode_, frame, frameCount_, direction);
+        if (next == frame)
+            break; // a one-way cine at its end
+        frame = next;
+        if (frame != frame_ && std::find(out.begin(), out.end(), frame) == out.end())
+            out.push_back(frame);
+    }
+    return out;
+}
+
 ViewerLight::ViewerLight(QWidget *parent)
     : DicomViewerLight(parent), images_(CreateImages()), labels_(CreateLabels()),
       alive_(std::make_shared<bool>(true))
@@ -210,6 +228,29 @@ void ViewerLight::PlanDecodeAhead()
     // A hidden control shows nothing next; a control without images wants nothing.
     const int count = images_ && isVisible() ? images_->Count() : 0;
     std::vector<DecodeJob> jobs;
+    // First the frames the cines in the cells show next: each cine's next frame, then
+    // each one's second, and so on, so that no cine waits behind another's far frames.
+    if (count > 0 && !cines_.empty()) {
+        std::vector<std::pair<DecodeJob, std::vector<int>>> playing;
+        for (int k = 0; k < CellCount(); ++k) {
+            const DicomImagePtr image = ImageOfCell(k);
+            const auto it = image ? cines_.find(image.get()) : cines_.end();
+            if (it == cines_.end() || it->second.image.lock() != image)
+                continue;
+            DecodeJob job = DecodeJobOf(*image);
+            if (job.source)
+                playing.emplace_back(std::move(job), it->second.schedule.NextFrames(DecodeAhead::kDepth));
+        }
+        for (std::size_t i = 0; i < static_cast<std::size_t>(DecodeAhead::kDepth); ++i) {
+            for (const auto &[image, frames] : playing) {
+                if (i < frames.size()) {
+                    jobs.push_back(image);
+                    jobs.back().frame = frames[i];
+                }
+            }
+        }
+    }
+    // Then the images after the cells, in the way the user scrolls.
     int next = direction_ > 0 ? currentIndex_ + CellCount() : currentIndex_ - 1;
     for (int k = 0; k < DecodeAhead::kDepth && next >= 1 && next <= count; ++k, next += direction_) {
         if (const DicomImagePtr image = images_->Item(next)) {
@@ -459,7 +500,8 @@ void ViewerLight::ImageChanged(const DicomImage *key)
             it->second.seen = now;
         }
     }
-    SyncCines();
+    if (SyncCines())
+        PlanDecodeAhead();
     update();
 }
 
@@ -538,19 +580,21 @@ void ViewerLight::SyncCells()
     syncing_ = false;
 }
 
-void ViewerLight::SyncCines()
+bool ViewerLight::SyncCines()
 {
     // Owner callbacks run from here (frame changes) may refresh the image and so come
     // back here; the outer call finishes the work.
     if (inCine_)
-        return;
+        return false;
     inCine_ = true;
-    SyncCinesNow();
+    const bool changed = SyncCinesNow();
     inCine_ = false;
+    return changed;
 }
 
-void ViewerLight::SyncCinesNow()
+bool ViewerLight::SyncCinesNow()
 {
+    bool changed = false;
     std::map<const DicomImage *, DicomImagePtr> playing;
     for (int k = 0; k < CellCount(); ++k) {
         const DicomImagePtr image = ImageOfCell(k);
@@ -560,10 +604,12 @@ void ViewerLight::SyncCinesNow()
     }
     for (auto it = cines_.begin(); it != cines_.end();) {
         auto found = playing.find(it->first);
-        if (found == playing.end() || it->second.image.lock() != found->second)
+        if (found == playing.end() || it->second.image.lock() != found->second) {
             it = cines_.erase(it);
-        else
+            changed = true;
+        } else {
             ++it;
+        }
     }
     const qint64 now = CineClockNs();
     for (auto &[key, image] : playing) {
@@ -572,6 +618,7 @@ void ViewerLight::SyncCinesNow()
         const int mode = image->CineMode();
         const double rate = image->CineRate();
         if (added || cine.mode != mode) {
+            changed = true;
             cine.image = image;
             cine.mode = mode;
             cine.rate = rate;
@@ -589,11 +636,13 @@ void ViewerLight::SyncCinesNow()
             }
             cine.schedule.Start(now, CineFramesPerSecond(*image), mode, frame, count);
         } else if (cine.rate != rate) {
+            changed = true;
             cine.rate = rate;
             cine.schedule.Retime(now, CineFramesPerSecond(*image));
         }
     }
     ArmCineTimer();
+    return changed;
 }
 
 void ViewerLight::ArmCineTimer()
@@ -644,6 +693,9 @@ void ViewerLight::CineStep()
     }
     if (steps.empty())
         return;
+    // The frames the cines show next, from where they are now: those they have passed
+    // are dropped before any decoding thread starts them.
+    PlanDecodeAhead();
     // Shown now rather than at the next paint the event loop gets round to, so that the
     // frame reaches the screen at its time.
     repaint();
@@ -791,7 +843,8 @@ ViewerLight::Shown ViewerLight::Shown::Of(const DicomImage &image)
 
 void ViewerLight::Poll()
 {
-    SyncCines();
+    if (SyncCines())
+        PlanDecodeAhead();
     // Changes made while an image's ShowUpdates was false were not announced: draw them
     // once it is true again.
     for (int k = 0; k < CellCount(); ++k) {

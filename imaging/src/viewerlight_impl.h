@@ -48,6 +48,11 @@ public:
     qint64 NextDueNs() const { return DueNs(steps_ + 1); }
     qint64 DueNs(qint64 step) const;
     bool Finished() const { return finished_; }
+    // The frames the cine will show after the one it shows now, in the order it first
+    // shows each, at most `n`, leaving out the frame shown now: forward or backward to
+    // the end, round from the last to the first (repeat), back at each end (oscillate).
+    // Empty for a cine that has come to its end. The schedule itself is not changed.
+    std::vector<int> NextFrames(int n) const;
     int Frame() const { return frame_; }
     int Mode() const { return mode_; }
     double FramesPerSecond() const { return framesPerSecond_; }
@@ -156,15 +161,18 @@ private:
     void SyncCells();
     void ReleaseWatches();
     void ImageChanged(const DicomImage *key);
-    void SyncCines();
-    void SyncCinesNow();
+    // Starts, re-times and stops the cines of the images in the cells; true when one
+    // started, stopped or changed its mode or rate.
+    bool SyncCines();
+    bool SyncCinesNow();
     void CineStep();
     void CineTick();
     // Arms the cine timer for the next step due among the playing cines.
     void ArmCineTimer();
     static bool SameSnapshot(const DicomLabel &a, const DicomLabel &b);
-    // Asks the background decoding for the images that come after the cells in the way
-    // the user scrolls (direction_), replacing what this control asked for before.
+    // Asks the background decoding for the frames the cines in the cells show next, then
+    // for the images that come after the cells in the way the user scrolls (direction_),
+    // replacing what this control asked for before.
     void PlanDecodeAhead();
 
     DicomImagesPtr images_;

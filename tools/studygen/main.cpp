@@ -1,4 +1,4 @@
-// studygen --out DIR [--preset demo|ct-large|ct-noise|mixed|nonsquare] [--images N] [--seed S]
+// studygen --out DIR [--preset demo|ct-large|ct-noise|mixed|nonsquare|cine] [--images N] [--seed S]
 //          [--syntax jpeg2000|jpegls|jpeg14|rle]
 // studygen --summary DIR
 #include "studygen.h"
@@ -38,7 +38,7 @@ int main(int argc, char **argv)
         else
             ok = false;
         if (!ok) {
-            err << "usage: studygen --out DIR [--preset demo|ct-large|ct-noise|mixed|nonsquare] [--images N] [--seed S]\n"
+            err << "usage: studygen --out DIR [--preset demo|ct-large|ct-noise|mixed|nonsquare|cine] [--images N] [--seed S]\n"
                    "                    [--syntax jpeg2000|jpegls|jpeg14|rle]\n"
                    "       studygen --summary DIR\n";
             return 2;

@@ -1099,6 +1099,21 @@ bool discImage(Writer &w, const char *sopClass, int rows, int cols, double rowSt
     return w.write(std::move(img), error);
 }
 
+// One angiography run of 20 frames: a multi-frame image for the cine, in any syntax.
+bool cineVisit(Writer &w, QJsonObject &info, QString *error)
+{
+    w.beginCatalogue(QStringLiteral("DICOMDIR"), QStringLiteral("DICOM"));
+    w.beginPatient({QStringLiteral("GARNIER^Paul"), QStringLiteral("KV000777"), QStringLiteral("19610203"),
+                    QStringLiteral("M"), QStringLiteral("065Y")});
+    Study s{w.uid(), QStringLiteral("7002"), QStringLiteral("20261119"), QStringLiteral("141500"),
+            QStringLiteral("Coronarographie"), QStringLiteral("XA20261119001"), QStringLiteral("Clinique")};
+    w.beginStudy(s);
+    info["mainStudyUID"] = s.uid;
+    info["mainPatientID"] = QStringLiteral("KV000777");
+    w.beginSeries({w.uid(), 1, "XA", QStringLiteral("Angiographie"), QString()});
+    return xaRun(w, error);
+}
+
 bool nonSquareVisit(Writer &w, const Options &, QJsonObject &info, QString *error)
 {
     w.beginCatalogue(QStringLiteral("DICOMDIR"), QStringLiteral("DICOM"));
@@ -1205,8 +1220,10 @@ bool generate(const Options &options, QString *error)
         ok = mixedVisits(w, options, info, error);
     else if (options.preset == QLatin1String("nonsquare"))
         ok = nonSquareVisit(w, options, info, error);
+    else if (options.preset == QLatin1String("cine"))
+        ok = cineVisit(w, info, error);
     else
-        *error = QStringLiteral("unknown preset %1 (demo, ct-large, ct-noise, mixed, nonsquare)").arg(options.preset);
+        *error = QStringLiteral("unknown preset %1 (demo, ct-large, ct-noise, mixed, nonsquare, cine)").arg(options.preset);
     if (!ok)
         return false;
     info["catalogues"] = w.catalogues();

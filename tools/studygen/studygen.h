@@ -17,7 +17,7 @@ struct Options
 {
     QString outDir;
     // demo | ct-large | ct-noise (ct-large with the noise of a real scanner, 200 slices by
-    // default) | mixed | nonsquare
+    // default) | mixed | nonsquare | cine (one 20-frame angiography run)
     QString preset = QStringLiteral("demo");
     int images = -1;                         // axial CT slices; -1: the preset's own
     unsigned seed = 1;
