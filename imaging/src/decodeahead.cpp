@@ -189,7 +189,10 @@ void DecodeAhead::Run(int index)
     std::unique_lock lock(mutex_);
     for (;;) {
         DecodeJob job;
-        wake_.wait(lock, [&] { return stop_ || index >= WantedThreads() || !queues_.empty(); });
+        wake_.wait(lock, [&] {
+            return stop_ || index >= WantedThreads()
+                   || (!queues_.empty() && (index == 0 || meanDecodeMs_ > kSpreadMilliseconds));
+        });
         if (stop_ || index >= WantedThreads())
             return;
         if (!TakeJob(job))
@@ -198,16 +201,25 @@ void DecodeAhead::Run(int index)
         inFlight_.push_back(job);
         const auto hook = beforeDecode_;
         lock.unlock();
+        double decodeMs = -1;
         if (!FrameCache::instance().get(job.source->id(), job.frame)) {
             if (hook)
                 hook(job);
+            const auto start = std::chrono::steady_clock::now();
             try {
                 job.source->frame(job.frame);
             } catch (const std::exception &) {
                 // The user sees the error when the image comes on screen.
             }
+            decodeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         }
         lock.lock();
+        if (decodeMs >= 0) {
+            const bool spread = meanDecodeMs_ > kSpreadMilliseconds;
+            meanDecodeMs_ = 0.8 * meanDecodeMs_ + 0.2 * decodeMs;
+            if (!spread && meanDecodeMs_ > kSpreadMilliseconds)
+                wake_.notify_all();
+        }
         inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), job));
         job = DecodeJob();
         --running_;

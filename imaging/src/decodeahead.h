@@ -43,6 +43,10 @@ public:
     static constexpr int kDepth = 8;
     // Background threads when none is set: one per core, at most this many.
     static constexpr int kMaxThreads = 4;
+    // Frames that take longer than this to decode (on average) are decoded on every
+    // background thread; quicker ones on the first alone, which then keeps ahead of the
+    // drawing by itself and leaves the other cores to the user-interface thread.
+    static constexpr double kSpreadMilliseconds = 1.5;
 
     static DecodeAhead &instance();
     ~DecodeAhead();
@@ -86,6 +90,9 @@ private:
     std::vector<std::thread> threads_;
     int threadCount_ = 0;
     int running_ = 0;
+    // Running mean of the time a frame took to decode here, starting high: the first
+    // frames of a series go to every thread.
+    double meanDecodeMs_ = 2 * kSpreadMilliseconds;
     bool stop_ = false;
     std::function<void(const DecodeJob &)> beforeDecode_;
 };
