@@ -649,20 +649,26 @@ QImage ImageImpl::Render(bool rgb32, QImage reuse) const
         const qsizetype stride = img.bytesPerLine();
         auto windowFrom = [&](const auto *src, auto *table) {
             using Pixel = std::remove_const_t<std::remove_pointer_t<decltype(table)>>;
-            const auto *t = table - f->minStored;
+            // The table indexed by the stored value itself.
+            const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(table)
+                                        - static_cast<std::uintptr_t>(static_cast<std::intptr_t>(f->minStored))
+                                              * sizeof(Pixel);
             for (int y = 0; y < h; ++y) {
                 auto *dst = reinterpret_cast<Pixel *>(bits + stride * y);
                 const auto *row = src + static_cast<std::size_t>(y) * w;
                 int x = 0;
                 for (; x + 4 <= w; x += 4) {
-                    const Pixel a = t[row[x]], b = t[row[x + 1]], c = t[row[x + 2]], d = t[row[x + 3]];
+                    const Pixel a = *reinterpret_cast<const Pixel *>(base + std::intptr_t(row[x]) * sizeof(Pixel));
+                    const Pixel b = *reinterpret_cast<const Pixel *>(base + std::intptr_t(row[x + 1]) * sizeof(Pixel));
+                    const Pixel c = *reinterpret_cast<const Pixel *>(base + std::intptr_t(row[x + 2]) * sizeof(Pixel));
+                    const Pixel d = *reinterpret_cast<const Pixel *>(base + std::intptr_t(row[x + 3]) * sizeof(Pixel));
                     dst[x] = a;
                     dst[x + 1] = b;
                     dst[x + 2] = c;
                     dst[x + 3] = d;
                 }
                 for (; x < w; ++x)
-                    dst[x] = t[row[x]];
+                    dst[x] = *reinterpret_cast<const Pixel *>(base + std::intptr_t(row[x]) * sizeof(Pixel));
             }
         };
         auto window = [&](auto *table) {
