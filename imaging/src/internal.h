@@ -182,9 +182,6 @@ private:
     mutable std::mutex pinMutex_;
     std::map<int, int> pins_;
     // The frames being decoded now (each by one thread; see frame()).
-    std::mutex decodeMutex_;
-    std::condition_variable decodeDone_;
-    std::set<int> decoding_;
     // Modality LUT Sequence (first item), when present.
     bool hasModalityLut_ = false;
     int mlutFirst_ = 0;
@@ -206,6 +203,13 @@ public:
     std::size_t usage() const;
     void evict();
 
+    // One decode of a frame at a time, process-wide (the frames being decoded are few):
+    // waits while another thread decodes frame `frame` of `source`, then gives the frame
+    // when it is in the cache, or null when the caller is to decode it; the caller then
+    // calls endDecode, whatever happens.
+    FramePtr beginDecode(std::uint64_t source, int frame);
+    void endDecode(std::uint64_t source, int frame);
+
 private:
     struct Entry
     {
@@ -221,6 +225,9 @@ private:
     std::size_t budget_ = 512ull * 1024 * 1024;
     std::size_t usage_ = 0;
     std::uint64_t clock_ = 0;
+    std::mutex decodingMutex_;
+    std::condition_variable decodeDone_;
+    std::set<std::pair<std::uint64_t, int>> decoding_;
 };
 
 // JPEG 2000 code stream (or JP2 file) to samples. Throws DicomError.

@@ -366,6 +366,26 @@ FrameCache &FrameCache::instance()
     return cache;
 }
 
+FramePtr FrameCache::beginDecode(std::uint64_t source, int frame)
+{
+    std::unique_lock lock(decodingMutex_);
+    const std::pair key{source, frame};
+    decodeDone_.wait(lock, [&] { return decoding_.count(key) == 0; });
+    if (FramePtr f = get(source, frame))
+        return f;
+    decoding_.insert(key);
+    return nullptr;
+}
+
+void FrameCache::endDecode(std::uint64_t source, int frame)
+{
+    {
+        std::lock_guard lock(decodingMutex_);
+        decoding_.erase({source, frame});
+    }
+    decodeDone_.notify_all();
+}
+
 FramePtr FrameCache::get(std::uint64_t source, int frame)
 {
     std::lock_guard lock(mutex_);
@@ -628,32 +648,22 @@ FramePtr PixelSource::frame(int n)
         Fail(root_->fileName, QStringLiteral("pas de données d'image."));
     if (n < 1 || n > info_.frames)
         Fail(root_->fileName, QStringLiteral("l'image %1 n'existe pas.").arg(n));
-    if (FramePtr f = FrameCache::instance().get(id_, n))
+    FrameCache &cache = FrameCache::instance();
+    if (FramePtr f = cache.get(id_, n))
         return f;
-    // One decode of a frame at a time: a caller that finds the frame being decoded waits
-    // for it; other frames of the image (a cine's next ones) are decoded side by side.
-    {
-        std::unique_lock lock(decodeMutex_);
-        decodeDone_.wait(lock, [&] { return decoding_.count(n) == 0; });
-        if (FramePtr f = FrameCache::instance().get(id_, n))
-            return f;
-        decoding_.insert(n);
-    }
+    // A caller that finds the frame being decoded waits for it; other frames of the image
+    // (a cine's next ones) are decoded side by side.
+    if (FramePtr f = cache.beginDecode(id_, n))
+        return f;
     struct Done
     {
-        PixelSource *source;
+        FrameCache &cache;
+        std::uint64_t source;
         int n;
-        ~Done()
-        {
-            {
-                std::lock_guard lock(source->decodeMutex_);
-                source->decoding_.erase(n);
-            }
-            source->decodeDone_.notify_all();
-        }
-    } done{this, n};
+        ~Done() { cache.endDecode(source, n); }
+    } done{cache, id_, n};
     FramePtr f = decode(n);
-    FrameCache::instance().put(id_, n, f, this);
+    cache.put(id_, n, f, this);
     return f;
 }
 
