@@ -105,10 +105,15 @@ bool FragmentBytes(const std::vector<DcmPixelItem *> &items, unsigned long i, st
     const Uint32 len = item->getLength();
     if (len == 0)
         return true;
-    Uint8 *b = nullptr;
-    if (item->getUint8Array(b).bad() || !b)
+    // Copied out without loading the value into the data set (where it would stay for as
+    // long as the image is open, outside the decoded-frame cache's budget): a value left on
+    // disk is read from the file.
+    const std::size_t at = into.size();
+    into.resize(at + len);
+    if (item->getPartialValue(into.data() + at, 0, len).bad()) {
+        into.resize(at);
         return false;
-    into.insert(into.end(), b, b + len);
+    }
     return true;
 }
 
@@ -217,12 +222,12 @@ bool UnpackSegment(const std::uint8_t *code, std::size_t pos, std::size_t end, s
     return written == pixels;
 }
 
-// For frame n of an encapsulated multi-frame image that DCMTK's decoders read: a data set
-// of its own holding the pixel description and that frame's compressed bytes as a single
-// frame, so that the frame is decoded without the image's data set (the display reads
-// that data set at every draw, and a cine decodes the next frames of the same image
-// meanwhile). Null when the frame's fragments cannot be told apart here: DCMTK's decoders
-// then read them in place.
+// For frame n of an encapsulated image that DCMTK's decoders read: a data set of its own
+// holding the pixel description and that frame's compressed bytes as a single frame, so
+// that the frame is decoded without the image's data set (the display reads that data set
+// at every draw, and a cine decodes the next frames of the same image meanwhile), and the
+// compressed bytes are not left loaded in the image's data set once decoded. Null when the
+// frame's fragments cannot be told apart here: DCMTK's decoders then read them in place.
 std::unique_ptr<DcmDataset> FrameDataSet(DcmDataset *ds, DcmPixelData *pix, int n, int frames, const QString &file)
 {
     const E_TransferSyntax xfer = ds->getOriginalXfer();
@@ -752,8 +757,7 @@ FramePtr PixelSource::decode(int n)
             if (!pix)
                 Fail(file, QStringLiteral("données d'image compressées illisibles."));
             buf.resize(static_cast<std::size_t>(p.frameBytes + (p.frameBytes & 1)));
-            if (p.frames > 1)
-                own = FrameDataSet(ds, pix, n, p.frames, file);
+            own = FrameDataSet(ds, pix, n, p.frames, file);
             if (!own)
                 DcmtkFrame(ds, pix, n - 1, buf, colourModel, file);
         }
