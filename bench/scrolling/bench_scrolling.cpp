@@ -38,6 +38,7 @@
 
 #include "imaging/src/decodeahead.h"
 #include "imaging/src/internal.h"
+#include "imaging/src/openjpegstream.h"
 #include "imaging/src/viewerlight_impl.h"
 
 #include "studygen.h"
@@ -181,40 +182,6 @@ QString CineFile(const QString &syntax)
 
 // ---- bare decoding ----------------------------------------------------------------------
 
-struct Memory
-{
-    const std::uint8_t *data;
-    std::size_t size, pos;
-};
-
-OPJ_SIZE_T MemRead(void *buffer, OPJ_SIZE_T n, void *user)
-{
-    auto *m = static_cast<Memory *>(user);
-    if (m->pos >= m->size)
-        return static_cast<OPJ_SIZE_T>(-1);
-    const std::size_t k = std::min<std::size_t>(n, m->size - m->pos);
-    std::memcpy(buffer, m->data + m->pos, k);
-    m->pos += k;
-    return k;
-}
-
-OPJ_OFF_T MemSkip(OPJ_OFF_T n, void *user)
-{
-    auto *m = static_cast<Memory *>(user);
-    m->pos = static_cast<std::size_t>(std::clamp<OPJ_OFF_T>(static_cast<OPJ_OFF_T>(m->pos) + n, 0,
-                                                           static_cast<OPJ_OFF_T>(m->size)));
-    return n;
-}
-
-OPJ_BOOL MemSeek(OPJ_OFF_T n, void *user)
-{
-    auto *m = static_cast<Memory *>(user);
-    if (n < 0 || static_cast<std::size_t>(n) > m->size)
-        return OPJ_FALSE;
-    m->pos = static_cast<std::size_t>(n);
-    return OPJ_TRUE;
-}
-
 // OpenJPEG alone, on every core.
 bool OpenJpegDecode(const std::vector<std::uint8_t> &code)
 {
@@ -223,13 +190,8 @@ bool OpenJpegDecode(const std::vector<std::uint8_t> &code)
     opj_set_default_decoder_parameters(&params);
     opj_setup_decoder(codec, &params);
     opj_codec_set_threads(codec, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
-    Memory mem{code.data(), code.size(), 0};
-    opj_stream_t *stream = opj_stream_create(64 * 1024, OPJ_TRUE);
-    opj_stream_set_user_data(stream, &mem, nullptr);
-    opj_stream_set_user_data_length(stream, code.size());
-    opj_stream_set_read_function(stream, MemRead);
-    opj_stream_set_skip_function(stream, MemSkip);
-    opj_stream_set_seek_function(stream, MemSeek);
+    // The same memory stream as the component's (only the decoding is measured).
+    opj_stream_t *stream = detail::OpenJpegMemoryStream(code.data(), code.size());
     opj_image_t *image = nullptr;
     bool ok = opj_read_header(stream, codec, &image) && opj_decode(codec, stream, image)
               && opj_end_decompress(codec, stream);

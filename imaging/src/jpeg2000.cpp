@@ -2,8 +2,7 @@
 
 #include "decodeahead.h"
 #include "internal.h"
-
-#include <openjpeg.h>
+#include "openjpegstream.h"
 
 #include <cstring>
 
@@ -55,6 +54,20 @@ void Quiet(const char *, void *) {}
 
 } // namespace
 
+opj_stream_t *OpenJpegMemoryStream(const std::uint8_t *data, std::size_t size)
+{
+    opj_stream_t *stream = opj_stream_create(64 * 1024, OPJ_TRUE);
+    if (!stream)
+        return nullptr;
+    opj_stream_set_user_data(stream, new MemoryStream{data, size, 0},
+                             [](void *user) { delete static_cast<MemoryStream *>(user); });
+    opj_stream_set_user_data_length(stream, size);
+    opj_stream_set_read_function(stream, ReadFn);
+    opj_stream_set_skip_function(stream, SkipFn);
+    opj_stream_set_seek_function(stream, SeekFn);
+    return stream;
+}
+
 J2kImage DecodeJpeg2000(const std::uint8_t *data, std::size_t size, std::uint64_t maxBytes)
 {
     if (size < 4)
@@ -69,13 +82,11 @@ J2kImage DecodeJpeg2000(const std::uint8_t *data, std::size_t size, std::uint64_
     opj_set_error_handler(codec, Quiet, nullptr);
     opj_dparameters_t params;
     opj_set_default_decoder_parameters(&params);
-    MemoryStream mem{data, size, 0};
-    opj_stream_t *stream = opj_stream_create(64 * 1024, OPJ_TRUE);
-    opj_stream_set_user_data(stream, &mem, nullptr);
-    opj_stream_set_user_data_length(stream, size);
-    opj_stream_set_read_function(stream, ReadFn);
-    opj_stream_set_skip_function(stream, SkipFn);
-    opj_stream_set_seek_function(stream, SeekFn);
+    opj_stream_t *stream = OpenJpegMemoryStream(data, size);
+    if (!stream) {
+        opj_destroy_codec(codec);
+        throw DicomError(QStringLiteral("Décodeur JPEG 2000 indisponible."));
+    }
     opj_image_t *image = nullptr;
     auto cleanup = [&] {
         if (image)

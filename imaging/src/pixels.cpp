@@ -178,6 +178,7 @@ struct DecodeScratch
 {
     std::vector<std::uint8_t> raw;  // the frame's bytes as stored, or as the codec gives them
     std::vector<std::uint8_t> code; // the compressed bytes of the frame
+    std::vector<std::uint8_t> planes; // RLE segments unpacked, before they are woven
 
     // Gives back what an unusually large frame took, so that no thread keeps it.
     void Trim()
@@ -187,6 +188,8 @@ struct DecodeScratch
             std::vector<std::uint8_t>().swap(raw);
         if (code.capacity() > kKeep)
             std::vector<std::uint8_t>().swap(code);
+        if (planes.capacity() > kKeep)
+            std::vector<std::uint8_t>().swap(planes);
     }
 };
 
@@ -291,7 +294,7 @@ void DecodeRle(const std::vector<std::uint8_t> &code, std::size_t pixels, int sa
         Fail(file, QStringLiteral("nombre de segments RLE incohérent."));
     const std::size_t stride = segments;
     out.resize(pixels * stride);
-    thread_local std::vector<std::uint8_t> planes;
+    std::vector<std::uint8_t> &planes = ThreadScratch().planes;
     planes.resize(pixels * std::min<std::size_t>(segments, 2));
     for (std::size_t s = 0; s < segments; ++s) {
         const std::size_t pos = ul(4 + 4 * s);
@@ -321,8 +324,6 @@ void DecodeRle(const std::vector<std::uint8_t> &code, std::size_t pixels, int sa
             dst[2 * i + 1] = high[i];
         }
     }
-    if (planes.capacity() > 32u * 1024 * 1024)
-        std::vector<std::uint8_t>().swap(planes);
 }
 
 // One frame's stored values as signed numbers: the bits stored, taken from above
